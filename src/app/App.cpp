@@ -1,0 +1,202 @@
+#include "App.h"
+
+#include "Md5.h"
+#include "QuitNotifier.h"
+#include "SettingKeys.h"
+#include "SystemServices.h"
+#include "URLManager.h"
+#include "UserRecord.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+const QString App::appName = QStringLiteral("岚禾会计网校");
+const QString App::version = QStringLiteral("1.1.4");
+
+static App* self = nullptr;
+
+App* App::instance()
+{
+    if (!self) {
+        self = new App();
+    }
+    return self;
+}
+
+bool App::exists()
+{
+    return self != nullptr;
+}
+
+// The documents folder; TAMIX_DOCUMENTS_DIR replaces it for tests and the demo.
+static QString documentsDir()
+{
+    const QString overridden = qEnvironmentVariable("TAMIX_DOCUMENTS_DIR");
+    if (!overridden.isEmpty()) {
+        return overridden;
+    }
+    const QString located = QStandardPaths::locate(QStandardPaths::DocumentsLocation, QString(),
+                                                   QStandardPaths::LocateDirectory);
+    return located.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                             : located;
+}
+
+// Where downloads go when the settings name no folder.
+static QString defaultVideoPath()
+{
+#ifdef Q_OS_WIN
+    return QDir(QStringLiteral("D:/")).exists() ? QStringLiteral("D:/tamixVideo")
+                                                : QStringLiteral("C:/tamixVideo");
+#else
+    QString videos = qEnvironmentVariable("TAMIX_VIDEOS_DIR");
+    if (videos.isEmpty()) {
+        videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    }
+    return QDir::cleanPath(videos) + QStringLiteral("/tamixVideo");
+#endif
+}
+
+App::App()
+    : fileCipher(FileCipher::programCipher()), record(std::make_unique<UserRecord>())
+{
+    QuitNotifier::instance()->reset();
+
+    QFile css(QStringLiteral(":/vospen/vospen/vospen.css"));
+    if (css.open(QIODevice::ReadOnly)) {
+        sheet = QString::fromUtf8(css.readAll());
+    }
+
+    dataDir = QDir::cleanPath(documentsDir() + QLatin1Char('/') + appName);
+    QDir().mkpath(dataDir);
+
+    settings = new QSettings(dataDir + QStringLiteral("/tamix.ini"), QSettings::IniFormat, this);
+    settings->setIniCodec("UTF-8");
+
+    urls = new URLManager([this] { return record->sid; }, this);
+    courseStore = std::make_unique<CourseStore>(userRoot(), fileCipher);
+    settleVideoPath();
+}
+
+App::~App()
+{
+    emit toQuit();
+    QuitNotifier::instance()->requestQuit();
+    record.reset();
+    self = nullptr;
+}
+
+void App::settleVideoPath()
+{
+    videoDir = setting(SettingKeys::videoPath);
+    if (videoDir.trimmed().isEmpty()) {
+        videoDir = defaultVideoPath();
+        setSetting(SettingKeys::videoPath, videoDir);
+    }
+    if (!QDir().mkpath(videoDir)) {
+        qDebug() << "cannot create the video folder" << videoDir;
+    }
+}
+
+QString App::setting(const QString& key) const
+{
+    QMutexLocker locker(&settingsLock);
+    return settings->value(key).toString();
+}
+
+bool App::isOn(const QString& key) const
+{
+    return setting(key) == QLatin1String("1");
+}
+
+void App::setSetting(const QString& key, const QString& value)
+{
+    QMutexLocker locker(&settingsLock);
+    settings->setValue(key, value);
+    settings->sync();
+}
+
+QString App::md5(const QString& text)
+{
+    return Md5::latin1Hex(text);
+}
+
+void App::setLogin(bool value)
+{
+    login = value;
+    if (!value) {
+        {
+            QMutexLocker locker(&record->lock);
+            record->loginTime = QDateTime::currentDateTime().addYears(-1000);
+        }
+        saveStore();
+    }
+    emit Login(value);
+}
+
+void App::saveStore()
+{
+    courseStore->save(*record);
+}
+
+void App::setSize(int w, int h)
+{
+    lastWidth = w;
+    lastHeight = h;
+    emit sizeChange(w, h);
+}
+
+void App::addUserImg(const QString& path)
+{
+    emit userImgAdd(path);
+}
+
+void App::requestShutdown()
+{
+    emit toShutdown();
+}
+
+void App::restoreLastSession()
+{
+    const QString name = setting(SettingKeys::lastUser);
+    if (courseStore->load(name, *record) != CourseStore::LoadResult::Loaded) {
+        return;
+    }
+    if (!record->isSessionFresh(QDateTime::currentDateTime())) {
+        record->clear();
+        return;
+    }
+    setLogin(true);
+    const QString avatar = courseStore->userDir(name) + QLatin1Char('/') + name +
+                           QStringLiteral(".jpg");
+    if (QFileInfo::exists(avatar)) {
+        addUserImg(avatar);
+    }
+}
+
+void App::init()
+{
+    restoreLastSession();
+    emit initDone();
+}
+
+void App::setAutoRun(bool on)
+{
+    SystemServices::setAutoRun(on, QCoreApplication::applicationName(),
+                               QCoreApplication::applicationFilePath());
+    setSetting(SettingKeys::autoRun, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString App::diskSpace(const QString& path) const
+{
+    return SystemServices::diskSpace(path);
+}
+
+void App::shutdown()
+{
+    SystemServices::shutdown();
+}

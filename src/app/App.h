@@ -1,0 +1,106 @@
+#pragma once
+
+#include "CourseStore.h"
+#include "FileCipher.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QRect>
+#include <memory>
+
+class Downloader;
+class FormPlayer;
+class MainForm;
+class QSettings;
+class URLManager;
+class UserRecord;
+
+// The application context: one per process, reached through instance(). It owns the settings
+// file, the data directory, the session of the logged-in user, the URL catalogue, the cipher
+// and the store, and broadcasts the global state changes.
+class App : public QObject
+{
+    Q_OBJECT
+public:
+    static const QString appName; // "岚禾会计网校"
+    static const QString version; // "1.1.4"
+
+    static App* instance();
+    // True once instance() has built the context and until it is destroyed.
+    static bool exists();
+    ~App() override;
+
+    bool isLogin() const { return login; }
+    // Broadcasts Login(value). Logging out also expires the stored session and saves it, so
+    // that the next start does not restore it.
+    void setLogin(bool value);
+    void setSize(int w, int h);
+    void addUserImg(const QString& path);
+    void requestShutdown();
+    // Start-up, run once by the main window after it has connected to the signals: restores a
+    // session younger than a day, then emits initDone().
+    void init();
+
+    // Operating-system services.
+    void setAutoRun(bool on);
+    QString diskSpace(const QString& path) const;
+    void shutdown();
+
+    // Lowercase hexadecimal MD5 of the Latin-1 bytes (signatures).
+    static QString md5(const QString& text);
+
+    // Settings, safe from any thread. Readers compare with "1" through isOn().
+    QString setting(const QString& key) const;
+    bool isOn(const QString& key) const;
+    void setSetting(const QString& key, const QString& value);
+
+    QString styleSheet() const { return sheet; }
+    QString appDir() const { return dataDir; }
+    QString userRoot() const { return dataDir + QStringLiteral("/user"); }
+    QString videoPath() const { return videoDir; }
+    QRect screenRect() const { return screen; }
+    void setScreenRect(const QRect& rect) { screen = rect; }
+    MainForm* mainForm() const { return mainWindow; }
+    void setMainForm(MainForm* form) { mainWindow = form; }
+    FormPlayer* player() const { return playerWindow; }
+    Downloader* downloader() const { return scheduler; }
+    const FileCipher& cipher() const { return fileCipher; }
+    URLManager* urlManager() const { return urls; }
+    UserRecord* user() const { return record.get(); }
+    CourseStore* store() const { return courseStore.get(); }
+    int width() const { return lastWidth; }
+    int height() const { return lastHeight; }
+
+    // Writes the user record to its file (the scheduler's save when there is one).
+    void saveStore();
+
+signals:
+    void Login(bool login);
+    void sizeChange(int w, int h);
+    void userImgAdd(QString path);
+    void toShutdown();
+    void toQuit();
+    void initDone();
+
+private:
+    App();
+    void settleVideoPath();
+    void restoreLastSession();
+
+    FormPlayer* playerWindow = nullptr;
+    bool login = false;
+    QString sheet;
+    QSettings* settings = nullptr;
+    mutable QMutex settingsLock;
+    QRect screen;
+    MainForm* mainWindow = nullptr;
+    Downloader* scheduler = nullptr;
+    int lastWidth = 0;
+    int lastHeight = 0;
+    FileCipher fileCipher;
+    URLManager* urls = nullptr;
+    std::unique_ptr<UserRecord> record;
+    std::unique_ptr<CourseStore> courseStore;
+    QString dataDir;
+    QString videoDir;
+};

@@ -1,0 +1,159 @@
+#include "SystemServices.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QStorageInfo>
+
+#ifdef Q_OS_WIN
+#include <QSettings>
+#include <windows.h>
+#endif
+
+namespace {
+
+SystemServices::Launcher& launcher()
+{
+    static SystemServices::Launcher current = [](const QString& program, const QStringList& args) {
+        return QProcess::startDetached(program, args);
+    };
+    return current;
+}
+
+bool& launcherReplaced()
+{
+    static bool replaced = false;
+    return replaced;
+}
+
+QString& autostartOverride()
+{
+    static QString dir;
+    return dir;
+}
+
+#ifndef Q_OS_WIN
+QString desktopEntryPath(const QString& name)
+{
+    return SystemServices::autostartDir() + QLatin1Char('/') + name + QStringLiteral(".desktop");
+}
+
+// Desktop entries quote an argument that holds blanks; quotes and back slashes are escaped.
+QString desktopExec(const QString& program)
+{
+    QString escaped = program;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""))
+        .replace(QLatin1Char('`'), QStringLiteral("\\`"))
+        .replace(QLatin1Char('$'), QStringLiteral("\\$"));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+#endif
+
+} // namespace
+
+void SystemServices::setLauncher(Launcher value)
+{
+    launcher() = std::move(value);
+    launcherReplaced() = true;
+}
+
+void SystemServices::setAutostartDir(const QString& dir)
+{
+    autostartOverride() = dir;
+}
+
+QString SystemServices::autostartDir()
+{
+    if (!autostartOverride().isEmpty()) {
+        return autostartOverride();
+    }
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart");
+}
+
+bool SystemServices::setAutoRun(bool on, const QString& name, const QString& programPath)
+{
+#ifdef Q_OS_WIN
+    QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                  QSettings::NativeFormat);
+    if (on) {
+        run.setValue(name, QDir::toNativeSeparators(programPath));
+    } else {
+        run.remove(name);
+    }
+    run.sync();
+    return run.status() == QSettings::NoError;
+#else
+    const QString path = desktopEntryPath(name);
+    if (!on) {
+        return !QFile::exists(path) || QFile::remove(path);
+    }
+    if (!QDir().mkpath(autostartDir())) {
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nName=") + name +
+                          QStringLiteral("\nExec=") + desktopExec(programPath) +
+                          QStringLiteral("\nX-GNOME-Autostart-enabled=true\n");
+    file.write(entry.toUtf8());
+    return file.commit();
+#endif
+}
+
+bool SystemServices::isAutoRunEntryPresent(const QString& name)
+{
+#ifdef Q_OS_WIN
+    QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                  QSettings::NativeFormat);
+    return run.contains(name);
+#else
+    return QFile::exists(desktopEntryPath(name));
+#endif
+}
+
+QString SystemServices::diskSpace(const QString& path)
+{
+#ifdef Q_OS_WIN
+    ULARGE_INTEGER available, total, free;
+    if (!GetDiskFreeSpaceExW(reinterpret_cast<LPCWSTR>(path.utf16()), &available, &total, &free)) {
+        qDebug() << "ERROR: Call to GetDiskFreeSpaceEx() failed.";
+        return QString();
+    }
+    return QString::number(total.QuadPart >> 30) + QLatin1Char('-') +
+           QString::number(free.QuadPart >> 30);
+#else
+    const QStorageInfo storage(path);
+    if (!QFileInfo::exists(path) || !storage.isValid() || !storage.isReady()) {
+        qDebug() << "ERROR: disk space query failed for" << path;
+        return QString();
+    }
+    return QString::number(quint64(storage.bytesTotal()) >> 30) + QLatin1Char('-') +
+           QString::number(quint64(storage.bytesFree()) >> 30);
+#endif
+}
+
+void SystemServices::shutdown()
+{
+#ifdef Q_OS_WIN
+    const QString program = QStringLiteral("C:/WINDOWS/system32/shutdown.exe");
+    const QStringList arguments{QStringLiteral("-s")};
+#else
+    // logind decides whether this user may power off; systemctl asks it.
+    const QString program = QStringLiteral("systemctl");
+    const QStringList arguments{QStringLiteral("poweroff")};
+#endif
+    // A test that forgot its seam must never switch the machine off.
+    if (QStandardPaths::isTestModeEnabled() && !launcherReplaced()) {
+        qDebug() << "shutdown: refused in test mode";
+        return;
+    }
+    if (!launcher()(program, arguments)) {
+        qDebug() << "shutdown: could not start" << program;
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+// Start with the operating system, the free space of a drive, and the system shutdown.
+// Windows uses the per-user run key, GetDiskFreeSpaceExW and shutdown.exe; Linux an XDG
+// autostart entry, the file-system statistics and systemd's power-off.
+class SystemServices
+{
+public:
+    // Starts a program without waiting for it; true when it could be started.
+    using Launcher = std::function<bool(const QString& program, const QStringList& arguments)>;
+
+    // `name` names the entry (the executable's base name), `programPath` is what it starts.
+    static bool setAutoRun(bool on, const QString& name, const QString& programPath);
+    static bool isAutoRunEntryPresent(const QString& name);
+    // "T-F": total and free size of the drive holding `path`, in whole GiB; empty on failure.
+    static QString diskSpace(const QString& path);
+    static void shutdown();
+
+    // Test seams. Tests replace the launcher so that nothing is ever powered off, and point the
+    // autostart folder into their own sandbox.
+    static void setLauncher(Launcher launcher);
+    static void setAutostartDir(const QString& dir);
+    static QString autostartDir();
+};

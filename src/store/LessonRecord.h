@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDataStream>
+#include <QList>
+#include <QString>
+
+class JsonNode;
+class URLManager;
+
+// Download state of a lesson.
+enum DownloadState : qint32 {
+    NotChosen = 0,
+    Chosen = 1, // chosen, waiting in or running from the queue
+    Downloaded = 2,
+    Failed = 3,
+};
+
+// One lesson of a course, as the server describes it, with its local download bookkeeping.
+class LessonRecord
+{
+public:
+    LessonRecord() = default;
+    // `urls` signs the key-and-address request stored with the lesson.
+    LessonRecord(const QString& courseId, const JsonNode& node, const URLManager& urls);
+
+    bool operator==(const LessonRecord& other) const;
+    bool operator!=(const LessonRecord& other) const { return !(*this == other); }
+
+    // 1 chapter ("zhang"), 2 section ("jie"), 3 courseware ("kejian"), 0 anything else.
+    static qint32 levelOf(const QString& type);
+
+    QString courseId;
+    QString id;
+    QString number;
+    QString c_type;
+    QString type;
+    QString title;
+    QString c_time;
+    QString stutas;
+    QString watchtimes;
+    qint32 level = 0;
+    qint32 state = NotChosen;
+    QString keyUrl;
+    QString dir;
+};
+
+QDataStream& operator<<(QDataStream& out, const LessonRecord& lesson);
+QDataStream& operator>>(QDataStream& in, LessonRecord& lesson);
+QDataStream& operator<<(QDataStream& out, const QList<LessonRecord>& lessons);
+QDataStream& operator>>(QDataStream& in, QList<LessonRecord>& lessons);

@@ -1,0 +1,70 @@
+#include "UserRecord.h"
+
+#include "RecordStream.h"
+
+UserRecord::UserRecord()
+{
+    clear();
+}
+
+void UserRecord::clear()
+{
+    QMutexLocker locker(&lock);
+    for (QString* field : {&uid, &nickname, &username, &email, &is_img, &sid}) {
+        *field = QLatin1String("");
+    }
+    loginTime = QDateTime();
+    queue.clear();
+    courses.clear();
+}
+
+void UserRecord::takeFrom(UserRecord& other)
+{
+    QMutexLocker locker(&lock);
+    QMutexLocker otherLocker(&other.lock);
+    uid = other.uid;
+    nickname = other.nickname;
+    username = other.username;
+    email = other.email;
+    is_img = other.is_img;
+    sid = other.sid;
+    loginTime = other.loginTime;
+    queue = other.queue;
+    courses = other.courses;
+    other.clear();
+}
+
+CourseRecord* UserRecord::findCourse(const QString& courseId)
+{
+    QMutexLocker locker(&lock);
+    for (CourseRecord& course : courses) {
+        if (course.id == courseId) {
+            return &course;
+        }
+    }
+    return nullptr;
+}
+
+bool UserRecord::isSessionFresh(const QDateTime& now) const
+{
+    // A record without a valid time never held a login.
+    return loginTime.isValid() && loginTime.secsTo(now) <= 86399;
+}
+
+QDataStream& operator<<(QDataStream& out, const UserRecord& u)
+{
+    QMutexLocker locker(&u.lock);
+    out << u.uid << u.nickname << u.username << u.email << u.is_img << u.sid << u.loginTime
+        << u.courses << u.queue;
+    return out;
+}
+
+QDataStream& operator>>(QDataStream& in, UserRecord& u)
+{
+    QMutexLocker locker(&u.lock);
+    for (QString* field : {&u.uid, &u.nickname, &u.username, &u.email, &u.is_img, &u.sid}) {
+        RecordStream::readString(in, *field);
+    }
+    in >> u.loginTime >> u.courses >> u.queue;
+    return in;
+}
