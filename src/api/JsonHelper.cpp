@@ -84,8 +84,8 @@ QString JsonHelper::numberText(double value)
 
     // The shortest digits that read back as the same double, as d.ddddde±x.
     char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                      std::chars_format::scientific);
     const std::string scientific(buffer, result.ptr);
     const std::size_t e = scientific.find('e');
     std::string digits = scientific.substr(0, e);

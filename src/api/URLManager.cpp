@@ -160,7 +160,8 @@ QString URLManager::siteUrl() const
 
 QString URLManager::feedbackUrl(const QString& uid) const
 {
-    return ServerConfig::apiBaseUrl() + QStringLiteral("/suggest/index/feedback_type/1/is_from/5/uid/") +
+    return ServerConfig::apiBaseUrl() +
+           QStringLiteral("/suggest/index/feedback_type/1/is_from/5/uid/") +
            (uid.isEmpty() ? QStringLiteral("1") : uid) + QStringLiteral("/version/") +
            clientVersion;
 }

@@ -61,8 +61,7 @@ static QString defaultVideoPath()
 #endif
 }
 
-App::App()
-    : fileCipher(FileCipher::programCipher()), record(std::make_unique<UserRecord>())
+App::App() : fileCipher(FileCipher::programCipher()), record(std::make_unique<UserRecord>())
 {
     QuitNotifier::instance()->reset();
 
@@ -171,8 +170,8 @@ void App::restoreLastSession()
         return;
     }
     setLogin(true);
-    const QString avatar = courseStore->userDir(name) + QLatin1Char('/') + name +
-                           QStringLiteral(".jpg");
+    const QString avatar =
+        courseStore->userDir(name) + QLatin1Char('/') + name + QStringLiteral(".jpg");
     if (QFileInfo::exists(avatar)) {
         addUserImg(avatar);
     }

@@ -5,13 +5,13 @@
 // The keys of "tamix.ini". Every reader compares the value with "1"; a missing key, "0", "2"
 // or any other text means off.
 namespace SettingKeys {
-inline const QString autoRun = QStringLiteral("START/AUTORUN");         // "1" start with the system
-inline const QString minToTray = QStringLiteral("MIN/SHOWPOSITION");    // "1" tray, "2" taskbar
-inline const QString closeToTray = QStringLiteral("CLOSE/SHOWPOSITION"); // "1" tray, "2" quit
-inline const QString videoPath = QStringLiteral("DOWNLOAD/Video_Path");  // the download root
-inline const QString autoDownload = QStringLiteral("DOWNLOAD/AUTO");     // "1" resume by itself
+inline const QString autoRun = QStringLiteral("START/AUTORUN");      // "1" start with the system
+inline const QString minToTray = QStringLiteral("MIN/SHOWPOSITION"); // "1" tray, "2" taskbar
+inline const QString closeToTray = QStringLiteral("CLOSE/SHOWPOSITION");  // "1" tray, "2" quit
+inline const QString videoPath = QStringLiteral("DOWNLOAD/Video_Path");   // the download root
+inline const QString autoDownload = QStringLiteral("DOWNLOAD/AUTO");      // "1" resume by itself
 inline const QString shutdownAfter = QStringLiteral("DOWNLOAD/SHUTDOWN"); // "1" power off when done
-inline const QString tipAfter = QStringLiteral("DOWNLOAD/TIP");          // "1" tray notice when done
+inline const QString tipAfter = QStringLiteral("DOWNLOAD/TIP"); // "1" tray notice when done
 inline const QString resumePlayback = QStringLiteral("PLAYER/WATCHTIME"); // "1" resume position
-inline const QString lastUser = QStringLiteral("APP/LASTUSER");          // last user name
+inline const QString lastUser = QStringLiteral("APP/LASTUSER");           // last user name
 } // namespace SettingKeys

@@ -77,8 +77,9 @@ QString SystemServices::autostartDir()
 bool SystemServices::setAutoRun(bool on, const QString& name, const QString& programPath)
 {
 #ifdef Q_OS_WIN
-    QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
-                  QSettings::NativeFormat);
+    QSettings run(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+        QSettings::NativeFormat);
     if (on) {
         run.setValue(name, QDir::toNativeSeparators(programPath));
     } else {
@@ -109,8 +110,9 @@ bool SystemServices::setAutoRun(bool on, const QString& name, const QString& pro
 bool SystemServices::isAutoRunEntryPresent(const QString& name)
 {
 #ifdef Q_OS_WIN
-    QSettings run(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
-                  QSettings::NativeFormat);
+    QSettings run(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+        QSettings::NativeFormat);
     return run.contains(name);
 #else
     return QFile::exists(desktopEntryPath(name));

@@ -11,8 +11,7 @@ CourseRecord::CourseRecord()
 }
 
 CourseRecord::CourseRecord(const JsonNode& node, const URLManager& urls)
-    : id(node.getString(QStringLiteral("id"))),
-      title(node.getString(QStringLiteral("title"))),
+    : id(node.getString(QStringLiteral("id"))), title(node.getString(QStringLiteral("title"))),
       img(node.getString(QStringLiteral("img")))
 {
     const JsonNode lessons = node.getObject(QStringLiteral("list"));
@@ -53,7 +52,9 @@ void CourseRecord::labelLessons(QList<LessonRecord>& lessons)
 
 bool CourseRecord::operator==(const CourseRecord& o) const
 {
-    auto same = [](const QString& a, const QString& b) { return a == b && a.isNull() == b.isNull(); };
+    auto same = [](const QString& a, const QString& b) {
+        return a == b && a.isNull() == b.isNull();
+    };
     return same(id, o.id) && same(title, o.title) && same(img, o.img) && list == o.list &&
            same(dir, o.dir);
 }

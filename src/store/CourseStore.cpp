@@ -121,8 +121,8 @@ void CourseStore::clearDir(const QString& dir, const QString& root)
     if (dir.isEmpty() || !QFileInfo::exists(dir)) {
         return;
     }
-    const QFileInfoList entries =
-        QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries = QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                          QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         if (entry.isDir() && !entry.isSymLink()) {
             clearDir(entry.absoluteFilePath(), root);

@@ -82,28 +82,24 @@ bool FileCipher::process(bool encrypting, const char* in, qint64 length, char* o
     return true;
 }
 
-QByteArray FileCipher::encrypt(const QByteArray& plain) const
+// Works in place: pads the buffer with zeros to whole blocks and processes it where it lies, so
+// a large record costs no second buffer.
+bool FileCipher::processBytes(bool encrypting, QByteArray& bytes) const
 {
-    QByteArray padded = plain;
-    padded.append(int(roundedUp(plain.size()) - plain.size()), '\0');
-    QByteArray out(padded.size(), Qt::Uninitialized);
-    if (!process(true, padded.constData(), padded.size(), out.data())) {
-        return QByteArray();
-    }
-    return out;
+    bytes.append(int(roundedUp(bytes.size()) - bytes.size()), '\0');
+    return process(encrypting, bytes.constData(), bytes.size(), bytes.data());
 }
 
-QByteArray FileCipher::decrypt(const QByteArray& encrypted) const
+QByteArray FileCipher::encrypt(QByteArray plain) const
 {
-    // A tail shorter than a block cannot come from this cipher; it is zero-filled like any
-    // last block so that nothing read is dropped.
-    QByteArray padded = encrypted;
-    padded.append(int(roundedUp(encrypted.size()) - encrypted.size()), '\0');
-    QByteArray out(padded.size(), Qt::Uninitialized);
-    if (!process(false, padded.constData(), padded.size(), out.data())) {
-        return QByteArray();
-    }
-    return out;
+    return processBytes(true, plain) ? plain : QByteArray();
+}
+
+// A tail shorter than a block cannot come from this cipher; it is zero-filled like any last
+// block so that nothing read is dropped.
+QByteArray FileCipher::decrypt(QByteArray encrypted) const
+{
+    return processBytes(false, encrypted) ? encrypted : QByteArray();
 }
 
 bool FileCipher::processDevice(bool encrypting, QIODevice* in, QIODevice* out) const
@@ -176,13 +172,14 @@ bool FileCipher::decryptFile(const QString& source, const QString& destination) 
     return processFile(false, source, destination);
 }
 
-bool FileCipher::encryptBytes(const QByteArray& bytes, const QString& destination) const
+bool FileCipher::encryptBytes(QByteArray bytes, const QString& destination) const
 {
     if (!isValid()) {
         return false;
     }
-    const QByteArray encrypted = encrypt(bytes);
-    if (encrypted.size() != roundedUp(bytes.size())) {
+    const qint64 expected = roundedUp(bytes.size());
+    const QByteArray encrypted = encrypt(std::move(bytes));
+    if (encrypted.size() != expected) {
         return false;
     }
     QSaveFile out(destination);
@@ -199,7 +196,7 @@ QByteArray FileCipher::decryptFileToBytes(const QString& source, bool* ok) const
 {
     QFile in(source);
     const bool opened = isValid() && in.open(QIODevice::ReadOnly);
-    const QByteArray plain = opened ? decrypt(in.readAll()) : QByteArray();
+    QByteArray plain = opened ? decrypt(in.readAll()) : QByteArray();
     if (ok) {
         *ok = opened && in.error() == QFileDevice::NoError;
     }

@@ -22,8 +22,10 @@ public:
 
     bool isValid() const { return !key.isEmpty(); }
 
-    QByteArray encrypt(const QByteArray& plain) const;
-    QByteArray decrypt(const QByteArray& encrypted) const;
+    // Pass the buffer with std::move when it is not needed afterwards: it is then processed in
+    // place.
+    QByteArray encrypt(QByteArray plain) const;
+    QByteArray decrypt(QByteArray encrypted) const;
 
     // Devices are opened when they are not yet open (input read-only, output write-only).
     bool encryptDevice(QIODevice* in, QIODevice* out) const;
@@ -33,7 +35,7 @@ public:
     // previous file as it was.
     bool encryptFile(const QString& source, const QString& destination) const;
     bool decryptFile(const QString& source, const QString& destination) const;
-    bool encryptBytes(const QByteArray& bytes, const QString& destination) const;
+    bool encryptBytes(QByteArray bytes, const QString& destination) const;
     // The text's Latin-1 form (characters outside Latin-1 become '?').
     bool encryptString(const QString& text, const QString& destination) const;
     // Decrypts a file into memory; `ok` tells whether it could be read.
@@ -41,6 +43,7 @@ public:
 
 private:
     bool process(bool encrypting, const char* in, qint64 length, char* out) const;
+    bool processBytes(bool encrypting, QByteArray& bytes) const;
     bool processDevice(bool encrypting, QIODevice* in, QIODevice* out) const;
     bool processFile(bool encrypting, const QString& source, const QString& destination) const;
 

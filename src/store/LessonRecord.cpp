@@ -5,16 +5,13 @@
 #include "URLManager.h"
 
 LessonRecord::LessonRecord(const QString& courseId, const JsonNode& node, const URLManager& urls)
-    : courseId(courseId),
-      id(node.getString(QStringLiteral("id"))),
+    : courseId(courseId), id(node.getString(QStringLiteral("id"))),
       number(node.getString(QStringLiteral("number"))),
       c_type(node.getString(QStringLiteral("c_type"))),
-      type(node.getString(QStringLiteral("type"))),
-      title(node.getString(QStringLiteral("title"))),
+      type(node.getString(QStringLiteral("type"))), title(node.getString(QStringLiteral("title"))),
       c_time(node.getString(QStringLiteral("c_time"))),
       stutas(node.getString(QStringLiteral("stutas"))),
-      watchtimes(node.getString(QStringLiteral("watchtimes"))),
-      level(levelOf(type)),
+      watchtimes(node.getString(QStringLiteral("watchtimes"))), level(levelOf(type)),
       keyUrl(urls.getKeysAndUrlByLidUrl(courseId, id, c_type))
 {
 }
@@ -36,7 +33,9 @@ qint32 LessonRecord::levelOf(const QString& type)
 bool LessonRecord::operator==(const LessonRecord& o) const
 {
     // Null and empty strings are told apart: the record file keeps the difference.
-    auto same = [](const QString& a, const QString& b) { return a == b && a.isNull() == b.isNull(); };
+    auto same = [](const QString& a, const QString& b) {
+        return a == b && a.isNull() == b.isNull();
+    };
     return same(courseId, o.courseId) && same(id, o.id) && same(number, o.number) &&
            same(c_type, o.c_type) && same(type, o.type) && same(title, o.title) &&
            same(c_time, o.c_time) && same(stutas, o.stutas) && same(watchtimes, o.watchtimes) &&

@@ -6,23 +6,30 @@
 void RecordStream::readString(QDataStream& in, QString& value)
 {
     value = QString();
-    if (in.status() != QDataStream::Ok) {
+    quint32 length = 0;
+    in >> length;
+    if (in.status() != QDataStream::Ok || length == 0xffffffffu) {
+        return; // past the end, or a null string
+    }
+    if (length == 0) {
+        value = QLatin1String(""); // empty, not null: the file keeps the difference
         return;
     }
     QIODevice* device = in.device();
-    if (device) {
-        const QByteArray head = device->peek(4);
-        if (head.size() < 4) {
-            in.setStatus(QDataStream::ReadPastEnd);
-            return;
-        }
-        const quint32 length = in.byteOrder() == QDataStream::BigEndian
-                                   ? qFromBigEndian<quint32>(head.constData())
-                                   : qFromLittleEndian<quint32>(head.constData());
-        if (length != 0xffffffffu && qint64(length) > device->bytesAvailable() - 4) {
-            in.setStatus(QDataStream::ReadCorruptData);
-            return;
-        }
+    if ((length & 1) || !device || qint64(length) > device->bytesAvailable()) {
+        in.setStatus(QDataStream::ReadCorruptData);
+        return;
     }
-    in >> value;
+    QString text(int(length / 2), Qt::Uninitialized);
+    if (in.readRawData(reinterpret_cast<char*>(text.data()), int(length)) != int(length)) {
+        in.setStatus(QDataStream::ReadPastEnd);
+        return;
+    }
+    ushort* units = reinterpret_cast<ushort*>(text.data());
+    if (in.byteOrder() == QDataStream::BigEndian) {
+        qFromBigEndian<ushort>(units, text.size(), units);
+    } else {
+        qFromLittleEndian<ushort>(units, text.size(), units);
+    }
+    value = text;
 }

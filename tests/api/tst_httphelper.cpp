@@ -73,9 +73,12 @@ void TestHttpHelper::asyncBodies_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("body");
-    QTest::newRow("utf-8 json") << "/hello" << QStringLiteral("{\"flag\":\"1\",\"infos\":\"你好\"}");
-    QTest::newRow("cut at zero byte") << "/zero" << "before";
-    QTest::newRow("error status keeps its body") << "/error" << "server broke";
+    QTest::newRow("utf-8 json") << "/hello"
+                                << QStringLiteral("{\"flag\":\"1\",\"infos\":\"你好\"}");
+    QTest::newRow("cut at zero byte") << "/zero"
+                                      << "before";
+    QTest::newRow("error status keeps its body") << "/error"
+                                                 << "server broke";
 }
 
 void TestHttpHelper::asyncBodies()

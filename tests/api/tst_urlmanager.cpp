@@ -32,19 +32,22 @@ void TestURLManager::calls_data()
 
     const URLManager urls([this] { return sid; });
     const QString base = QStringLiteral("http://school.test:8080");
-    QTest::newRow("session id") << urls.getSessionIdUrl()
-                                << base + "/foreuser_app/getSessionId/?sign=e2f24205939b9a4dd98989bc83c9f1db";
+    QTest::newRow("session id")
+        << urls.getSessionIdUrl()
+        << base + "/foreuser_app/getSessionId/?sign=e2f24205939b9a4dd98989bc83c9f1db";
     QTest::newRow("register") << urls.getRegisterUrl("u1", "secret1", "secret1")
-                              << base + "/foreuser_app/doregister/?key=s1&username=u1&password=secret1"
-                                        "&repassword=secret1&register_site=3&register_client=5"
-                                        "&sign=72166755adab8349849a3bab2e3f2507";
+                              << base +
+                                     "/foreuser_app/doregister/?key=s1&username=u1&password=secret1"
+                                     "&repassword=secret1&register_site=3&register_client=5"
+                                     "&sign=72166755adab8349849a3bab2e3f2507";
     QTest::newRow("forget") << urls.getForgetUrl("u1", "old1", "new123", "new124")
                             << base + "/foreuser_app/doforget/?key=s1&username=u1&old_pwd=old1"
                                       "&new_pwd=new123&new_repwd=new124"
                                       "&sign=461b3946316b540ba8410a57c89cfb0f";
-    QTest::newRow("course info page") << urls.getMyCourseInfoForPcUrl("42")
-                                      << base + "/course_app/GetMyCourseInfoForPc/?key=s1&class_id=42"
-                                                "&sign=95c50b6361e0687f3da9c3497778f699";
+    QTest::newRow("course info page")
+        << urls.getMyCourseInfoForPcUrl("42")
+        << base + "/course_app/GetMyCourseInfoForPc/?key=s1&class_id=42"
+                  "&sign=95c50b6361e0687f3da9c3497778f699";
     QTest::newRow("course download info")
         << urls.getMyCourseInfoForPcDownLoadUrl("42")
         << base + "/course_app/GetMyCourseInfoForPcDownLoad/?key=s1&class_id=42"
@@ -57,9 +60,10 @@ void TestURLManager::calls_data()
                                      << base + "/course_app/PushLearnStatus/?key=s1&class_id=42"
                                                "&lesson_id=7&stutas=1&c_type=2"
                                                "&sign=dfbb1a03b9b616850b94c39d21857468";
-    QTest::newRow("version check") << urls.getPcUpdateUrl()
-                                   << base + "/course_app/getPcUpdate/?key=s1&type_client=vospen_app"
-                                             "&sign=4c25c3dffe4576ccc383c01987eae36d";
+    QTest::newRow("version check")
+        << urls.getPcUpdateUrl()
+        << base + "/course_app/getPcUpdate/?key=s1&type_client=vospen_app"
+                  "&sign=4c25c3dffe4576ccc383c01987eae36d";
     QTest::newRow("chinese user name signs as ?")
         << urls.getLoginUrl(QStringLiteral("张三"), "pw")
         << base + "/foreuser_app/dologin/?key=s1&password=pw&username=%E5%BC%A0%E4%B8%89"

@@ -166,8 +166,8 @@ void TestCourseStore::damaged_data()
         for (int i = 0; i < 6; ++i) {
             out << QString("x");
         }
-        out << QDateTime::currentDateTime() << quint32(0xfffffff0) << QString("id")
-            << QString("t") << QString("i") << quint32(0xfffffff0);
+        out << QDateTime::currentDateTime() << quint32(0xfffffff0) << QString("id") << QString("t")
+            << QString("i") << quint32(0xfffffff0);
     }
     QTest::newRow("huge list counts") << cipher.encrypt(hugeCounts);
     const QByteArray otherKey(16, 'q');

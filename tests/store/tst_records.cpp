@@ -23,7 +23,9 @@ private slots:
     void damagedStringLength();
 
 private:
-    URLManager urls{[] { return QStringLiteral("sid9"); }};
+    URLManager urls{[] {
+        return QStringLiteral("sid9");
+    }};
 };
 
 static QString lesson(const char* id, const char* number, const char* type, const QString& title)
@@ -81,11 +83,10 @@ void TestRecords::arrayAndObjectListsGiveTheSameCourse()
 
 void TestRecords::numericOrder()
 {
-    const CourseRecord c = course("[" + lesson("a", "10", "kejian", "十") + "," +
-                                      lesson("b", "9", "kejian", "九") + "," +
-                                      lesson("c", "1", "kejian", "一") + "," +
-                                      lesson("d", "\"x\"", "kejian", "零") + "]",
-                                  urls);
+    const CourseRecord c = course(
+        "[" + lesson("a", "10", "kejian", "十") + "," + lesson("b", "9", "kejian", "九") + "," +
+            lesson("c", "1", "kejian", "一") + "," + lesson("d", "\"x\"", "kejian", "零") + "]",
+        urls);
     QStringList ids;
     for (const LessonRecord& l : c.list) {
         ids << l.id;
@@ -98,9 +99,9 @@ void TestRecords::labels()
     const char* types[] = {"zhang", "jie", "jie", "zhang", "jie", "kejian", "kejian", "other"};
     QString list = "[";
     for (int i = 0; i < 8; ++i) {
-        list += (i ? "," : "") +
-                lesson(QByteArray::number(i).constData(), QByteArray::number(i + 1).constData(),
-                       types[i], QStringLiteral("标题"));
+        list += (i ? "," : "") + lesson(QByteArray::number(i).constData(),
+                                        QByteArray::number(i + 1).constData(), types[i],
+                                        QStringLiteral("标题"));
     }
     const CourseRecord c = course(list + "]", urls);
     QStringList titles;
@@ -136,21 +137,27 @@ void TestRecords::lessonStreamLayout()
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(RecordStream::version);
     out << l;
-    const QByteArray expected = QByteArray::fromHex(
-        "00000002" "0031"                         // id "1"
-        "ffffffff" "ffffffff" "ffffffff" "ffffffff" "ffffffff" // number … c_time
-        "00000003" "00000002"                     // level, state
-        "ffffffff"                                // keyUrl
-        "00000000"                                // dir, empty
-        "ffffffff" "ffffffff" "ffffffff");        // courseId, stutas, watchtimes
+    const QByteArray expected = QByteArray::fromHex("00000002"
+                                                    "0031" // id "1"
+                                                    "ffffffff"
+                                                    "ffffffff"
+                                                    "ffffffff"
+                                                    "ffffffff"
+                                                    "ffffffff" // number … c_time
+                                                    "00000003"
+                                                    "00000002" // level, state
+                                                    "ffffffff" // keyUrl
+                                                    "00000000" // dir, empty
+                                                    "ffffffff"
+                                                    "ffffffff"
+                                                    "ffffffff"); // courseId, stutas, watchtimes
     QCOMPARE(bytes.toHex(), expected.toHex());
 }
 
 void TestRecords::roundTrip()
 {
-    CourseRecord c = course("[" + lesson("7", "2", "zhang", "章") + "," +
-                                lesson("8", "1", "kejian", "课") + "]",
-                            urls);
+    CourseRecord c = course(
+        "[" + lesson("7", "2", "zhang", "章") + "," + lesson("8", "1", "kejian", "课") + "]", urls);
     c.dir = "/videos/abc";
     c.list[0].state = Downloaded;
     c.list[0].dir = "/videos/abc/def";
@@ -200,7 +207,9 @@ void TestRecords::shortListStopsAtEnd()
 
 void TestRecords::damagedStringLength()
 {
-    QByteArray bytes = QByteArray::fromHex("00000001" "7ffffff0") + QByteArray(64, 'x');
+    QByteArray bytes = QByteArray::fromHex("00000001"
+                                           "7ffffff0") +
+                       QByteArray(64, 'x');
     QList<LessonRecord> back;
     QDataStream in(bytes);
     in.setVersion(RecordStream::version);
