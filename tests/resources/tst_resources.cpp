@@ -134,11 +134,22 @@ QString readStyleSheet()
     return QString::fromUtf8(file.readAll());
 }
 
-QString withoutComments(QString css)
+// Comments become blanks, their line breaks stay, so that line numbers still point into the file.
+QString withoutComments(const QString& css)
 {
     static const QRegularExpression comment(QStringLiteral("/\\*.*?\\*/"),
                                             QRegularExpression::DotMatchesEverythingOption);
-    return css.replace(comment, QStringLiteral(" "));
+    QString out;
+    int last = 0;
+    auto it = comment.globalMatch(css);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        out += css.mid(last, m.capturedStart() - last);
+        out += QString(m.captured(0).count('\n'), '\n') + ' ';
+        last = m.capturedEnd();
+    }
+    out += css.mid(last);
+    return out;
 }
 
 struct Declaration
