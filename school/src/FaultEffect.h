@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class RateLimiter;
+
+// What the fault rules do to one request, all matching rules taken together.
+struct FaultEffect
+{
+    int latencyMs = 0;
+    int stallMs = 0;
+    int status = 0;
+    qint64 cutAfter = -1;
+    bool html = false;
+    bool chunked = false;
+    bool shortKey = false;
+    QString playlist;
+    std::shared_ptr<RateLimiter> limiter;
+
+    bool shapesBody() const { return limiter || cutAfter >= 0 || chunked; }
+};

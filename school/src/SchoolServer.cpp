@@ -1,0 +1,542 @@
+#include "SchoolServer.h"
+#include "FaultRules.h"
+#include "MediaLibrary.h"
+#include "RateLimiter.h"
+#include "RequestQuery.h"
+#include "School.h"
+#include "Statistics.h"
+#include "StopSignal.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+const char kHost[] = "127.0.0.1";
+
+QByteArray resource(const char* path)
+{
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString pathOf(const httplib::Request& req)
+{
+    return QString::fromStdString(req.path);
+}
+
+void sendJson(httplib::Response& res, int status, const QJsonObject& object)
+{
+    res.status = status;
+    res.set_content(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString(),
+                    "application/json; charset=utf-8");
+}
+
+void sendOk(httplib::Response& res)
+{
+    sendJson(res, 200, QJsonObject{{QStringLiteral("ok"), true}});
+}
+
+void sendError(httplib::Response& res, const QString& error)
+{
+    sendJson(res, 400,
+             QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), error}});
+}
+
+bool parseBody(const httplib::Request& req, httplib::Response& res, QJsonValue* value)
+{
+    if (req.body.empty()) {
+        *value = QJsonValue();
+        return true;
+    }
+    QJsonParseError error;
+    // Wrapping lets a bare array or object through the document parser alike.
+    const QByteArray wrapped = "[" + QByteArray::fromStdString(req.body) + "]";
+    const QJsonDocument doc = QJsonDocument::fromJson(wrapped, &error);
+    if (!doc.isArray() || doc.array().size() != 1) {
+        sendError(res, QStringLiteral("body is not JSON: ") + error.errorString());
+        return false;
+    }
+    *value = doc.array().at(0);
+    return true;
+}
+
+SchoolServer::Reply fromAnswer(const School::Answer& answer)
+{
+    SchoolServer::Reply reply;
+    reply.status = answer.status;
+    reply.body = answer.body;
+    reply.contentType = answer.contentType.startsWith("application/json")
+                            ? "application/json; charset=utf-8"
+                            : "text/html; charset=utf-8";
+    return reply;
+}
+
+} // namespace
+
+SchoolServer::SchoolServer(School& school, MediaLibrary& media, FaultRules& faults,
+                           Statistics& stats, StopSignal& stop)
+    : school(school), media(media), faults(faults), stats(stats), stopSignal(stop),
+      api(std::make_unique<httplib::Server>()), keys(std::make_unique<httplib::Server>())
+{
+    // A plausible installer: an executable header and a fixed pattern, so a download can be
+    // compared byte for byte.
+    const qint64 size = std::max<qint64>(64, school.installerSize());
+    installerBytes = QByteArray("MZ tamix installer stand-in\n");
+    installerBytes.reserve(int(size));
+    for (qint64 i = installerBytes.size(); i < size; ++i) {
+        installerBytes.append(char(i * 31 % 251));
+    }
+}
+
+SchoolServer::~SchoolServer()
+{
+    stop();
+}
+
+QString SchoolServer::apiUrl() const
+{
+    return QStringLiteral("http://%1:%2").arg(QLatin1String(kHost)).arg(boundApiPort);
+}
+
+QString SchoolServer::keyUrl() const
+{
+    return QStringLiteral("http://%1:%2").arg(QLatin1String(kHost)).arg(boundKeyPort);
+}
+
+bool SchoolServer::bind(int apiPort, int keyPort, QString* error)
+{
+    for (httplib::Server* server : {api.get(), keys.get()}) {
+        const int threads = workers;
+        server->new_task_queue = [threads] {
+            return new httplib::ThreadPool(size_t(threads));
+        };
+        // Fetchers keep their connection for a whole lesson of a few hundred segments.
+        server->set_keep_alive_max_count(100000);
+        server->set_keep_alive_timeout(5);
+        server->set_tcp_nodelay(true);
+    }
+    auto bindOne = [&](httplib::Server& server, int port, int* bound, const char* what) {
+        if (port == 0) {
+            *bound = server.bind_to_any_port(kHost);
+        } else {
+            *bound = server.bind_to_port(kHost, port) ? port : -1;
+        }
+        if (*bound <= 0) {
+            *error = QStringLiteral("cannot listen on 127.0.0.1:%1 for the %2")
+                         .arg(port)
+                         .arg(QLatin1String(what));
+            return false;
+        }
+        return true;
+    };
+    if (!bindOne(*api, apiPort, &boundApiPort, "API server") ||
+        !bindOne(*keys, keyPort, &boundKeyPort, "key-file server")) {
+        return false;
+    }
+    school.setApiBase(apiUrl());
+    routeControl();
+    routeApi();
+    routeKeys();
+    return true;
+}
+
+void SchoolServer::start()
+{
+    apiThread = std::thread([this] { api->listen_after_bind(); });
+    keyThread = std::thread([this] { keys->listen_after_bind(); });
+}
+
+void SchoolServer::stop()
+{
+    stopSignal.stop();
+    api->stop();
+    keys->stop();
+    if (apiThread.joinable()) {
+        apiThread.join();
+    }
+    if (keyThread.joinable()) {
+        keyThread.join();
+    }
+}
+
+void SchoolServer::serve(const QString& route, const httplib::Request& req, httplib::Response& res,
+                         const Builder& build)
+{
+    const QString cookie = QString::fromStdString(req.get_header_value("Cookie"));
+    stats.request(route, pathOf(req), cookie);
+    const FaultEffect effect = faults.match(req.path);
+    if (logRequests) {
+        std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
+    }
+    if (effect.latencyMs > 0 && !stopSignal.sleepFor(std::chrono::milliseconds(effect.latencyMs))) {
+        res.status = 503;
+        return;
+    }
+    if (effect.stallMs > 0 && !stopSignal.sleepFor(std::chrono::milliseconds(effect.stallMs))) {
+        res.status = 503;
+        return;
+    }
+    Reply reply;
+    if (effect.status != 0) {
+        reply = fromAnswer(school.htmlMessage(
+            effect.status, QStringLiteral("服务器错误"),
+            QStringLiteral("服务器暂时无法处理请求（%1），请稍后再试。").arg(effect.status)));
+    } else if (effect.html) {
+        // What a proxy or an overloaded front end answers in place of the real reply.
+        reply = fromAnswer(school.htmlMessage(200, QStringLiteral("系统繁忙"),
+                                              QStringLiteral("系统繁忙，请稍后再试。")));
+    } else {
+        reply = build(req, effect);
+    }
+    send(res, reply, effect);
+}
+
+void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultEffect& effect)
+{
+    res.status = reply.status;
+    const QByteArray owned = reply.body;
+    const char* data = reply.data ? reply.data : owned.constData();
+    const size_t size = size_t(reply.data ? reply.size : owned.size());
+    if (!effect.shapesBody()) {
+        if (reply.data) {
+            res.set_content_provider(size, reply.contentType,
+                                     [data](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         return sink.write(data + offset, length);
+                                     });
+        } else {
+            res.set_content(data, size, reply.contentType);
+        }
+        return;
+    }
+    size_t limit = size;
+    if (effect.cutAfter >= 0) {
+        // Always short of the whole body, even when the cut lies past its end.
+        limit = std::min(size_t(effect.cutAfter), size > 0 ? size - 1 : 0);
+    }
+    const bool cut = limit < size;
+    std::shared_ptr<RateLimiter> limiter = effect.limiter;
+    size_t chunk = 64 * 1024;
+    if (limiter) {
+        chunk = size_t(std::clamp<std::int64_t>(limiter->rate() / 50, 512, 64 * 1024));
+    }
+    StopSignal* stop = &stopSignal;
+    auto writeFrom = [owned, data, limit, chunk, limiter, stop](size_t offset,
+                                                                httplib::DataSink& sink) {
+        const size_t n = std::min(chunk, limit - offset);
+        if (limiter && !limiter->acquire(std::int64_t(n), *stop)) {
+            return false;
+        }
+        return sink.write(data + offset, n);
+    };
+    if (effect.chunked) {
+        res.set_chunked_content_provider(
+            reply.contentType, [writeFrom, limit, cut](size_t offset, httplib::DataSink& sink) {
+                if (offset >= limit) {
+                    if (cut) {
+                        return false; // closes the connection without the last chunk
+                    }
+                    sink.done();
+                    return true;
+                }
+                return writeFrom(offset, sink);
+            });
+        return;
+    }
+    res.set_content_provider(size, reply.contentType,
+                             [writeFrom, limit](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset >= limit) {
+                                     return false; // the connection closes early
+                                 }
+                                 return writeFrom(offset, sink);
+                             });
+}
+
+SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const httplib::Request& req,
+                                           const FaultEffect& effect)
+{
+    const MediaLibrary::Stream* stream = media.stream(streamId);
+    Reply reply;
+    if (!stream) {
+        reply.status = 404;
+        reply.body = "no such stream";
+        return reply;
+    }
+    if (!school.cookieOpens(QString::fromStdString(req.get_header_value("Cookie")), streamId)) {
+        reply.status = 403;
+        reply.body = "the keys cookie is missing or wrong";
+        return reply;
+    }
+    const QByteArray base = apiUrl().toUtf8() + "/stream/" + streamId.toUtf8();
+    QByteArray text = stream->playlist;
+    text.replace(MediaLibrary::kKeyUriPlaceholder, base + "/key");
+    QList<QByteArray> lines = text.split('\n');
+    int segment = 0;
+    for (QByteArray& line : lines) {
+        if (line.isEmpty() || line.startsWith('#')) {
+            continue;
+        }
+        if (effect.playlist == QLatin1String("absolute")) {
+            line = base + '/' + line;
+        } else if (effect.playlist == QLatin1String("unsafe")) {
+            if (segment == 0) {
+                line = "../x.ts";
+            } else if (segment == 1) {
+                line = "a\\b.ts";
+            }
+        }
+        ++segment;
+    }
+    text = lines.join(effect.playlist == QLatin1String("crlf") ? "\r\n" : "\n");
+    reply.contentType = "application/vnd.apple.mpegurl";
+    reply.body = text;
+    return reply;
+}
+
+SchoolServer::Reply SchoolServer::keyName(const QString& streamId, const httplib::Request& req,
+                                          const FaultEffect& effect)
+{
+    const MediaLibrary::Stream* stream = media.stream(streamId);
+    Reply reply;
+    if (!stream) {
+        reply.status = 404;
+        reply.body = "no such stream";
+        return reply;
+    }
+    if (!school.cookieOpens(QString::fromStdString(req.get_header_value("Cookie")), streamId)) {
+        reply.status = 403;
+        reply.body = "the keys cookie is missing or wrong";
+        return reply;
+    }
+    reply.body = stream->keyName.toLatin1();
+    if (effect.shortKey) {
+        reply.body = reply.body.left(10);
+    }
+    return reply;
+}
+
+SchoolServer::Reply SchoolServer::sitePage(const QString& title, const QString& text)
+{
+    return fromAnswer(school.htmlMessage(200, title, text));
+}
+
+SchoolServer::Reply SchoolServer::installer()
+{
+    Reply reply;
+    reply.contentType = "application/octet-stream";
+    reply.body = installerBytes;
+    return reply;
+}
+
+void SchoolServer::routeApi()
+{
+    using httplib::Request;
+    using httplib::Response;
+    auto signedCall = [this](const char* folder) {
+        return [this, folder](const Request& req, Response& res) {
+            const QString endpoint = QString::fromStdString(req.matches[1]);
+            serve(endpoint, req, res,
+                  [this, folder, endpoint](const Request& r, const FaultEffect&) {
+                      School::Answer answer;
+                      if (!school.call(QLatin1String(folder), endpoint, RequestQuery(r.target),
+                                       &answer)) {
+                          answer = school.htmlMessage(404, QStringLiteral("页面不存在"),
+                                                      QStringLiteral("没有这个接口。"));
+                      }
+                      return fromAnswer(answer);
+                  });
+        };
+    };
+    api->Get(R"(/foreuser_app/([A-Za-z_]+)/*)", signedCall("foreuser_app"));
+    api->Get(R"(/course_app/([A-Za-z_]+)/*)", signedCall("course_app"));
+
+    api->Get(R"(/myclass/index/*)", [this](const Request& req, Response& res) {
+        serve(QStringLiteral("myclass"), req, res, [this](const Request& r, const FaultEffect&) {
+            return fromAnswer(school.myClassPage(RequestQuery(r.target)));
+        });
+    });
+    api->Get(R"(/stream/([A-Za-z0-9_]+)/index\.m3u8)", [this](const Request& req, Response& res) {
+        const QString id = QString::fromStdString(req.matches[1]);
+        serve(QStringLiteral("playlist"), req, res,
+              [this, id](const Request& r, const FaultEffect& e) { return playlist(id, r, e); });
+    });
+    api->Get(R"(/stream/([A-Za-z0-9_]+)/key)", [this](const Request& req, Response& res) {
+        const QString id = QString::fromStdString(req.matches[1]);
+        serve(QStringLiteral("key"), req, res,
+              [this, id](const Request& r, const FaultEffect& e) { return keyName(id, r, e); });
+    });
+    api->Get(R"(/stream/([A-Za-z0-9_]+)/([^/]+))", [this](const Request& req, Response& res) {
+        const QString id = QString::fromStdString(req.matches[1]);
+        const QString name = QString::fromStdString(req.matches[2]);
+        serve(QStringLiteral("segment"), req, res,
+              [this, id, name](const Request&, const FaultEffect&) {
+                  Reply reply;
+                  const MediaLibrary::Stream* stream = media.stream(id);
+                  const MediaLibrary::Segment segment =
+                      stream ? stream->segments.value(name) : MediaLibrary::Segment();
+                  if (!segment.data) {
+                      reply.status = 404;
+                      reply.body = "no such segment";
+                      return reply;
+                  }
+                  reply.contentType = "video/mp2t";
+                  reply.data = segment.data;
+                  reply.size = segment.size;
+                  return reply;
+              });
+    });
+    api->Get(R"(/img/((course|avatar)/[A-Za-z0-9_]+\.jpg))", [this](const Request& req,
+                                                                    Response& res) {
+        const QString path = QString::fromStdString(req.matches[1]);
+        serve(QStringLiteral("image"), req, res, [this, path](const Request&, const FaultEffect&) {
+            Reply reply;
+            reply.body = media.image(path);
+            if (reply.body.isEmpty()) {
+                reply.status = 404;
+                reply.body = "no such picture";
+            } else {
+                reply.contentType = "image/jpeg";
+            }
+            return reply;
+        });
+    });
+    api->Get(R"(/download/(.+))", [this](const Request& req, Response& res) {
+        const QString name = QString::fromStdString(req.matches[1]);
+        serve(QStringLiteral("installer"), req, res,
+              [this, name](const Request&, const FaultEffect&) {
+                  if (name != school.versionInstallerName()) {
+                      Reply reply;
+                      reply.status = 404;
+                      reply.body = "no such file";
+                      return reply;
+                  }
+                  return installer();
+              });
+    });
+    const QByteArray css = resource(":/web/school.css");
+    const QByteArray js = resource(":/web/school.js");
+    api->Get(R"(/static/school\.(css|js))", [this, css, js](const Request& req, Response& res) {
+        const bool isCss = req.matches[1] == "css";
+        serve(QStringLiteral("static"), req, res,
+              [css, js, isCss](const Request&, const FaultEffect&) {
+                  Reply reply;
+                  reply.body = isCss ? css : js;
+                  reply.contentType =
+                      isCss ? "text/css; charset=utf-8" : "application/javascript; charset=utf-8";
+                  return reply;
+              });
+    });
+    api->Get(R"(/(help|suggest)/.*|/)", [this](const Request& req, Response& res) {
+        serve(QStringLiteral("site"), req, res, [this](const Request& r, const FaultEffect&) {
+            if (r.path.rfind("/help", 0) == 0) {
+                return sitePage(QStringLiteral("帮助中心"),
+                                QStringLiteral("常见问题：下载的课件保存在设置中选择的目录里。"));
+            }
+            if (r.path.rfind("/suggest", 0) == 0) {
+                return sitePage(QStringLiteral("意见反馈"),
+                                QStringLiteral("感谢您的反馈，我们会尽快处理。"));
+            }
+            return sitePage(QStringLiteral("岚禾会计网校"),
+                            QStringLiteral("欢迎来到岚禾会计网校，请使用桌面客户端学习。"));
+        });
+    });
+}
+
+void SchoolServer::routeKeys()
+{
+    keys->Get(R"(/keyfile/2016/([^/]+)\.k)",
+              [this](const httplib::Request& req, httplib::Response& res) {
+                  const QString name = QString::fromStdString(req.matches[1]);
+                  serve(QStringLiteral("keyfile"), req, res,
+                        [this, name](const httplib::Request&, const FaultEffect&) {
+                            Reply reply;
+                            const MediaLibrary::Stream* stream = media.streamByKeyFile(name);
+                            if (!stream) {
+                                reply.status = 404;
+                                reply.body = "no such key file";
+                                return reply;
+                            }
+                            reply.contentType = "application/octet-stream";
+                            reply.body = stream->key;
+                            return reply;
+                        });
+              });
+}
+
+void SchoolServer::routeControl()
+{
+    using httplib::Request;
+    using httplib::Response;
+    api->Get("/_school/ping", [](const Request&, Response& res) { sendOk(res); });
+    api->Get("/_school/stats", [this](const Request&, Response& res) {
+        QJsonObject out = stats.toJson();
+        out.insert(QStringLiteral("faults"), faults.toJson());
+        sendJson(res, 200, out);
+    });
+    api->Post("/_school/stats/reset", [this](const Request&, Response& res) {
+        stats.reset();
+        sendOk(res);
+    });
+    api->Get("/_school/faults", [this](const Request&, Response& res) {
+        sendJson(res, 200, QJsonObject{{QStringLiteral("faults"), faults.toJson()}});
+    });
+    api->Post("/_school/faults", [this](const Request& req, Response& res) {
+        QJsonValue body;
+        QString error;
+        if (!parseBody(req, res, &body)) {
+            return;
+        }
+        if (!faults.replace(body, &error)) {
+            sendError(res, error);
+            return;
+        }
+        sendOk(res);
+    });
+    api->Post("/_school/faults/add", [this](const Request& req, Response& res) {
+        QJsonValue body;
+        QString error;
+        if (!parseBody(req, res, &body)) {
+            return;
+        }
+        if (!faults.add(body.toObject(), &error)) {
+            sendError(res, error);
+            return;
+        }
+        sendOk(res);
+    });
+    api->Post("/_school/session", [this](const Request& req, Response& res) {
+        QJsonValue body;
+        QString error;
+        if (!parseBody(req, res, &body)) {
+            return;
+        }
+        const QJsonObject object = body.toObject();
+        if (!school.bindSession(object.value(QLatin1String("sid")).toString(),
+                                object.value(QLatin1String("username")).toString(), &error)) {
+            sendError(res, error);
+            return;
+        }
+        sendOk(res);
+    });
+    api->Post("/_school/version", [this](const Request& req, Response& res) {
+        QJsonValue body;
+        if (!parseBody(req, res, &body)) {
+            return;
+        }
+        const QJsonObject object = body.toObject();
+        const QString version = object.value(QLatin1String("version")).toString();
+        if (version.isEmpty()) {
+            sendError(res, QStringLiteral("a version answer needs a version"));
+            return;
+        }
+        const QJsonValue content = object.value(QLatin1String("content"));
+        school.setDesktopVersion(version, content.isString() ? content.toString() : QString());
+        sendOk(res);
+    });
+}

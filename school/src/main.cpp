@@ -1,0 +1,167 @@
+// tamix-school: the stand-in for the school's servers, on 127.0.0.1 only.
+#include "FaultRules.h"
+#include "MediaLibrary.h"
+#include "School.h"
+#include "SchoolServer.h"
+#include "Statistics.h"
+#include "StopSignal.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+namespace {
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "tamix-school: %s\n", qPrintable(message));
+    return 1;
+}
+
+bool readPort(const QString& text, int* port)
+{
+    bool ok = false;
+    *port = text.toInt(&ok);
+    return ok && *port >= 0 && *port <= 65535;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Signals are taken by sigwait below; no worker thread may receive them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tamix-school"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Stand-in school for tests and the demo: the API server (signed calls, course pages,\n"
+        "pictures, lesson streams, installer, control endpoint /_school/) and the key-file\n"
+        "server, both on 127.0.0.1. The first line printed names the chosen ports:\n"
+        "  tamix-school api=http://127.0.0.1:PORT key=http://127.0.0.1:PORT\n"
+        "\n"
+        "Faults (--fault, or POST a JSON array to /_school/faults) take the form\n"
+        "  ROUTE,key=value,...   ROUTE is a path glob ('*' any text, '?' one character)\n"
+        "  every=N      hit every N-th matching request (default 1)\n"
+        "  times=N      hit at most N times (default 0: no limit)\n"
+        "  latency=MS   added latency per request\n"
+        "  rate=BYTES   bandwidth cap in bytes per second, shared by the rule (k, M suffixes)\n"
+        "  status=CODE  answer with this HTTP error status\n"
+        "  cut=BYTES    announce the whole body, send this much, close the connection\n"
+        "  stall=MS     hold the reply back this long\n"
+        "  html         an HTML error page (status 200) in place of the answer\n"
+        "  chunked      send the body without a length\n"
+        "  playlist=crlf|absolute|unsafe   alter the playlist text\n"
+        "  shortKey     a key name shorter than 16 characters\n"
+        "Example: --fault '/stream/*,latency=40,rate=12.5M'\n"
+        "\n"
+        "Control (loopback API listener): GET /_school/ping, GET /_school/stats,\n"
+        "POST /_school/stats/reset, GET|POST /_school/faults, POST /_school/faults/add,\n"
+        "POST /_school/session {\"sid\",\"username\"}, POST /_school/version "
+        "{\"version\",\"content\"}."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption apiPortOption(QStringLiteral("api-port"),
+                                           QStringLiteral("API server port (0: any free port)."),
+                                           QStringLiteral("port"), QStringLiteral("18080"));
+    const QCommandLineOption keyPortOption(
+        QStringLiteral("key-port"), QStringLiteral("Key-file server port (0: any free port)."),
+        QStringLiteral("port"), QStringLiteral("18081"));
+    const QCommandLineOption seedOption(
+        QStringLiteral("seed"),
+        QStringLiteral("Seed file with users, courses and media (default: the built-in one)."),
+        QStringLiteral("file"));
+    const QCommandLineOption mediaOption(
+        QStringLiteral("media"), QStringLiteral("Directory of the generated media."),
+        QStringLiteral("dir"), QStringLiteral(TAMIX_SCHOOL_MEDIA_DIR));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+                                         QStringLiteral("Switch a fault on (repeatable)."),
+                                         QStringLiteral("spec"));
+    const QCommandLineOption threadsOption(QStringLiteral("threads"),
+                                           QStringLiteral("Worker threads per listener."),
+                                           QStringLiteral("count"), QStringLiteral("32"));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+                                       QStringLiteral("Print every request on standard error."));
+    parser.addOptions({apiPortOption, keyPortOption, seedOption, mediaOption, faultOption,
+                       threadsOption, logOption});
+    parser.process(app);
+
+    int apiPort = 0, keyPort = 0;
+    if (!readPort(parser.value(apiPortOption), &apiPort) ||
+        !readPort(parser.value(keyPortOption), &keyPort)) {
+        return fail(QStringLiteral("ports are numbers from 0 to 65535"));
+    }
+    const int threads = parser.value(threadsOption).toInt();
+    if (threads < 2 || threads > 512) {
+        return fail(QStringLiteral("--threads takes 2 to 512"));
+    }
+
+    QFile seedFile(parser.isSet(seedOption) ? parser.value(seedOption)
+                                            : QStringLiteral(":/seed/school.json"));
+    if (!seedFile.open(QIODevice::ReadOnly)) {
+        return fail(QStringLiteral("cannot read seed ") + seedFile.fileName());
+    }
+    const QByteArray seed = seedFile.readAll();
+    const QJsonObject seedRoot = QJsonDocument::fromJson(seed).object();
+
+    QString error;
+    Statistics stats;
+    MediaLibrary media;
+    if (!media.load(parser.value(mediaOption), seedRoot.value(QLatin1String("media")).toArray(),
+                    &error)) {
+        return fail(error);
+    }
+    School school(media, stats);
+    if (!school.loadSeed(seed, &error)) {
+        return fail(error);
+    }
+    QHash<QString, QByteArray> pages;
+    for (const char* name : {"myclass", "course", "message"}) {
+        QFile page(QStringLiteral(":/web/") + QLatin1String(name) + QStringLiteral(".html"));
+        if (!page.open(QIODevice::ReadOnly)) {
+            return fail(QStringLiteral("page template missing: ") + page.fileName());
+        }
+        pages.insert(QLatin1String(name), page.readAll());
+    }
+    school.setPageTemplates(pages);
+
+    FaultRules faults;
+    for (const QString& spec : parser.values(faultOption)) {
+        QJsonObject rule;
+        if (!FaultRules::parseArgument(spec, &rule, &error) || !faults.add(rule, &error)) {
+            return fail(QStringLiteral("--fault ") + spec + QStringLiteral(": ") + error);
+        }
+    }
+
+    StopSignal stop;
+    SchoolServer server(school, media, faults, stats, stop);
+    server.setWorkerThreads(threads);
+    server.setLogRequests(parser.isSet(logOption));
+    if (!server.bind(apiPort, keyPort, &error)) {
+        return fail(error);
+    }
+    std::printf("tamix-school api=%s key=%s\n", qPrintable(server.apiUrl()),
+                qPrintable(server.keyUrl()));
+    std::fflush(stdout);
+    server.start();
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.stop();
+    return 0;
+}
