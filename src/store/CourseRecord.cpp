@@ -77,25 +77,12 @@ QDataStream& operator>>(QDataStream& in, CourseRecord& c)
 
 QDataStream& operator<<(QDataStream& out, const QList<CourseRecord>& courses)
 {
-    out << quint32(courses.size());
-    for (const CourseRecord& course : courses) {
-        out << course;
-    }
+    RecordStream::writeList(out, courses);
     return out;
 }
 
 QDataStream& operator>>(QDataStream& in, QList<CourseRecord>& courses)
 {
-    courses.clear();
-    quint32 count = 0;
-    in >> count;
-    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok && !in.atEnd(); ++i) {
-        CourseRecord course;
-        in >> course;
-        if (in.status() != QDataStream::Ok) {
-            break;
-        }
-        courses.append(course);
-    }
+    RecordStream::readList(in, courses);
     return in;
 }

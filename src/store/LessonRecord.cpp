@@ -63,26 +63,12 @@ QDataStream& operator>>(QDataStream& in, LessonRecord& l)
 
 QDataStream& operator<<(QDataStream& out, const QList<LessonRecord>& lessons)
 {
-    out << quint32(lessons.size());
-    for (const LessonRecord& lesson : lessons) {
-        out << lesson;
-    }
+    RecordStream::writeList(out, lessons);
     return out;
 }
 
 QDataStream& operator>>(QDataStream& in, QList<LessonRecord>& lessons)
 {
-    lessons.clear();
-    quint32 count = 0;
-    in >> count;
-    // The count is not trusted: reading ends with the data, whatever it promised.
-    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok && !in.atEnd(); ++i) {
-        LessonRecord lesson;
-        in >> lesson;
-        if (in.status() != QDataStream::Ok) {
-            break;
-        }
-        lessons.append(lesson);
-    }
+    RecordStream::readList(in, lessons);
     return in;
 }
