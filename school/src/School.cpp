@@ -38,20 +38,17 @@ QByteArray quoted(const QString& value)
     return QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
 }
 
-// The cookie value as the school's web stack reads it: '+' is a space, %XX a byte. A client
-// that sends a '+' of the keys text as it is therefore presents a different value.
+// The value of one cookie of a Cookie header. The HTTP library has already percent-decoded
+// header values, so "%2B" arrives here as '+' and is compared as such.
 QString cookieValue(const QString& header, const QString& name)
 {
     const QStringList parts = header.split(QLatin1Char(';'));
     for (const QString& part : parts) {
         const QString item = part.trimmed();
         const int eq = item.indexOf(QLatin1Char('='));
-        if (eq <= 0 || item.left(eq).trimmed() != name) {
-            continue;
+        if (eq > 0 && item.left(eq).trimmed() == name) {
+            return item.mid(eq + 1).trimmed();
         }
-        QByteArray value = item.mid(eq + 1).trimmed().toUtf8();
-        value.replace('+', ' ');
-        return QString::fromUtf8(QByteArray::fromPercentEncoding(value));
     }
     return QString();
 }

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 
 namespace {
 
@@ -121,6 +122,12 @@ bool SchoolServer::bind(int apiPort, int keyPort, QString* error)
         server->set_keep_alive_max_count(100000);
         server->set_keep_alive_timeout(5);
         server->set_tcp_nodelay(true);
+        // SO_REUSEADDR alone: a port that another school already listens on must fail to
+        // bind instead of being shared with it.
+        server->set_socket_options([](socket_t sock) {
+            int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+        });
     }
     auto bindOne = [&](httplib::Server& server, int port, int* bound, const char* what) {
         if (port == 0) {
@@ -164,6 +171,18 @@ void SchoolServer::stop()
     if (keyThread.joinable()) {
         keyThread.join();
     }
+}
+
+bool SchoolServer::stopWithin(std::chrono::milliseconds limit)
+{
+    // Idle keep-alive connections hold a worker for seconds; a stop must not wait for them.
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([this, done] {
+        stop();
+        done->set_value();
+    }).detach();
+    return finished.wait_for(limit) == std::future_status::ready;
 }
 
 void SchoolServer::serve(const QString& route, const httplib::Request& req, httplib::Response& res,

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -51,6 +52,8 @@ public:
     QString keyUrl() const;
     void start();
     void stop();
+    // Stops on a helper thread; false when that took longer than `limit`.
+    bool stopWithin(std::chrono::milliseconds limit);
 
 private:
     using Builder = std::function<Reply(const httplib::Request&, const FaultEffect&)>;

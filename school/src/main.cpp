@@ -12,8 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <pthread.h>
 
 namespace {
@@ -162,6 +164,10 @@ int main(int argc, char* argv[])
 
     int received = 0;
     sigwait(&stopSignals, &received);
-    server.stop();
+    if (!server.stopWithin(std::chrono::milliseconds(1500))) {
+        // Nothing is kept on disk, so leaving the lingering workers behind loses nothing.
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     return 0;
 }

@@ -1,0 +1,213 @@
+#include "SchoolProcess.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+const int kControlTimeoutMs = 5000;
+
+// Waits for a reply without a time longer than `timeoutMs`; false when it did not finish.
+bool waitFor(QNetworkReply* reply, int timeoutMs)
+{
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(timeoutMs);
+        loop.exec();
+    }
+    if (!reply->isFinished()) {
+        reply->abort();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+SchoolProcess::SchoolProcess(const QStringList& extraArguments) : arguments(extraArguments) {}
+
+SchoolProcess::~SchoolProcess()
+{
+    stop();
+    delete manager;
+}
+
+QString SchoolProcess::executable()
+{
+    return QStringLiteral(TAMIX_SCHOOL_EXECUTABLE);
+}
+
+QString SchoolProcess::mediaDir()
+{
+    return QStringLiteral(TAMIX_SCHOOL_MEDIA_DIR);
+}
+
+QString SchoolProcess::seedFile()
+{
+    return QStringLiteral(TAMIX_SCHOOL_SEED);
+}
+
+bool SchoolProcess::start(int timeoutMs)
+{
+    stop();
+    error.clear();
+    process = new QProcess;
+    // The server's complaints belong in the test log.
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList args{QStringLiteral("--api-port"), QStringLiteral("0"),
+                     QStringLiteral("--key-port"), QStringLiteral("0"),
+                     QStringLiteral("--media"),    mediaDir()};
+    process->start(executable(), args + arguments);
+    if (!process->waitForStarted(timeoutMs)) {
+        error = QStringLiteral("cannot start ") + executable() + QStringLiteral(": ") +
+                process->errorString();
+        stop();
+        return false;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    while (!process->canReadLine() && clock.elapsed() < timeoutMs &&
+           process->state() == QProcess::Running) {
+        process->waitForReadyRead(100);
+    }
+    const QString line = QString::fromUtf8(process->readLine()).trimmed();
+    static const QRegularExpression pattern(
+        QStringLiteral("api=(http://127\\.0\\.0\\.1:\\d+) key=(http://127\\.0\\.0\\.1:\\d+)"));
+    const QRegularExpressionMatch match = pattern.match(line);
+    if (!match.hasMatch()) {
+        error = QStringLiteral("the school did not name its ports (exit code %1): ")
+                    .arg(process->exitCode()) +
+                line;
+        stop();
+        return false;
+    }
+    api = match.captured(1);
+    keys = match.captured(2);
+
+    while (clock.elapsed() < timeoutMs) {
+        bool ok = false;
+        get(QStringLiteral("/_school/ping"), &ok);
+        if (ok) {
+            return true;
+        }
+        if (process->state() != QProcess::Running) {
+            break;
+        }
+        QThread::msleep(50);
+    }
+    error = QStringLiteral("the school does not answer on ") + api;
+    stop();
+    return false;
+}
+
+void SchoolProcess::stop()
+{
+    if (!process) {
+        return;
+    }
+    if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(5000)) {
+            process->kill();
+            process->waitForFinished(2000);
+        }
+    }
+    delete process;
+    process = nullptr;
+}
+
+bool SchoolProcess::isRunning() const
+{
+    return process && process->state() == QProcess::Running;
+}
+
+QByteArray SchoolProcess::get(const QString& path, bool* ok)
+{
+    *ok = false;
+    if (api.isEmpty()) {
+        return QByteArray();
+    }
+    if (!manager) {
+        manager = new QNetworkAccessManager;
+    }
+    QNetworkReply* reply = manager->get(QNetworkRequest(QUrl(api + path)));
+    QByteArray body;
+    if (waitFor(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError) {
+        body = reply->readAll();
+        *ok = true;
+    }
+    delete reply;
+    return body;
+}
+
+bool SchoolProcess::post(const QString& path, const QByteArray& body)
+{
+    if (api.isEmpty()) {
+        error = QStringLiteral("the school is not running");
+        return false;
+    }
+    if (!manager) {
+        manager = new QNetworkAccessManager;
+    }
+    QNetworkRequest request(QUrl(api + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply* reply = manager->post(request, body);
+    bool ok = waitFor(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError;
+    if (!ok) {
+        const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
+        error = QStringLiteral("control call %1 failed: %2")
+                    .arg(path, answer.value(QLatin1String("error")).toString(reply->errorString()));
+    }
+    delete reply;
+    return ok;
+}
+
+bool SchoolProcess::setFaults(const QJsonArray& faults)
+{
+    return post(QStringLiteral("/_school/faults"), QJsonDocument(faults).toJson());
+}
+
+bool SchoolProcess::addFault(const QJsonObject& fault)
+{
+    return post(QStringLiteral("/_school/faults/add"), QJsonDocument(fault).toJson());
+}
+
+QJsonObject SchoolProcess::stats()
+{
+    bool ok = false;
+    const QByteArray body = get(QStringLiteral("/_school/stats"), &ok);
+    return ok ? QJsonDocument::fromJson(body).object() : QJsonObject();
+}
+
+bool SchoolProcess::resetStats()
+{
+    return post(QStringLiteral("/_school/stats/reset"), QByteArray());
+}
+
+bool SchoolProcess::bindSession(const QString& sid, const QString& username)
+{
+    const QJsonObject body{{QStringLiteral("sid"), sid}, {QStringLiteral("username"), username}};
+    return post(QStringLiteral("/_school/session"), QJsonDocument(body).toJson());
+}
+
+bool SchoolProcess::setDesktopVersion(const QString& version, const QString& content)
+{
+    QJsonObject body{{QStringLiteral("version"), version}};
+    if (!content.isNull()) {
+        body.insert(QStringLiteral("content"), content);
+    }
+    return post(QStringLiteral("/_school/version"), QJsonDocument(body).toJson());
+}
