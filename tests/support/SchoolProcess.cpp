@@ -134,6 +134,11 @@ bool SchoolProcess::isRunning() const
     return process && process->state() == QProcess::Running;
 }
 
+qint64 SchoolProcess::processId() const
+{
+    return isRunning() ? process->processId() : 0;
+}
+
 QByteArray SchoolProcess::get(const QString& path, bool* ok)
 {
     *ok = false;

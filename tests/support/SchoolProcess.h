@@ -44,6 +44,8 @@ public:
     // Terminates the server and waits for it; safe to call twice.
     void stop();
     bool isRunning() const;
+    // The server's process id (0 when not running), for benchmarks that watch its CPU time.
+    qint64 processId() const;
     QString errorString() const { return error; }
 
     // "http://127.0.0.1:PORT" of the API server and of the key-file server.
