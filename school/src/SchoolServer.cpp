@@ -277,19 +277,30 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
                              });
 }
 
-SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const httplib::Request& req,
-                                           const FaultEffect& effect)
+// The playlist and its key need the lesson's "keys" cookie; on refusal `reply` says why.
+const MediaLibrary::Stream* SchoolServer::openStream(const QString& streamId,
+                                                     const httplib::Request& req, Reply& reply)
 {
     const MediaLibrary::Stream* stream = media.stream(streamId);
-    Reply reply;
     if (!stream) {
         reply.status = 404;
         reply.body = "no such stream";
-        return reply;
+        return nullptr;
     }
     if (!school.cookieOpens(QString::fromStdString(req.get_header_value("Cookie")), streamId)) {
         reply.status = 403;
         reply.body = "the keys cookie is missing or wrong";
+        return nullptr;
+    }
+    return stream;
+}
+
+SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const httplib::Request& req,
+                                           const FaultEffect& effect)
+{
+    Reply reply;
+    const MediaLibrary::Stream* stream = openStream(streamId, req, reply);
+    if (!stream) {
         return reply;
     }
     const QByteArray base = apiUrl().toUtf8() + "/stream/" + streamId.toUtf8();
@@ -321,16 +332,9 @@ SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const httpli
 SchoolServer::Reply SchoolServer::keyName(const QString& streamId, const httplib::Request& req,
                                           const FaultEffect& effect)
 {
-    const MediaLibrary::Stream* stream = media.stream(streamId);
     Reply reply;
+    const MediaLibrary::Stream* stream = openStream(streamId, req, reply);
     if (!stream) {
-        reply.status = 404;
-        reply.body = "no such stream";
-        return reply;
-    }
-    if (!school.cookieOpens(QString::fromStdString(req.get_header_value("Cookie")), streamId)) {
-        reply.status = 403;
-        reply.body = "the keys cookie is missing or wrong";
         return reply;
     }
     reply.body = stream->keyName.toLatin1();

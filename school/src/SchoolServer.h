@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FaultEffect.h"
+#include "MediaLibrary.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,7 +18,6 @@ struct Response;
 } // namespace httplib
 
 class FaultRules;
-class MediaLibrary;
 class School;
 class Statistics;
 class StopSignal;
@@ -64,6 +64,8 @@ private:
     void serve(const QString& route, const httplib::Request& req, httplib::Response& res,
                const Builder& build);
     void send(httplib::Response& res, const Reply& reply, const FaultEffect& effect);
+    const MediaLibrary::Stream* openStream(const QString& streamId, const httplib::Request& req,
+                                           Reply& reply);
     Reply playlist(const QString& streamId, const httplib::Request& req, const FaultEffect& effect);
     Reply keyName(const QString& streamId, const httplib::Request& req, const FaultEffect& effect);
     Reply sitePage(const QString& title, const QString& text);
