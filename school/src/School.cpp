@@ -434,12 +434,23 @@ School::Answer School::doRegister(const RequestQuery& query)
         QStringLiteral("注册成功"));
 }
 
+// The refusals every course call shares.
+School::Answer School::notLoggedIn()
+{
+    return json(QStringLiteral("-1"), QJsonObject(), QStringLiteral("请先登录"));
+}
+
+School::Answer School::courseNotBought()
+{
+    return json(QStringLiteral("0"), QJsonObject(), QStringLiteral("您没有购买该课程"));
+}
+
 School::Answer School::doForget(const RequestQuery& query)
 {
     const QString fail = QStringLiteral("0");
     User* current = sessionUser(query);
     if (!current) {
-        return json(QStringLiteral("-1"), QJsonObject(), QStringLiteral("请先登录"));
+        return notLoggedIn();
     }
     if (current->username != query.value(QStringLiteral("username"))) {
         return json(fail, QJsonObject(), QStringLiteral("只能修改当前登录账号的密码"));
@@ -462,7 +473,7 @@ School::Answer School::getMyCourseList(const RequestQuery& query)
 {
     const User* user = sessionUser(query);
     if (!user) {
-        return json(QStringLiteral("-1"), QJsonObject(), QStringLiteral("请先登录"));
+        return notLoggedIn();
     }
     return json(
         kFlagOk,
@@ -492,11 +503,11 @@ School::Answer School::getMyCourseInfoForPcDownLoad(const RequestQuery& query)
 {
     const User* user = sessionUser(query);
     if (!user) {
-        return json(QStringLiteral("-1"), QJsonObject(), QStringLiteral("请先登录"));
+        return notLoggedIn();
     }
     const Course* course = ownedCourse(*user, query.value(QStringLiteral("class_id")));
     if (!course) {
-        return json(QStringLiteral("0"), QJsonObject(), QStringLiteral("您没有购买该课程"));
+        return courseNotBought();
     }
     // The list comes as an array or as an object keyed by lesson id, in the seed's order,
     // which is not the lessons' order.
@@ -529,11 +540,11 @@ School::Answer School::getKeysAndUrlByLid(const RequestQuery& query)
 {
     const User* user = sessionUser(query);
     if (!user) {
-        return json(QStringLiteral("-1"), QJsonObject(), QStringLiteral("请先登录"));
+        return notLoggedIn();
     }
     const Course* course = ownedCourse(*user, query.value(QStringLiteral("class_id")));
     if (!course) {
-        return json(QStringLiteral("0"), QJsonObject(), QStringLiteral("您没有购买该课程"));
+        return courseNotBought();
     }
     const QString lessonId = query.value(QStringLiteral("lesson_id"));
     auto lesson = std::find_if(course->lessons.begin(), course->lessons.end(),
@@ -561,7 +572,7 @@ School::Answer School::pushLearnStatus(const RequestQuery& query)
 {
     User* user = sessionUser(query);
     if (!user) {
-        return json(QStringLiteral("-1"), QJsonObject(), QStringLiteral("请先登录"));
+        return notLoggedIn();
     }
     const QString classId = query.value(QStringLiteral("class_id"));
     const Course* course = ownedCourse(*user, classId);

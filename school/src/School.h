@@ -83,6 +83,8 @@ private:
     };
 
     static QByteArray envelope(const QString& flag, const QByteArray& data, const QString& infos);
+    static Answer notLoggedIn();
+    static Answer courseNotBought();
     static Answer json(const QString& flag, const QByteArray& data, const QString& infos);
     static Answer json(const QString& flag, const QJsonObject& data, const QString& infos);
     Answer renderPage(const QString& name, const QString& title, const QJsonObject& data) const;

@@ -1,11 +1,11 @@
 #include "SchoolClient.h"
 
+#include "SchoolProcess.h"
+
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QNetworkReply>
-#include <QTimer>
 #include <QUrl>
 
 QString SchoolClient::sign(const QStringList& values)
@@ -26,21 +26,9 @@ SchoolClient::Reply SchoolClient::get(const QString& url, const QByteArray& cook
     QElapsedTimer clock;
     clock.start();
     QNetworkReply* reply = manager.get(request);
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
-    if (!reply->isFinished()) {
-        loop.exec();
-    }
     Reply out;
+    out.networkError = !SchoolProcess::waitForReply(reply, timeoutMs);
     out.elapsedMs = clock.elapsed();
-    if (!reply->isFinished()) {
-        reply->abort();
-        out.networkError = true;
-    }
     out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     out.announcedLength = length.isValid() ? length.toLongLong() : -1;

@@ -15,8 +15,9 @@ namespace {
 
 const int kControlTimeoutMs = 5000;
 
-// Waits for a reply without a time longer than `timeoutMs`; false when it did not finish.
-bool waitFor(QNetworkReply* reply, int timeoutMs)
+} // namespace
+
+bool SchoolProcess::waitForReply(QNetworkReply* reply, int timeoutMs)
 {
     if (!reply->isFinished()) {
         QEventLoop loop;
@@ -33,8 +34,6 @@ bool waitFor(QNetworkReply* reply, int timeoutMs)
     }
     return true;
 }
-
-} // namespace
 
 SchoolProcess::SchoolProcess(const QStringList& extraArguments) : arguments(extraArguments) {}
 
@@ -150,7 +149,7 @@ QByteArray SchoolProcess::get(const QString& path, bool* ok)
     }
     QNetworkReply* reply = manager->get(QNetworkRequest(QUrl(api + path)));
     QByteArray body;
-    if (waitFor(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError) {
+    if (waitForReply(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError) {
         body = reply->readAll();
         *ok = true;
     }
@@ -170,7 +169,7 @@ bool SchoolProcess::post(const QString& path, const QByteArray& body)
     QNetworkRequest request(QUrl(api + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     QNetworkReply* reply = manager->post(request, body);
-    bool ok = waitFor(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError;
+    bool ok = waitForReply(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError;
     if (!ok) {
         const QJsonObject answer = QJsonDocument::fromJson(reply->readAll()).object();
         error = QStringLiteral("control call %1 failed: %2")

@@ -31,6 +31,8 @@ class QProcess;
 //
 // Control calls block for at most a few seconds and return false (or an empty object) when
 // the server does not answer. Use from the thread that created the object.
+class QNetworkReply;
+
 class SchoolProcess
 {
 public:
@@ -61,6 +63,9 @@ public:
     bool bindSession(const QString& sid, const QString& username);
     // Changes the version answer of the version-check call.
     bool setDesktopVersion(const QString& version, const QString& content = QString());
+
+    // Waits at most `timeoutMs` for a reply; aborts it and returns false when it did not finish.
+    static bool waitForReply(QNetworkReply* reply, int timeoutMs);
 
     static QString executable();
     // Where the generated lessons lie: mediaDir() + "/lessons/<media id>/" holds index.m3u8,
