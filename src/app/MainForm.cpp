@@ -1,0 +1,476 @@
+#include "MainForm.h"
+
+#include "App.h"
+#include "BaseDialog.h"
+#include "FormAbout.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "NavigatWidget.h"
+#include "SettingKeys.h"
+#include "StyledWidget.h"
+#include "TitleWidget.h"
+#include "ToShutdown.h"
+#include "URLManager.h"
+#include "UserRecord.h"
+#include "XMessageBox.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cmath>
+
+MainForm::MainForm(QWidget* parent) : QWidget(parent)
+{
+    App* app = App::instance();
+    setWindowTitle(App::appName);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setMouseTracking(true);
+    setWindowFlags(Qt::FramelessWindowHint);
+
+    const QRect screen = app->screenRect();
+    if (screen.width() > 1210) {
+        resize(1210, 720);
+    } else {
+        resize(800, 600);
+    }
+    if (screen.isValid()) {
+        move(screen.center() - rect().center());
+    }
+    app->setSize(width(), height());
+    app->setMainForm(this);
+
+    titleWidget = new TitleWidget(this);
+    titleWidget->setFixedHeight(50);
+    navigatWidget = new NavigatWidget(this);
+    navigatWidget->setFixedHeight(60);
+    auto* pageLayout = new QVBoxLayout();
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    auto border = [this] {
+        auto* line = new StyledWidget(this);
+        line->setObjectName(QStringLiteral("MainBorder"));
+        line->setFixedHeight(1);
+        return line;
+    };
+    mainLayout = new QVBoxLayout(this);
+    mainLayout->setContentsMargins(shadowMargin, shadowMargin, shadowMargin, shadowMargin);
+    mainLayout->setSpacing(0);
+    mainLayout->addWidget(titleWidget);
+    mainLayout->addWidget(border());
+    mainLayout->addLayout(pageLayout, 1);
+    mainLayout->addWidget(border());
+    mainLayout->addWidget(navigatWidget);
+
+    formMyClass = makePlaceholder();
+    formDownload = makePlaceholder();
+    formQA = makePlaceholder();
+    formUser = makePlaceholder();
+    formCourseware = makePlaceholder();
+
+    createMenus();
+
+    showVisible(formUser, 4);
+    for (QWidget* page : {formMyClass, formDownload, formQA, formUser, formCourseware}) {
+        pageLayout->addWidget(page);
+    }
+
+    createTray();
+
+    upgradeHttp = new HttpHelper(this);
+    connect(upgradeHttp, &HttpHelper::done, this, &MainForm::onHttpUpgradeDone);
+    sidHttp = new HttpHelper(this);
+    connect(sidHttp, &HttpHelper::done, this, &MainForm::httpSidDone);
+
+    connect(app, &App::Login, this, &MainForm::showMyClassForm);
+    connect(app, &App::toShutdown, this, &MainForm::onShutdown);
+    connect(app, &App::initDone, this, &MainForm::onInitDone);
+
+    app->init();
+}
+
+MainForm::~MainForm()
+{
+    delete formAbout;
+    if (App::exists() && App::instance()->mainForm() == this) {
+        App::instance()->setMainForm(nullptr);
+    }
+}
+
+// Pages that are not built yet hold their place in the stack with an empty page.
+QWidget* MainForm::makePlaceholder()
+{
+    auto* page = new StyledWidget(this);
+    page->setObjectName(QStringLiteral("ContentWidget"));
+    return page;
+}
+
+void MainForm::createMenus()
+{
+    settingsAction = new QAction(QStringLiteral("设置"), this);
+
+    helpMenu = new QMenu(this);
+    websiteAction = helpMenu->addAction(QStringLiteral("官方网站"));
+    helpMenu->addSeparator();
+    feedbackAction = helpMenu->addAction(QStringLiteral("意见反馈"));
+    helpMenu->addSeparator();
+    aboutAction = helpMenu->addAction(QStringLiteral("关于"));
+    helpMenu->addSeparator();
+    upgradeAction = helpMenu->addAction(QStringLiteral("检查新版本"));
+    helpMenu->addSeparator();
+    helpAction = helpMenu->addAction(QStringLiteral("使用帮助"));
+
+    setMenu = new QMenu(this);
+    setMenu->addAction(settingsAction);
+    setMenu->addSeparator();
+    helpMenuAction = setMenu->addAction(QStringLiteral("帮助"));
+    helpMenuAction->setMenu(helpMenu);
+
+    userMenu = new QMenu(this);
+    userCenterAction = userMenu->addAction(QStringLiteral("个人中心"));
+    userMenu->addSeparator();
+    logoutAction = userMenu->addAction(QStringLiteral("退出"));
+
+    connect(settingsAction, &QAction::triggered, this, &MainForm::showSetForm);
+    connect(websiteAction, &QAction::triggered, this, &MainForm::showTamixCom);
+    connect(feedbackAction, &QAction::triggered, this, &MainForm::showFeedback);
+    connect(aboutAction, &QAction::triggered, this, &MainForm::showAboutForm);
+    connect(upgradeAction, &QAction::triggered, this, &MainForm::showUpgrade);
+    connect(helpAction, &QAction::triggered, this, &MainForm::showHelp);
+    connect(userCenterAction, &QAction::triggered, this, &MainForm::showLogin);
+    connect(logoutAction, &QAction::triggered, this, &MainForm::loingout);
+}
+
+void MainForm::createTray()
+{
+    trayMenu = new QMenu(this);
+    showAction = trayMenu->addAction(QStringLiteral("显示"));
+    trayMenu->addSeparator();
+    trayMenu->addAction(settingsAction);
+    trayMenu->addSeparator();
+    quitAction = trayMenu->addAction(QStringLiteral("退出"));
+    connect(showAction, &QAction::triggered, this, &MainForm::showMe);
+    connect(quitAction, &QAction::triggered, this, &MainForm::closeForm);
+
+    trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/vospen/vospen/16_16.png")), this);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setToolTip(App::appName);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainForm::onSystemTrayIconClicked);
+    trayIcon->show();
+}
+
+bool MainForm::isMaximisedToScreen() const
+{
+    // After the orderly stop the context is gone; a late paint must not build a new one.
+    return App::exists() && size() == App::instance()->screenRect().size();
+}
+
+QPoint MainForm::contentPos() const
+{
+    if (isMaximisedToScreen()) {
+        return pos();
+    }
+    return pos() + QPoint(shadowMargin, shadowMargin);
+}
+
+QSize MainForm::contentSize() const
+{
+    if (isMaximisedToScreen()) {
+        return size();
+    }
+    return size() - QSize(2 * shadowMargin, 2 * shadowMargin);
+}
+
+void MainForm::moveTo(int x, int y)
+{
+    move(x - shadowMargin, y - shadowMargin);
+}
+
+int MainForm::ringAlpha(int ring)
+{
+    return static_cast<int>(85 - 40 * std::sqrt(static_cast<double>(ring)));
+}
+
+QWidget* MainForm::visiblePage() const
+{
+    for (QWidget* page : {formMyClass, formDownload, formQA, formUser, formCourseware}) {
+        if (!page->isHidden()) {
+            return page;
+        }
+    }
+    return nullptr;
+}
+
+void MainForm::showVisible(QWidget* wid, int style)
+{
+    for (QWidget* page : {formMyClass, formDownload, formQA, formUser, formCourseware}) {
+        page->hide();
+    }
+    wid->show();
+    navigatWidget->select(style);
+}
+
+void MainForm::showMyClassForm()
+{
+    if (App::instance()->isLogin()) {
+        showVisible(formMyClass, 1);
+    } else {
+        showVisible(formUser, 4);
+    }
+}
+
+void MainForm::showDownloadForm()
+{
+    showVisible(formDownload, 2);
+}
+
+void MainForm::showQAForm()
+{
+    showVisible(formQA, 3);
+}
+
+void MainForm::showUserForm()
+{
+    showVisible(formUser, 4);
+}
+
+void MainForm::showLogin()
+{
+    showUserForm();
+}
+
+void MainForm::showCourseware(QString)
+{
+    showVisible(formCourseware, 0);
+}
+
+void MainForm::showNavigate(bool show)
+{
+    titleWidget->backButton()->setVisible(!show);
+}
+
+void MainForm::webBack()
+{
+    // The my-classes page reports whether it could go back; until it exists there is nothing
+    // to go back to.
+    showNavigate(true);
+}
+
+void MainForm::showSetForm()
+{
+    if (!formBaseSet) {
+        formBaseSet = new BaseDialog(QStringLiteral("基本设置"), 570, 410, this);
+    }
+    formBaseSet->run();
+}
+
+void MainForm::showAboutForm()
+{
+    if (!formAbout) {
+        formAbout =
+            new FormAbout(QStringLiteral("关于 ") + App::appName + QLatin1Char(' ') + App::version);
+    }
+    formAbout->run();
+}
+
+void MainForm::showUpgrade()
+{
+    manualUpgrade = true;
+    sendVersionCheck();
+}
+
+void MainForm::sendVersionCheck()
+{
+    upgradeHttp->get(App::instance()->urlManager()->getPcUpdateUrl());
+}
+
+void MainForm::showTamixCom()
+{
+    QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->siteUrl()));
+}
+
+void MainForm::showFeedback()
+{
+    QString uid;
+    {
+        const UserRecord* user = App::instance()->user();
+        QMutexLocker locker(&user->lock);
+        uid = user->uid;
+    }
+    QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->feedbackUrl(uid)));
+}
+
+void MainForm::showHelp()
+{
+    QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->helpUrl()));
+}
+
+void MainForm::loingout()
+{
+    App::instance()->setLogin(false);
+    showUserForm();
+}
+
+void MainForm::onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+        showMe();
+    }
+}
+
+void MainForm::showMe()
+{
+    setWindowState(Qt::WindowActive);
+    show();
+    inTray = false;
+}
+
+void MainForm::onInitDone()
+{
+    QString sid;
+    {
+        const UserRecord* user = App::instance()->user();
+        QMutexLocker locker(&user->lock);
+        sid = user->sid;
+    }
+    if (sid.isEmpty()) {
+        sidHttp->get(App::instance()->urlManager()->getSessionIdUrl());
+    } else {
+        sendVersionCheck();
+    }
+}
+
+void MainForm::httpSidDone(QString result)
+{
+    if (result.isEmpty()) {
+        qDebug() << "no session id: the school did not answer";
+        return;
+    }
+    const JsonNode answer = JsonHelper::parse(result);
+    {
+        UserRecord* user = App::instance()->user();
+        QMutexLocker locker(&user->lock);
+        user->sid = answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid"));
+    }
+    sendVersionCheck();
+}
+
+void MainForm::onHttpUpgradeDone(QString result)
+{
+    qDebug() << "version check answered" << result.size() << "characters"
+             << (manualUpgrade ? "(asked by the user)" : "(at start)");
+}
+
+void MainForm::closeForm()
+{
+    close();
+}
+
+void MainForm::showSetMenu()
+{
+    setMenu->popup(QCursor::pos() + QPoint(0, 10));
+}
+
+void MainForm::showUserMenu()
+{
+    userMenu->popup(QCursor::pos() + QPoint(0, 10));
+}
+
+void MainForm::onBtnMinClick()
+{
+    if (App::instance()->isOn(SettingKeys::minToTray)) {
+        hide();
+        inTray = true;
+    } else {
+        showMinimized();
+    }
+}
+
+void MainForm::onBtnMaxClick()
+{
+    normalSize = size();
+    normalPos = pos();
+    resize(App::instance()->screenRect().size());
+    move(0, 0);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+}
+
+void MainForm::onBtnNormalClick()
+{
+    resize(normalSize);
+    move(normalPos);
+    mainLayout->setContentsMargins(shadowMargin, shadowMargin, shadowMargin, shadowMargin);
+}
+
+void MainForm::downloadDone()
+{
+    trayIcon->showMessage(App::appName, QStringLiteral("全部下载已完成"),
+                          QSystemTrayIcon::Information, 10000);
+}
+
+void MainForm::onShutdown()
+{
+    ToShutdown countdown;
+    countdown.run();
+}
+
+void MainForm::stopContext()
+{
+    if (App::exists()) {
+        App::instance()->setMainForm(nullptr);
+        delete App::instance();
+    }
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    if (inTray) {
+        // Closed from the tray menu while hidden: no question, but the same orderly stop.
+        stopContext();
+        event->accept();
+        return;
+    }
+    if (App::instance()->isOn(SettingKeys::closeToTray)) {
+        event->ignore();
+        hide();
+        inTray = true;
+        return;
+    }
+    if (XMessageBox(QStringLiteral("确定退出？"), false, this).showAndWait()) {
+        event->ignore();
+        return;
+    }
+    stopContext();
+    event->accept();
+}
+
+void MainForm::paintEvent(QPaintEvent*)
+{
+    if (isMaximisedToScreen()) {
+        return;
+    }
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
+    for (int i = 0; i < shadowMargin; ++i) {
+        const int inset = shadowMargin - i;
+        path.addRoundedRect(inset, inset, width() - 2 * inset, height() - 2 * inset, 2, 2);
+        painter.setPen(QColor(0, 0, 0, ringAlpha(i)));
+        painter.drawPath(path);
+    }
+}
+
+void MainForm::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::WindowStateChange && !(windowState() & Qt::WindowMinimized)) {
+        update();
+    }
+    QWidget::changeEvent(event);
+}

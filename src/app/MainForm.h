@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QPoint>
+#include <QSize>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class BaseDialog;
+class FormAbout;
+class HttpHelper;
+class NavigatWidget;
+class QAction;
+class QMenu;
+class QVBoxLayout;
+class TitleWidget;
+
+// The main window: frameless and translucent, painting its own shadow. It stacks the title
+// bar, the page area and the navigation bar, switches between the pages, owns the menus and
+// the tray icon, decides what minimise and close mean, and runs the start-up network step.
+class MainForm : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MainForm(QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // The visible body of the window, shadow excluded; the whole window when maximised.
+    QPoint contentPos() const;
+    QSize contentSize() const;
+    // Moves the window so that its body starts at (x, y); dialogs drag the window along.
+    void moveTo(int x, int y);
+
+    // Black alpha of shadow ring i (0 innermost): 85 - 40·√i, truncated.
+    static int ringAlpha(int ring);
+    static constexpr int shadowMargin = 5;
+
+    bool isInTray() const { return inTray; }
+    bool isMaximisedToScreen() const;
+    TitleWidget* title() const { return titleWidget; }
+    NavigatWidget* navigation() const { return navigatWidget; }
+    QWidget* visiblePage() const;
+    QWidget* myClassPage() const { return formMyClass; }
+    QWidget* downloadPage() const { return formDownload; }
+    QWidget* qaPage() const { return formQA; }
+    QWidget* userPage() const { return formUser; }
+    QWidget* coursewarePage() const { return formCourseware; }
+    QMenu* trayContextMenu() const { return trayMenu; }
+    QSystemTrayIcon* tray() const { return trayIcon; }
+
+private slots:
+    void showSetForm();
+    void showAboutForm();
+    void showUpgrade();
+    void showTamixCom();
+    void showFeedback();
+    void showHelp();
+    void loingout();
+    void onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason);
+    void showMe();
+    void showVisible(QWidget* wid, int style);
+    void onInitDone();
+    void onHttpUpgradeDone(QString result);
+    void httpSidDone(QString result);
+
+public slots:
+    void showMyClassForm();
+    void showDownloadForm();
+    void showQAForm();
+    void showUserForm();
+    void showCourseware(QString cid);
+    void closeForm();
+    void showSetMenu();
+    void showUserMenu();
+    void showLogin();
+    void showNavigate(bool show);
+    void webBack();
+    void onBtnMinClick();
+    void onBtnMaxClick();
+    void onBtnNormalClick();
+    void downloadDone();
+    void onShutdown();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void createMenus();
+    void createTray();
+    void sendVersionCheck();
+    // The orderly stop: player closed, fetchers told to quit, scheduler stopped and waited
+    // for, store saved. Runs on every path that ends the program.
+    void stopContext();
+    QWidget* makePlaceholder();
+
+    QAction* settingsAction = nullptr;
+    QVBoxLayout* mainLayout = nullptr;
+    TitleWidget* titleWidget = nullptr;
+    NavigatWidget* navigatWidget = nullptr;
+    QWidget* formMyClass = nullptr;
+    QWidget* formDownload = nullptr;
+    QWidget* formUser = nullptr;
+    QWidget* formQA = nullptr;
+    BaseDialog* formBaseSet = nullptr;
+    FormAbout* formAbout = nullptr;
+    BaseDialog* formUpgrade = nullptr;
+    QWidget* formCourseware = nullptr;
+    QMenu* setMenu = nullptr;
+    QMenu* userMenu = nullptr;
+    QMenu* helpMenu = nullptr;
+    QMenu* trayMenu = nullptr;
+    QAction* helpMenuAction = nullptr;
+    QAction* websiteAction = nullptr;
+    QAction* feedbackAction = nullptr;
+    QAction* aboutAction = nullptr;
+    QAction* upgradeAction = nullptr;
+    QAction* helpAction = nullptr;
+    QAction* userCenterAction = nullptr;
+    QAction* logoutAction = nullptr;
+    QAction* quitAction = nullptr;
+    QAction* showAction = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    bool inTray = false;
+    QSize normalSize{-1, -1};
+    QPoint normalPos{0, 0};
+    HttpHelper* sidHttp = nullptr;
+    HttpHelper* upgradeHttp = nullptr;
+    bool manualUpgrade = false;
+};

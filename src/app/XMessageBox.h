@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+// The program's message box: a sheet over the main window with a text, OK ("确认") and,
+// unless okOnly, Cancel ("取消").
+class XMessageBox : public QDialog
+{
+    Q_OBJECT
+public:
+    XMessageBox(const QString& text, bool okOnly, QWidget* parent = nullptr);
+
+    // Runs the box modally. Returns false only after OK; Cancel, the close button or any other
+    // way of closing it count as cancel.
+    bool showAndWait();
+
+    // One-use helpers: ask() is true when the user confirmed; inform() shows an OK-only box.
+    static bool ask(const QString& text, QWidget* parent = nullptr);
+    static void inform(const QString& text, QWidget* parent = nullptr);
+
+    // Test seam: with a responder installed, showAndWait() shows the box, hands it to the
+    // responder (which may click its buttons) and returns without a modal loop. The responder
+    // returns true to answer OK when it has not closed the box itself.
+    using Responder = std::function<bool(XMessageBox&)>;
+    static void setResponder(Responder responder);
+
+    QString text() const;
+    bool isOkOnly() const { return okOnly; }
+    QPushButton* okButton() const { return btnOK; }
+    QPushButton* cancelButton() const { return btnCancel; }
+    QPushButton* closeButton() const { return btnClose; }
+
+public slots:
+    void ok();
+    void cancel();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool cancelled = true;
+    QPoint pressPos;
+    bool dragging = false;
+    bool okOnly;
+    QLabel* label = nullptr;
+    QPushButton* btnOK = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QPushButton* btnClose = nullptr;
+};
