@@ -1,0 +1,476 @@
+// The main window and its bars: the size rule, the page stack, minimise and close policies
+// (through the message-box seam), the shadow rings, geometry for the dialogs, maximise and
+// dragging, the welcome text and the navigation mark.
+#include "App.h"
+#include "BaseDialog.h"
+#include "MainForm.h"
+#include "NavigatWidget.h"
+#include "QuitNotifier.h"
+#include "SettingKeys.h"
+#include "SystemServices.h"
+#include "TitleWidget.h"
+#include "UserRecord.h"
+#include "XMessageBox.h"
+
+#include <QLayout>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void sizeRule_data();
+    void sizeRule();
+    void startsOnTheUserPage();
+    void pageSwitches_data();
+    void pageSwitches();
+    void navigationMark_data();
+    void navigationMark();
+    void minimisePolicy_data();
+    void minimisePolicy();
+    void closePolicy_data();
+    void closePolicy();
+    void closeFromTrayStopsInOrder();
+    void ringAlphas_data();
+    void ringAlphas();
+    void shadowOnlyWhenNotMaximised();
+    void contentGeometry();
+    void dialogsCoverTheBody();
+    void draggingTheTitleBar();
+    void welcomeText_data();
+    void welcomeText();
+    void logoutShowsTheUserPage();
+
+private:
+    MainForm* makeWindow(int screenWidth = 1920, int screenHeight = 1040);
+    void setIni(const QString& key, const QString& value);
+
+    std::unique_ptr<QTemporaryDir> docs;
+    std::unique_ptr<MainForm> window;
+    QStringList asked;
+};
+
+void TestMainForm::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    SystemServices::setLauncher([](const QString&, const QStringList&) { return true; });
+    // Nothing listens there: the start-up request fails at once.
+    qputenv("TAMIX_API_URL", "http://127.0.0.1:9");
+    qputenv("TAMIX_KEY_URL", "http://127.0.0.1:9");
+}
+
+void TestMainForm::init()
+{
+    docs = std::make_unique<QTemporaryDir>();
+    QVERIFY(docs->isValid());
+    qputenv("TAMIX_DOCUMENTS_DIR", docs->path().toUtf8());
+    qputenv("TAMIX_VIDEOS_DIR", docs->path().toUtf8());
+    asked.clear();
+    XMessageBox::setResponder(nullptr);
+    BaseDialog::setRunHook(nullptr);
+}
+
+void TestMainForm::cleanup()
+{
+    window.reset();
+    if (App::exists()) {
+        delete App::instance();
+    }
+    XMessageBox::setResponder(nullptr);
+    BaseDialog::setRunHook(nullptr);
+}
+
+MainForm* TestMainForm::makeWindow(int screenWidth, int screenHeight)
+{
+    qApp->setStyleSheet(App::instance()->styleSheet());
+    App::instance()->setScreenRect(QRect(0, 0, screenWidth, screenHeight));
+    window = std::make_unique<MainForm>();
+    return window.get();
+}
+
+void TestMainForm::setIni(const QString& key, const QString& value)
+{
+    if (!value.isNull()) {
+        App::instance()->setSetting(key, value);
+    }
+}
+
+void TestMainForm::sizeRule_data()
+{
+    QTest::addColumn<int>("screenWidth");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("narrow 800") << 800 << QSize(800, 600);
+    QTest::newRow("exactly 1210") << 1210 << QSize(800, 600);
+    QTest::newRow("1211") << 1211 << QSize(1210, 720);
+    QTest::newRow("wide 1920") << 1920 << QSize(1210, 720);
+}
+
+void TestMainForm::sizeRule()
+{
+    QFETCH(int, screenWidth);
+    QFETCH(QSize, expected);
+    QSignalSpy sizes(App::instance(), &App::sizeChange);
+    MainForm* form = makeWindow(screenWidth, 900);
+    QCOMPARE(form->size(), expected);
+    QCOMPARE(sizes.count(), 1);
+    QCOMPARE(sizes.first().at(0).toInt(), expected.width());
+    QCOMPARE(sizes.first().at(1).toInt(), expected.height());
+    QCOMPARE(App::instance()->mainForm(), form);
+}
+
+void TestMainForm::startsOnTheUserPage()
+{
+    MainForm* form = makeWindow();
+    QCOMPARE(form->visiblePage(), form->userPage());
+    QVERIFY(!form->navigation()->button(4)->isEnabled());
+    QVERIFY(form->title()->signInButton()->isVisibleTo(form));
+    QVERIFY(!form->title()->welcomeButton()->isVisibleTo(form));
+    QVERIFY(!form->title()->backButton()->isVisibleTo(form));
+}
+
+void TestMainForm::pageSwitches_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("mark");
+    QTest::newRow("my classes, logged in") << "showMyClassForm" << true << "myClass" << 1;
+    QTest::newRow("my classes, logged out") << "showMyClassForm" << false << "user" << 4;
+    QTest::newRow("downloads") << "showDownloadForm" << false << "download" << 2;
+    QTest::newRow("questions") << "showQAForm" << false << "qa" << 3;
+    QTest::newRow("user") << "showUserForm" << true << "user" << 4;
+    QTest::newRow("login") << "showLogin" << true << "user" << 4;
+}
+
+void TestMainForm::pageSwitches()
+{
+    QFETCH(QString, slot);
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, page);
+    QFETCH(int, mark);
+    MainForm* form = makeWindow();
+    form->show();
+    if (loggedIn) {
+        App::instance()->setLogin(true);
+    }
+    form->showDownloadForm(); // start from elsewhere
+    QVERIFY(QMetaObject::invokeMethod(form, slot.toLatin1().constData()));
+
+    const QMap<QString, QWidget*> pages{{"myClass", form->myClassPage()},
+                                        {"download", form->downloadPage()},
+                                        {"qa", form->qaPage()},
+                                        {"user", form->userPage()},
+                                        {"courseware", form->coursewarePage()}};
+    int visible = 0;
+    for (QWidget* p : pages) {
+        visible += p->isVisible() ? 1 : 0;
+    }
+    QCOMPARE(visible, 1);
+    QVERIFY(pages.value(page)->isVisible());
+    for (int i = 1; i <= 4; ++i) {
+        QCOMPARE(form->navigation()->button(i)->isEnabled(), i != mark);
+    }
+}
+
+void TestMainForm::navigationMark_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QList<int>>("enabled"); // of 1 my classes, 2 downloads, 4 user
+    QTest::newRow("none") << 0 << QList<int>{1, 2, 4};
+    QTest::newRow("my classes") << 1 << QList<int>{2, 4};
+    QTest::newRow("downloads") << 2 << QList<int>{1, 4};
+    QTest::newRow("questions: the hidden button") << 3 << QList<int>{1, 2, 4};
+    QTest::newRow("user") << 4 << QList<int>{1, 2};
+    QTest::newRow("out of range") << 7 << QList<int>{1, 2, 4};
+}
+
+void TestMainForm::navigationMark()
+{
+    QFETCH(int, index);
+    QFETCH(QList<int>, enabled);
+    MainForm* form = makeWindow();
+    form->show();
+    NavigatWidget* bar = form->navigation();
+    bar->select(index);
+    for (int i : {1, 2, 4}) {
+        QCOMPARE(bar->button(i)->isEnabled(), enabled.contains(i));
+        QVERIFY(bar->button(i)->isVisible());
+    }
+    QVERIFY(!bar->button(3)->isVisible());
+    QCOMPARE(bar->button(3)->isEnabled(), index != 3);
+}
+
+void TestMainForm::minimisePolicy_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("toTray");
+    QTest::newRow("1: tray") << "1" << true;
+    QTest::newRow("2: taskbar") << "2" << false;
+    QTest::newRow("missing: taskbar") << QString() << false;
+    QTest::newRow("other text: taskbar") << "yes" << false;
+}
+
+void TestMainForm::minimisePolicy()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, toTray);
+    setIni(SettingKeys::minToTray, value);
+    MainForm* form = makeWindow();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    form->onBtnMinClick();
+    QCOMPARE(form->isInTray(), toTray);
+    if (toTray) {
+        QVERIFY(form->isHidden());
+    } else {
+        QTRY_VERIFY(form->windowState() & Qt::WindowMinimized);
+    }
+}
+
+void TestMainForm::closePolicy_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("answerOk");
+    QTest::addColumn<bool>("asks");
+    QTest::addColumn<bool>("quits");
+    QTest::newRow("1: to the tray, no question") << "1" << true << false << false;
+    QTest::newRow("2: question, cancel") << "2" << false << true << false;
+    QTest::newRow("2: question, OK") << "2" << true << true << true;
+    QTest::newRow("missing: question, cancel") << QString() << false << true << false;
+    QTest::newRow("missing: question, OK") << QString() << true << true << true;
+}
+
+void TestMainForm::closePolicy()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, answerOk);
+    QFETCH(bool, asks);
+    QFETCH(bool, quits);
+    setIni(SettingKeys::closeToTray, value);
+    bool bothButtons = true;
+    XMessageBox::setResponder([this, answerOk, &bothButtons](XMessageBox& box) {
+        asked << box.text();
+        bothButtons = bothButtons && !box.isOkOnly();
+        (answerOk ? box.okButton() : box.cancelButton())->click();
+        return answerOk;
+    });
+    MainForm* form = makeWindow();
+    form->show();
+    QSignalSpy quit(App::instance(), &App::toQuit);
+
+    const bool closed = form->close();
+
+    QCOMPARE(asked, asks ? QStringList{"确定退出？"} : QStringList{});
+    QVERIFY2(bothButtons, "the quit question needs both buttons");
+    QCOMPARE(closed, quits);
+    QCOMPARE(App::exists(), !quits);
+    QCOMPARE(quit.count(), quits ? 1 : 0);
+    QCOMPARE(QuitNotifier::instance()->isQuitting(), quits);
+    if (value == "1") {
+        QVERIFY(form->isHidden());
+        QVERIFY(form->isInTray());
+    } else if (!quits) {
+        QVERIFY(form->isVisible());
+    }
+}
+
+void TestMainForm::closeFromTrayStopsInOrder()
+{
+    setIni(SettingKeys::closeToTray, "1");
+    XMessageBox::setResponder([this](XMessageBox& box) {
+        asked << box.text();
+        return true;
+    });
+    MainForm* form = makeWindow();
+    form->show();
+    QVERIFY(!form->close()); // first close hides to the tray
+    QVERIFY(form->isInTray());
+
+    QSignalSpy quit(App::instance(), &App::toQuit);
+    // "退出" of the tray menu
+    const QList<QAction*> actions = form->trayContextMenu()->actions();
+    QCOMPARE(actions.last()->text(), QString("退出"));
+    actions.last()->trigger();
+    QCOMPARE(quit.count(), 1);
+    QVERIFY(!App::exists());
+    QVERIFY(asked.isEmpty());
+}
+
+void TestMainForm::ringAlphas_data()
+{
+    QTest::addColumn<int>("ring");
+    QTest::addColumn<int>("alpha");
+    // 85 - 40·√i by hand: 85, 45, 85 - 56.57, 85 - 69.28, 85 - 80
+    QTest::newRow("0") << 0 << 85;
+    QTest::newRow("1") << 1 << 45;
+    QTest::newRow("2") << 2 << 28;
+    QTest::newRow("3") << 3 << 15;
+    QTest::newRow("4") << 4 << 5;
+}
+
+void TestMainForm::ringAlphas()
+{
+    QFETCH(int, ring);
+    QFETCH(int, alpha);
+    QCOMPARE(MainForm::ringAlpha(ring), alpha);
+}
+
+static int edgeAlpha(QWidget* form)
+{
+    QImage image(form->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    form->layout()->activate();
+    form->render(&image, QPoint(), QRegion(),
+                 QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    // Half-way down the left edge, inside the shadow band.
+    int strongest = 0;
+    for (int x = 0; x < MainForm::shadowMargin; ++x) {
+        strongest = qMax(strongest, qAlpha(image.pixel(x, form->height() / 2)));
+    }
+    return strongest;
+}
+
+void TestMainForm::shadowOnlyWhenNotMaximised()
+{
+    MainForm* form = makeWindow(1920, 1040);
+    form->show();
+    const int shadow = edgeAlpha(form);
+    QVERIFY2(shadow > 0 && shadow < 255, qPrintable(QString::number(shadow)));
+    QCOMPARE(qAlpha(form->grab().toImage().pixel(0, 0)), 0); // the corner stays clear
+    form->onBtnMaxClick();
+    QCOMPARE(form->size(), QSize(1920, 1040));
+    QCOMPARE(edgeAlpha(form), 255); // the pages reach the edge, no translucent band
+}
+
+void TestMainForm::contentGeometry()
+{
+    MainForm* form = makeWindow(1920, 1040);
+    form->move(100, 50);
+    form->show();
+    QCOMPARE(form->contentPos(), QPoint(105, 55));
+    QCOMPARE(form->contentSize(), QSize(1200, 710));
+
+    QSignalSpy sizes(App::instance(), &App::sizeChange);
+    QTest::mouseClick(form->title()->findChild<QPushButton*>("btnMax"), Qt::LeftButton);
+    QCOMPARE(form->pos(), QPoint(0, 0));
+    QCOMPARE(form->contentPos(), QPoint(0, 0));
+    QCOMPARE(form->contentSize(), QSize(1920, 1040));
+    QVERIFY(form->title()->isMaximised());
+    QVERIFY(form->title()->findChild<QPushButton*>("btnNormal")->isVisible());
+    QVERIFY(!form->title()->findChild<QPushButton*>("btnMax")->isVisible());
+    QCOMPARE(sizes.count(), 1);
+    QCOMPARE(sizes.last().at(0).toInt(), 1920);
+
+    QTest::mouseClick(form->title()->findChild<QPushButton*>("btnNormal"), Qt::LeftButton);
+    QCOMPARE(form->size(), QSize(1210, 720));
+    QCOMPARE(form->pos(), QPoint(100, 50));
+    QCOMPARE(form->contentPos(), QPoint(105, 55));
+    QVERIFY(!form->title()->isMaximised());
+    QCOMPARE(sizes.last().at(0).toInt(), 1210);
+}
+
+void TestMainForm::dialogsCoverTheBody()
+{
+    MainForm* form = makeWindow(1920, 1040);
+    form->move(100, 50);
+    form->show();
+    for (bool maximised : {false, true}) {
+        if (maximised) {
+            form->onBtnMaxClick();
+        }
+        const QRect body(form->contentPos(), form->contentSize());
+        BaseDialog dialog("基本设置", 570, 410, form);
+        QCOMPARE(dialog.geometry(), body);
+        QCOMPARE(dialog.panel()->size(), QSize(570, 410));
+        XMessageBox box("确定退出？", false, form);
+        QCOMPARE(box.geometry(), body);
+        QCOMPARE(box.windowTitle(), QString("确认"));
+    }
+}
+
+static void sendMouse(QWidget* target, QEvent::Type type, const QPoint& local,
+                      Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, local, target->mapToGlobal(local), Qt::LeftButton, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+void TestMainForm::draggingTheTitleBar()
+{
+    MainForm* form = makeWindow(1920, 1040);
+    form->move(100, 50);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    TitleWidget* bar = form->title();
+    // Press 400 px into the bar, move the cursor 30 right and 20 down.
+    const QPoint grip(400, 20);
+    const QPoint start = bar->mapToGlobal(grip);
+    sendMouse(bar, QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    QMouseEvent move(QEvent::MouseMove, grip + QPoint(30, 20), start + QPoint(30, 20), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+    QCOMPARE(form->pos(), QPoint(130, 70));
+
+    QTest::mouseClick(bar->findChild<QPushButton*>("btnMax"), Qt::LeftButton);
+    sendMouse(bar, QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    QMouseEvent moveMax(QEvent::MouseMove, grip + QPoint(30, 20),
+                        bar->mapToGlobal(grip) + QPoint(30, 20), Qt::NoButton, Qt::LeftButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(bar, &moveMax);
+    QCOMPARE(form->pos(), QPoint(0, 0));
+}
+
+void TestMainForm::welcomeText_data()
+{
+    QTest::addColumn<QString>("nickname");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("nickname") << "小李"
+                              << "欢迎您，小李";
+    QTest::newRow("empty nickname: the user name") << ""
+                                                   << "欢迎您，13800000001";
+}
+
+void TestMainForm::welcomeText()
+{
+    QFETCH(QString, nickname);
+    QFETCH(QString, expected);
+    MainForm* form = makeWindow();
+    form->show();
+    {
+        UserRecord* user = App::instance()->user();
+        user->username = "13800000001";
+        user->nickname = nickname;
+    }
+    App::instance()->setLogin(true);
+    QCOMPARE(form->title()->welcomeButton()->text(), expected);
+    QVERIFY(form->title()->welcomeButton()->isVisible());
+    QVERIFY(!form->title()->signInButton()->isVisible());
+    QCOMPARE(form->visiblePage(), form->myClassPage());
+}
+
+void TestMainForm::logoutShowsTheUserPage()
+{
+    MainForm* form = makeWindow();
+    form->show();
+    App::instance()->user()->username = "13800000001";
+    App::instance()->setLogin(true);
+    QSignalSpy login(App::instance(), &App::Login);
+    QVERIFY(QMetaObject::invokeMethod(form, "loingout"));
+    QCOMPARE(login.count(), 1);
+    QCOMPARE(login.first().first().toBool(), false);
+    QCOMPARE(form->visiblePage(), form->userPage());
+    QVERIFY(form->title()->signInButton()->isVisible());
+    // The expired session is on disk, so the next start does not restore it.
+    QVERIFY(App::instance()->user()->loginTime.secsTo(QDateTime::currentDateTime()) >
+            86400LL * 365 * 999);
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
