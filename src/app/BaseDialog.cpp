@@ -1,16 +1,10 @@
 #include "BaseDialog.h"
 
-#include "App.h"
-#include "DialogSheet.h"
-#include "MainForm.h"
 #include "StyledWidget.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 static BaseDialog::RunHook& runHook()
@@ -24,31 +18,10 @@ void BaseDialog::setRunHook(RunHook hook)
     runHook() = std::move(hook);
 }
 
-QRect BaseDialog::sheetGeometry(const QSize& fallback)
-{
-    if (App::exists()) {
-        if (MainForm* main = App::instance()->mainForm()) {
-            return QRect(main->contentPos(), main->contentSize());
-        }
-    }
-    QRect screen = QGuiApplication::primaryScreen()
-                       ? QGuiApplication::primaryScreen()->availableGeometry()
-                       : QRect(0, 0, 1024, 768);
-    QRect rect(QPoint(), fallback);
-    rect.moveCenter(screen.center());
-    return rect;
-}
-
 BaseDialog::BaseDialog(const QString& title, int panelWidth, int panelHeight, QWidget* parent)
-    : QDialog(parent)
+    : SheetDialog(QSize(panelWidth + 40, panelHeight + 40), parent)
 {
-    setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(title);
-    const QRect sheet = sheetGeometry(QSize(panelWidth + 40, panelHeight + 40));
-    setFixedSize(sheet.size());
-    move(sheet.topLeft());
-    setMouseTracking(true);
 
     panelWidget = new StyledWidget(this);
     panelWidget->setObjectName(QStringLiteral("MessageBox"));
@@ -96,25 +69,4 @@ int BaseDialog::run()
         return code;
     }
     return exec();
-}
-
-void BaseDialog::paintEvent(QPaintEvent* event)
-{
-    DialogSheet::darken(this, event);
-}
-
-void BaseDialog::mousePressEvent(QMouseEvent* event)
-{
-    dragging = DialogSheet::press(this, event, pressPos);
-}
-
-void BaseDialog::mouseMoveEvent(QMouseEvent* event)
-{
-    DialogSheet::drag(this, event, dragging, pressPos);
-}
-
-void BaseDialog::mouseReleaseEvent(QMouseEvent* event)
-{
-    dragging = false;
-    QDialog::mouseReleaseEvent(event);
 }

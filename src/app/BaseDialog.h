@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "SheetDialog.h"
+
 #include <functional>
 
 class QPushButton;
@@ -9,7 +10,7 @@ class QVBoxLayout;
 // The frame of every dialog: a frameless sheet exactly as large as the main window's body,
 // darkened as a whole, with a fixed-size panel in its middle that carries a title strip, a
 // close button and the content. Subclasses build their content on body().
-class BaseDialog : public QDialog
+class BaseDialog : public SheetDialog
 {
     Q_OBJECT
 public:
@@ -25,19 +26,7 @@ public:
     using RunHook = std::function<int(BaseDialog&)>;
     static void setRunHook(RunHook hook);
 
-    // The rectangle a sheet over the main window takes: the main window's body, or, without a
-    // main window, the panel centred on the primary screen.
-    static QRect sheetGeometry(const QSize& fallback);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
-    QPoint pressPos;
-    bool dragging = false;
     QVBoxLayout* dialogLayout = nullptr;
     QPushButton* closeBtn = nullptr;
     QWidget* panelWidget = nullptr;

@@ -1,7 +1,5 @@
 #include "XMessageBox.h"
 
-#include "BaseDialog.h"
-#include "DialogSheet.h"
 #include "StyledWidget.h"
 
 #include <QHBoxLayout>
@@ -21,15 +19,9 @@ void XMessageBox::setResponder(Responder hook)
 }
 
 XMessageBox::XMessageBox(const QString& text, bool okOnly, QWidget* parent)
-    : QDialog(parent), okOnly(okOnly)
+    : SheetDialog(QSize(420, 200), parent), okOnly(okOnly)
 {
-    setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("确认"));
-    const QRect sheet = BaseDialog::sheetGeometry(QSize(420, 200));
-    setFixedSize(sheet.size());
-    move(sheet.topLeft());
-    setMouseTracking(true);
 
     auto* panel = new StyledWidget(this);
     panel->setObjectName(QStringLiteral("MessageBox"));
@@ -129,25 +121,4 @@ void XMessageBox::inform(const QString& text, QWidget* parent)
 {
     XMessageBox box(text, true, parent);
     box.showAndWait();
-}
-
-void XMessageBox::paintEvent(QPaintEvent* event)
-{
-    DialogSheet::darken(this, event);
-}
-
-void XMessageBox::mousePressEvent(QMouseEvent* event)
-{
-    dragging = DialogSheet::press(this, event, pressPos);
-}
-
-void XMessageBox::mouseMoveEvent(QMouseEvent* event)
-{
-    DialogSheet::drag(this, event, dragging, pressPos);
-}
-
-void XMessageBox::mouseReleaseEvent(QMouseEvent* event)
-{
-    dragging = false;
-    QDialog::mouseReleaseEvent(event);
 }

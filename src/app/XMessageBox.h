@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "SheetDialog.h"
+
 #include <functional>
 
 class QLabel;
@@ -8,7 +9,7 @@ class QPushButton;
 
 // The program's message box: a sheet over the main window with a text, OK ("确认") and,
 // unless okOnly, Cancel ("取消").
-class XMessageBox : public QDialog
+class XMessageBox : public SheetDialog
 {
     Q_OBJECT
 public:
@@ -38,16 +39,8 @@ public slots:
     void ok();
     void cancel();
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
 private:
     bool cancelled = true;
-    QPoint pressPos;
-    bool dragging = false;
     bool okOnly;
     QLabel* label = nullptr;
     QPushButton* btnOK = nullptr;

@@ -43,6 +43,8 @@ private slots:
     void contentGeometry();
     void dialogsCoverTheBody();
     void draggingTheTitleBar();
+    void draggingADialogDragsTheWindow_data();
+    void draggingADialogDragsTheWindow();
     void welcomeText_data();
     void welcomeText();
     void logoutShowsTheUserPage();
@@ -425,6 +427,38 @@ void TestMainForm::draggingTheTitleBar()
                         Qt::NoModifier);
     QApplication::sendEvent(bar, &moveMax);
     QCOMPARE(form->pos(), QPoint(0, 0));
+}
+
+void TestMainForm::draggingADialogDragsTheWindow_data()
+{
+    QTest::addColumn<bool>("messageBox");
+    QTest::newRow("dialog frame") << false;
+    QTest::newRow("message box") << true;
+}
+
+void TestMainForm::draggingADialogDragsTheWindow()
+{
+    QFETCH(bool, messageBox);
+    MainForm* form = makeWindow(1920, 1040);
+    form->move(100, 50);
+    form->show();
+    std::unique_ptr<QDialog> sheet;
+    if (messageBox) {
+        sheet = std::make_unique<XMessageBox>("确定退出？", false, form);
+    } else {
+        sheet = std::make_unique<BaseDialog>("基本设置", 570, 410, form);
+    }
+    sheet->show();
+    QCOMPARE(sheet->pos(), QPoint(105, 55));
+    const QPoint grip(10, 10);
+    sendMouse(sheet.get(), QEvent::MouseButtonPress, grip, Qt::LeftButton);
+    QMouseEvent move(QEvent::MouseMove, grip + QPoint(30, 20),
+                     sheet->mapToGlobal(grip) + QPoint(30, 20), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(sheet.get(), &move);
+    QCOMPARE(sheet->pos(), QPoint(135, 75));
+    QCOMPARE(form->pos(), QPoint(130, 70));
+    QCOMPARE(QRect(form->contentPos(), form->contentSize()), sheet->geometry());
 }
 
 void TestMainForm::welcomeText_data()

@@ -1,0 +1,65 @@
+#include "SheetDialog.h"
+
+#include "App.h"
+#include "MainForm.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+QRect SheetDialog::sheetGeometry(const QSize& fallback)
+{
+    if (App::exists()) {
+        if (MainForm* main = App::instance()->mainForm()) {
+            return QRect(main->contentPos(), main->contentSize());
+        }
+    }
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    QRect rect(QPoint(), fallback);
+    rect.moveCenter(screen ? screen->availableGeometry().center() : QPoint(512, 384));
+    return rect;
+}
+
+SheetDialog::SheetDialog(const QSize& fallback, QWidget* parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    const QRect sheet = sheetGeometry(fallback);
+    setFixedSize(sheet.size());
+    move(sheet.topLeft());
+    setMouseTracking(true);
+}
+
+void SheetDialog::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 0, 60));
+}
+
+void SheetDialog::mousePressEvent(QMouseEvent* event)
+{
+    dragging = event->button() == Qt::LeftButton;
+    pressPos = event->pos();
+    QDialog::mousePressEvent(event);
+}
+
+void SheetDialog::mouseMoveEvent(QMouseEvent* event)
+{
+    if (dragging && (event->buttons() & Qt::LeftButton)) {
+        const QPoint topLeft = event->globalPos() - pressPos;
+        move(topLeft);
+        if (App::exists()) {
+            if (MainForm* main = App::instance()->mainForm()) {
+                main->moveTo(topLeft.x(), topLeft.y());
+            }
+        }
+    }
+    QDialog::mouseMoveEvent(event);
+}
+
+void SheetDialog::mouseReleaseEvent(QMouseEvent* event)
+{
+    dragging = false;
+    QDialog::mouseReleaseEvent(event);
+}
