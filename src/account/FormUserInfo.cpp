@@ -94,6 +94,12 @@ QPixmap FormUserInfo::roundAvatar(const QImage& image)
 void FormUserInfo::onLogin(bool value)
 {
     if (!value) {
+        // The next person to log in must not see the previous one's picture and nickname
+        // while their own is on its way, or when the school has none for them.
+        if (avatar) {
+            avatar->hide();
+            nickLabel->hide();
+        }
         return;
     }
     const UserRecord* user = App::instance()->user();

@@ -63,6 +63,7 @@ private slots:
     void passwordChangeThroughSchool();
     void refusedPasswordChangeKeepsBoxes();
     void roundAvatar();
+    void logoutHidesAvatar();
 
 private:
     void giveSession()
@@ -472,6 +473,11 @@ void TestAccountPages::registration()
     if (confirmation != keepHint) {
         page->confirmationBox()->setText(confirmation);
     }
+    // Whoever used this computer before leaves courses behind; they are not the new user's.
+    UserRecord* user = App::instance()->user();
+    user->username = "13800000001";
+    user->courses.append(CourseRecord());
+    user->queue.append(LessonRecord());
     QSignalSpy login(App::instance(), &App::Login);
     QSignalSpy avatar(App::instance(), &App::userImgAdd);
     page->registerButton()->click();
@@ -492,8 +498,8 @@ void TestAccountPages::registration()
     }
     QVERIFY(env.messages.isEmpty());
     QCOMPARE(login.count(), 1);
-    const UserRecord* user = App::instance()->user();
     QCOMPARE(user->username, name.trimmed());
+    QVERIFY(user->courses.isEmpty() && user->queue.isEmpty());
     QVERIFY(user->uid.isEmpty() && user->nickname.isEmpty() && user->email.isEmpty());
     QVERIFY(page->isHidden());
     QVERIFY(!form->userPanel()->isHidden());
@@ -695,6 +701,31 @@ void TestAccountPages::roundAvatar()
     App::instance()->addUserImg(junk.fileName());
     QVERIFY(form->userPanel()->avatarLabel()->pixmap(Qt::ReturnByValue).isNull());
     QCOMPARE(form->userPanel()->nicknameLabel()->text(), QString("某人"));
+}
+
+void TestAccountPages::logoutHidesAvatar()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("face.jpg");
+    QImage picture(20, 20, QImage::Format_RGB32);
+    picture.fill(Qt::yellow);
+    QVERIFY(picture.save(path, "JPG"));
+    App* app = App::instance();
+    app->user()->username = "13800000001";
+    app->user()->nickname = "林小禾";
+    app->addUserImg(path);
+    app->setLogin(true);
+    FormUserInfo* panel = form->userPanel();
+    QVERIFY(!panel->avatarLabel()->isHidden());
+    QVERIFY(!panel->nicknameLabel()->isHidden());
+    app->setLogin(false);
+    QVERIFY(panel->avatarLabel()->isHidden());
+    QVERIFY(panel->nicknameLabel()->isHidden());
+    // A login that brings no picture shows none.
+    app->setLogin(true);
+    QVERIFY(panel->avatarLabel()->isHidden());
+    app->addUserImg(path);
+    QVERIFY(!panel->avatarLabel()->isHidden());
 }
 
 QTEST_MAIN(TestAccountPages)
