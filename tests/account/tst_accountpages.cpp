@@ -11,6 +11,7 @@
 #include "SettingKeys.h"
 #include "UserRecord.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QLabel>
@@ -50,7 +51,7 @@ private slots:
     void loginRefused();
     void schoolStoppedGivesNetworkMessage();
     void returnKeyLogsInKeypadEnterDoesNot();
-    void passwordHintComesBack();
+    void hintsFollowFocus();
     void secondLoginOfAnotherUserClearsLists();
     void existingAvatarMeansNoDownload();
     void failedAvatarDownloadWritesNothing_data();
@@ -289,31 +290,36 @@ void TestAccountPages::returnKeyLogsInKeypadEnterDoesNot()
     QCOMPARE(env.route("dologin"), 1);
 }
 
-void TestAccountPages::passwordHintComesBack()
+void TestAccountPages::hintsFollowFocus()
 {
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QApplication::setActiveWindow(form.get());
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
     FormLoginin* page = form->loginPage();
     QLineEdit* box = page->passwordBox();
-    QCOMPARE(box->echoMode(), QLineEdit::Normal);
-    QFocusEvent in(QEvent::FocusIn);
-    QFocusEvent out(QEvent::FocusOut);
-    QCoreApplication::sendEvent(box, &in);
-    QCOMPARE(box->text(), QString());
+    QComboBox* name = page->nameBox();
+
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTRY_COMPARE(box->text(), QString());
     QCOMPARE(box->echoMode(), QLineEdit::Password);
-    QCoreApplication::sendEvent(box, &out);
+    QCOMPARE(name->currentText(), QString("请输入您的手机号"));
+
+    // Left empty, the password box shows its hint readable again.
+    QTest::mouseClick(name->lineEdit(), Qt::LeftButton);
+    QTRY_COMPARE(name->currentText(), QString());
     QCOMPARE(box->text(), QString("请输入密码"));
     QCOMPARE(box->echoMode(), QLineEdit::Normal);
-    // Typed text stays, as dots.
-    QCoreApplication::sendEvent(box, &in);
-    box->setText("abc");
-    QCoreApplication::sendEvent(box, &out);
+
+    // Typed text stays, the password as dots.
+    QTest::keyClicks(QApplication::focusWidget(), "13800000001");
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::keyClicks(box, "abc");
+    QTest::mouseClick(name->lineEdit(), Qt::LeftButton);
+    QTRY_VERIFY(!box->hasFocus());
     QCOMPARE(box->text(), QString("abc"));
     QCOMPARE(box->echoMode(), QLineEdit::Password);
-
-    QComboBox* name = page->nameBox();
-    QCoreApplication::sendEvent(name, &in);
-    QCOMPARE(name->currentText(), QString());
-    QCoreApplication::sendEvent(name, &out);
-    QCOMPARE(name->currentText(), QString("请输入您的手机号"));
+    QCOMPARE(name->currentText(), QString("13800000001"));
 }
 
 void TestAccountPages::secondLoginOfAnotherUserClearsLists()
