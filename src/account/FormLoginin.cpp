@@ -90,6 +90,13 @@ FormLoginin::FormLoginin(QWidget* parent)
     txtName->installEventFilter(this);
 
     App* app = App::instance();
+    // After a logout the next person at this computer must not find the password typed in.
+    connect(app, &App::Login, this, [this](bool value) {
+        if (!value) {
+            txtName->setEchoMode(QLineEdit::Normal);
+            txtName->setText(pwdHintText);
+        }
+    });
     userDirPath = app->userRoot();
     const QDir dir(userDirPath);
     if (dir.exists()) {

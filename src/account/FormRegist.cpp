@@ -71,6 +71,15 @@ FormRegist::FormRegist(QWidget* parent)
     connect(btnRegist, &QPushButton::clicked, this, &FormRegist::onRegistClick);
     http = new HttpHelper(this);
     connect(http, &HttpHelper::done, this, &FormRegist::httpRegistDone);
+    // The passwords of a registration do not outlive its session.
+    connect(App::instance(), &App::Login, this, [this](bool value) {
+        if (!value) {
+            for (QLineEdit* box : {txtPwd, txtRepwd}) {
+                box->setEchoMode(QLineEdit::Normal);
+                box->setText(pwdHintText);
+            }
+        }
+    });
     for (QObject* watched : {static_cast<QObject*>(lblReg), static_cast<QObject*>(txtUser),
                              static_cast<QObject*>(txtPwd), static_cast<QObject*>(txtRepwd)}) {
         watched->installEventFilter(this);

@@ -514,9 +514,10 @@ void TestAccountPages::registration()
     QVERIFY(App::instance()->setting(SettingKeys::lastUser).isEmpty());
 
     // The new account logs in at the school.
-    QSignalSpy relogin(App::instance(), &App::Login);
     App::instance()->setLogin(false);
     QVERIFY(!form->loginPage()->isHidden());
+    QCOMPARE(page->passwordBox()->text(), page->pwdHint());
+    QCOMPARE(page->confirmationBox()->text(), page->pwdHint());
     QVERIFY(loginAs(name.trimmed(), password));
 }
 
@@ -634,8 +635,10 @@ void TestAccountPages::passwordChangeThroughSchool()
     QVERIFY(!App::instance()->isLogin());
     QVERIFY(!form->loginPage()->isHidden());
     QVERIFY(form->userPanel()->isHidden());
-    // The typed passwords are gone from the kept dialog.
+    // The typed passwords are gone from the kept dialog and from the login page.
     QCOMPARE(shownDialog->newBox()->text(), QString("请输入6-20个字符"));
+    QCOMPARE(form->loginPage()->passwordBox()->text(), QString("请输入密码"));
+    QCOMPARE(form->loginPage()->passwordBox()->echoMode(), QLineEdit::Normal);
 
     // The school took the new password.
     QVERIFY(!loginAs("13800000003", "newbie789"));
