@@ -3,6 +3,7 @@
 #include "App.h"
 #include "BaseDialog.h"
 #include "FormAbout.h"
+#include "FormUser.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "NavigatWidget.h"
@@ -71,13 +72,13 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     formMyClass = makePlaceholder();
     formDownload = makePlaceholder();
     formQA = makePlaceholder();
-    formUser = makePlaceholder();
+    formUser = new FormUser(this);
     formCourseware = makePlaceholder();
 
     createMenus();
 
     showVisible(formUser, 4);
-    for (QWidget* page : {formMyClass, formDownload, formQA, formUser, formCourseware}) {
+    for (QWidget* page : pages()) {
         pageLayout->addWidget(page);
     }
 
@@ -197,9 +198,19 @@ int MainForm::ringAlpha(int ring)
     return static_cast<int>(85 - 40 * std::sqrt(static_cast<double>(ring)));
 }
 
+QList<QWidget*> MainForm::pages() const
+{
+    return {formMyClass, formDownload, formQA, formUser, formCourseware};
+}
+
+QWidget* MainForm::userPage() const
+{
+    return formUser;
+}
+
 QWidget* MainForm::visiblePage() const
 {
-    for (QWidget* page : {formMyClass, formDownload, formQA, formUser, formCourseware}) {
+    for (QWidget* page : pages()) {
         if (!page->isHidden()) {
             return page;
         }
@@ -209,7 +220,7 @@ QWidget* MainForm::visiblePage() const
 
 void MainForm::showVisible(QWidget* wid, int style)
 {
-    for (QWidget* page : {formMyClass, formDownload, formQA, formUser, formCourseware}) {
+    for (QWidget* page : pages()) {
         page->hide();
     }
     wid->show();

@@ -7,6 +7,7 @@
 
 class BaseDialog;
 class FormAbout;
+class FormUser;
 class HttpHelper;
 class NavigatWidget;
 class QAction;
@@ -42,7 +43,8 @@ public:
     QWidget* myClassPage() const { return formMyClass; }
     QWidget* downloadPage() const { return formDownload; }
     QWidget* qaPage() const { return formQA; }
-    QWidget* userPage() const { return formUser; }
+    QWidget* userPage() const;
+    FormUser* userForm() const { return formUser; }
     QWidget* coursewarePage() const { return formCourseware; }
     QMenu* trayContextMenu() const { return trayMenu; }
     QSystemTrayIcon* tray() const { return trayIcon; }
@@ -93,6 +95,8 @@ private:
     // for, store saved. Runs on every path that ends the program.
     void stopContext();
     QWidget* makePlaceholder();
+    // The five pages of the stack, in navigation order.
+    QList<QWidget*> pages() const;
 
     QAction* settingsAction = nullptr;
     QVBoxLayout* mainLayout = nullptr;
@@ -100,7 +104,7 @@ private:
     NavigatWidget* navigatWidget = nullptr;
     QWidget* formMyClass = nullptr;
     QWidget* formDownload = nullptr;
-    QWidget* formUser = nullptr;
+    FormUser* formUser = nullptr;
     QWidget* formQA = nullptr;
     BaseDialog* formBaseSet = nullptr;
     FormAbout* formAbout = nullptr;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// The local checks of the account forms. Each returns the message to show for the first check
+// that fails, or the empty text when the input may be sent. Inputs are taken as typed; the
+// checks trim them.
+class AccountRules
+{
+public:
+    static constexpr int minPasswordLength = 6;
+    static constexpr int maxPasswordLength = 20;
+
+    static QString registrationProblem(const QString& name, const QString& password,
+                                       const QString& confirmation, const QString& nameHint,
+                                       const QString& pwdHint);
+    static QString passwordChangeProblem(const QString& oldPassword, const QString& newPassword,
+                                         const QString& confirmation, const QString& pwdHint);
+
+    // Whether a text can serve as one path component: a user name names the user's folder and
+    // avatar file, so it must not climb out of the user root.
+    static bool isPlainName(const QString& name);
+
+private:
+    static bool missing(const QString& text, const QString& hint);
+    static bool badLength(const QString& text);
+};

@@ -1,0 +1,274 @@
+#include "FormLoginin.h"
+
+#include "AccountRules.h"
+#include "App.h"
+#include "HintBox.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "SettingKeys.h"
+#include "URLManager.h"
+#include "UserRecord.h"
+#include "XMessageBox.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QUrl>
+#include <QVBoxLayout>
+
+// Where a reply of the avatar download is to be written.
+static const char* const avatarTarget = "avatarTarget";
+
+FormLoginin::FormLoginin(QWidget* parent)
+    : StyledWidget(parent), nameHintText(QStringLiteral("请输入您的手机号")),
+      pwdHintText(QStringLiteral("请输入密码"))
+{
+    setObjectName(QStringLiteral("ContentWidget"));
+    setAutoFillBackground(true);
+    setFixedWidth(400);
+
+    lblName = new QLabel(this);
+    lblName->setObjectName(QStringLiteral("lblName"));
+    lblName->setFixedWidth(52);
+    lblName->setAlignment(Qt::AlignCenter);
+    cmbName = new QComboBox(this);
+    // The style sheet matches the name; it must be in place before the combo box builds its
+    // line edit.
+    cmbName->setObjectName(QStringLiteral("cmbName"));
+    cmbName->setEditable(true);
+    cmbName->setInsertPolicy(QComboBox::NoInsert);
+
+    lblPwdTip = new QLabel(this);
+    lblPwdTip->setObjectName(QStringLiteral("lblPwdTip"));
+    lblPwdTip->setFixedWidth(52);
+    lblPwdTip->setAlignment(Qt::AlignCenter);
+    txtName = new QLineEdit(pwdHintText, this);
+    txtName->setObjectName(QStringLiteral("txtName"));
+
+    btnLogin = new QPushButton(QStringLiteral("登录"), this);
+    btnLogin->setObjectName(QStringLiteral("btnLogin"));
+    btnLogin->setCursor(Qt::PointingHandCursor);
+
+    lblReg = new QLabel(QStringLiteral("没有账号，请注册"), this);
+    lblReg->setObjectName(QStringLiteral("lblReg"));
+    lblReg->setCursor(Qt::PointingHandCursor);
+
+    auto* nameRow = new QHBoxLayout();
+    nameRow->addWidget(lblName);
+    nameRow->addWidget(cmbName);
+    auto* pwdRow = new QHBoxLayout();
+    pwdRow->addWidget(lblPwdTip);
+    pwdRow->addWidget(txtName);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(0);
+    layout->addStretch(2);
+    layout->addLayout(nameRow);
+    layout->addSpacing(2);
+    layout->addLayout(pwdRow);
+    layout->addSpacing(20);
+    layout->addWidget(btnLogin);
+    layout->addSpacing(20);
+    layout->addWidget(lblReg, 0, Qt::AlignHCenter);
+    layout->addStretch(3);
+
+    connect(btnLogin, &QPushButton::clicked, this, &FormLoginin::onBtnloginClick);
+    http = new HttpHelper(this);
+    connect(http, &HttpHelper::done, this, &FormLoginin::httpLoginDone);
+    lblReg->installEventFilter(this);
+    cmbName->installEventFilter(this);
+    txtName->installEventFilter(this);
+
+    App* app = App::instance();
+    // After a logout the next person at this computer must not find the password typed in.
+    connect(app, &App::Login, this, [this](bool value) {
+        if (!value) {
+            txtName->setEchoMode(QLineEdit::Normal);
+            txtName->setText(pwdHintText);
+        }
+    });
+    userDirPath = app->userRoot();
+    const QDir dir(userDirPath);
+    if (dir.exists()) {
+        cmbName->addItems(dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name));
+    }
+    // Filling the list selects its first entry; the box starts with the hint or the last user.
+    cmbName->setEditText(nameHintText);
+    const QString lastUser = app->setting(SettingKeys::lastUser);
+    if (!lastUser.isEmpty()) {
+        cmbName->setEditText(lastUser);
+    }
+}
+
+bool FormLoginin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == lblReg) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            hide();
+            emit registerRequested();
+            return true;
+        }
+    } else if (watched == cmbName) {
+        if (event->type() == QEvent::FocusIn && cmbName->currentText() == nameHintText) {
+            cmbName->setEditText(QString());
+        } else if (event->type() == QEvent::FocusOut && cmbName->currentText().isEmpty()) {
+            cmbName->setEditText(nameHintText);
+        }
+    } else if (watched == txtName) {
+        HintBox::filter(txtName, pwdHintText, true, event);
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            // Only the main keyboard's Return logs in, not the keypad's Enter.
+            if (key->key() == Qt::Key_Return && !(key->modifiers() & Qt::KeypadModifier)) {
+                onBtnloginClick();
+            }
+        }
+    }
+    return StyledWidget::eventFilter(watched, event);
+}
+
+void FormLoginin::setRequesting(bool requesting)
+{
+    btnLogin->setText(requesting ? QStringLiteral("正在登录...") : QStringLiteral("登录"));
+    for (QWidget* input : {static_cast<QWidget*>(btnLogin), static_cast<QWidget*>(cmbName),
+                           static_cast<QWidget*>(txtName), static_cast<QWidget*>(lblReg)}) {
+        input->setEnabled(!requesting);
+    }
+}
+
+void FormLoginin::onBtnloginClick()
+{
+    if (!btnLogin->isEnabled()) {
+        return; // a request is on its way
+    }
+    const QString name = cmbName->currentText().trimmed();
+    const QString password = txtName->text().trimmed();
+    if (name.isEmpty() || name == nameHintText) {
+        XMessageBox::inform(QStringLiteral("请输入用户名！"));
+        return;
+    }
+    if (password.isEmpty() || password == pwdHintText) {
+        XMessageBox::inform(QStringLiteral("请输入密码！"));
+        return;
+    }
+    setRequesting(true);
+    http->get(App::instance()->urlManager()->getLoginUrl(name, password));
+}
+
+void FormLoginin::httpLoginDone(QString result)
+{
+    // The answer carries no password; the address that did is never logged.
+    qDebug() << "login answer:" << result;
+    if (result.isEmpty()) {
+        XMessageBox::inform(QStringLiteral("请检查网络连接"));
+        setRequesting(false);
+        return;
+    }
+    const JsonNode answer = JsonHelper::parse(result);
+    const QString flag = answer.getString(QStringLiteral("flag"));
+    if (flag == QLatin1String("-2")) {
+        XMessageBox::inform(answer.getString(QStringLiteral("infos")));
+        setRequesting(false);
+        return;
+    }
+    const JsonNode data = answer.getObject(QStringLiteral("data"));
+    const QString username = data.getString(QStringLiteral("username"));
+    if (flag != QLatin1String("1")) {
+        qDebug() << "login refused with flag" << flag;
+        setRequesting(false);
+        return;
+    }
+    if (!AccountRules::isPlainName(username)) {
+        qDebug() << "login answer without a usable user name";
+        setRequesting(false);
+        return;
+    }
+
+    App* app = App::instance();
+    UserRecord* user = app->user();
+    QString avatarAddress;
+    {
+        QMutexLocker locker(&user->lock);
+        if (username != user->username) {
+            user->courses.clear();
+            user->queue.clear();
+        }
+        user->uid = data.getString(QStringLiteral("uid"));
+        user->username = username;
+        user->nickname = data.getString(QStringLiteral("nickname"));
+        user->email = data.getString(QStringLiteral("email"));
+        user->is_img = data.getString(QStringLiteral("is_img"));
+        user->loginTime = QDateTime::currentDateTime();
+        avatarAddress = user->is_img;
+    }
+    app->saveStore();
+    app->setSetting(SettingKeys::lastUser, username);
+    if (cmbName->findText(username) < 0) {
+        cmbName->addItem(username);
+    }
+    cmbName->setEditText(username);
+
+    avatarPath = userDirPath + QLatin1Char('/') + username + QLatin1Char('/') + username +
+                 QStringLiteral(".jpg");
+    if (QFileInfo::exists(avatarPath)) {
+        app->addUserImg(avatarPath);
+    } else {
+        fetchAvatar(avatarAddress, avatarPath);
+    }
+    app->setLogin(true);
+    setRequesting(false);
+}
+
+void FormLoginin::fetchAvatar(const QString& address, const QString& path)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid() ||
+        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+        qDebug() << "no avatar address in the login answer";
+        return;
+    }
+    // One manager serves every download of the page; each reply knows its own target, so a
+    // slow answer for an earlier login cannot land in another user's file.
+    if (!imgManager) {
+        imgManager = new QNetworkAccessManager(this);
+        connect(imgManager, &QNetworkAccessManager::finished, this, &FormLoginin::imgFinished);
+    }
+    QNetworkReply* reply = imgManager->get(QNetworkRequest(url));
+    reply->setProperty(avatarTarget, path);
+}
+
+void FormLoginin::imgFinished(QNetworkReply* reply)
+{
+    const QByteArray bytes = reply->readAll();
+    const QString path = reply->property(avatarTarget).toString();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool fetched = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    reply->deleteLater();
+
+    // Only a real picture is kept: a failed download leaves no file, so the next login tries
+    // again instead of showing a broken avatar for ever.
+    if (!fetched) {
+        qDebug() << "avatar download failed:" << status << reply->error();
+    } else if (QImage::fromData(bytes).isNull()) {
+        qDebug() << "avatar download is not a picture," << bytes.size() << "bytes";
+    } else {
+        QSaveFile file(path);
+        const bool saved =
+            file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+        if (!saved) {
+            qDebug() << "save pic failed" << path;
+        }
+    }
+    // The panel shows the nickname with the avatar; a missing file gives an empty picture.
+    App::instance()->addUserImg(path);
+}

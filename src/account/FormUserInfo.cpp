@@ -1,0 +1,159 @@
+#include "FormUserInfo.h"
+
+#include "App.h"
+#include "FormAlterPwd.h"
+#include "UserRecord.h"
+
+#include <QBitmap>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+static QLabel* lineLabel(QWidget* parent, int length)
+{
+    auto* line = new QLabel(QString(length, QLatin1Char('_')), parent);
+    line->setObjectName(QStringLiteral("lblLine"));
+    return line;
+}
+
+FormUserInfo::FormUserInfo(QWidget* parent) : StyledWidget(parent)
+{
+    bar = new QLabel(this);
+    bar->setObjectName(QStringLiteral("bar"));
+    bar->setFixedHeight(120);
+
+    auto* inner = new QWidget(this);
+    inner->setFixedWidth(380);
+    lblAccount = new QLabel(QStringLiteral("手机"), inner);
+    lblAccount->setObjectName(QStringLiteral("lblUserInfo"));
+    auto* pwdTitle = new QLabel(QStringLiteral("修改密码"), inner);
+    pwdTitle->setObjectName(QStringLiteral("lblUserInfo"));
+    btnAlterPwd = new QPushButton(inner);
+    btnAlterPwd->setObjectName(QStringLiteral("btnAlterPwd"));
+    btnAlterPwd->setFixedWidth(300);
+    btnAlterPwd->setCursor(Qt::PointingHandCursor);
+    btnEsc = new QPushButton(QStringLiteral("退出"), inner);
+    btnEsc->setObjectName(QStringLiteral("btnEsc"));
+    btnEsc->setCursor(Qt::PointingHandCursor);
+
+    auto* pwdRow = new QHBoxLayout();
+    pwdRow->addWidget(pwdTitle);
+    pwdRow->addWidget(btnAlterPwd, 0, Qt::AlignRight);
+    auto* innerLayout = new QVBoxLayout(inner);
+    innerLayout->addWidget(lblAccount);
+    innerLayout->addWidget(lineLabel(inner, 60));
+    innerLayout->addSpacing(20);
+    innerLayout->addLayout(pwdRow);
+    innerLayout->addWidget(lineLabel(inner, 60));
+    innerLayout->addSpacing(100);
+    innerLayout->addWidget(btnEsc);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(bar);
+    layout->addSpacing(130);
+    layout->addWidget(inner, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+
+    connect(btnEsc, &QPushButton::clicked, this, &FormUserInfo::escLogin);
+    connect(btnAlterPwd, &QPushButton::clicked, this, &FormUserInfo::alterPwd);
+    App* app = App::instance();
+    connect(app, &App::Login, this, &FormUserInfo::onLogin);
+    connect(app, &App::userImgAdd, this, &FormUserInfo::onAddUserImg);
+}
+
+FormUserInfo::~FormUserInfo() = default;
+
+QPixmap FormUserInfo::roundAvatar(const QImage& image)
+{
+    if (image.isNull()) {
+        return QPixmap();
+    }
+    QBitmap mask(avatarSize, avatarSize);
+    mask.fill(Qt::white);
+    {
+        QPainter painter(&mask);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setPen(Qt::black);
+        painter.setBrush(QBrush(Qt::black, Qt::SolidPattern));
+        // Corner radii larger than half the side turn the rounded rectangle into a circle.
+        painter.drawRoundedRect(0, 0, avatarSize, avatarSize, 99, 99, Qt::AbsoluteSize);
+    }
+    QPixmap picture = QPixmap::fromImage(
+        image.scaled(avatarSize, avatarSize, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    picture.setMask(mask);
+    return picture;
+}
+
+void FormUserInfo::onLogin(bool value)
+{
+    if (!value) {
+        // The next person to log in must not see the previous one's picture and nickname
+        // while their own is on its way, or when the school has none for them.
+        if (avatar) {
+            avatar->hide();
+            nickLabel->hide();
+        }
+        return;
+    }
+    const UserRecord* user = App::instance()->user();
+    QMutexLocker locker(&user->lock);
+    lblAccount->setText(QStringLiteral("手机：") + user->username);
+}
+
+void FormUserInfo::onAddUserImg(QString path)
+{
+    // One pair of labels, made on the first announcement and refilled by later ones.
+    if (!avatar) {
+        avatar = new QLabel(this);
+        avatar->setFixedSize(avatarSize, avatarSize);
+        nickLabel = new QLabel(this);
+        nickLabel->setObjectName(QStringLiteral("lblUserInfo"));
+    }
+    avatar->setPixmap(roundAvatar(QImage(path)));
+    {
+        const UserRecord* user = App::instance()->user();
+        QMutexLocker locker(&user->lock);
+        nickLabel->setText(user->nickname);
+    }
+    nickLabel->adjustSize();
+    placeAvatar();
+    avatar->show();
+    nickLabel->show();
+    avatar->raise();
+    nickLabel->raise();
+}
+
+void FormUserInfo::placeAvatar()
+{
+    if (!avatar) {
+        return;
+    }
+    avatar->move((width() - avatarSize) / 2, 80);
+    nickLabel->move((width() - nickLabel->width()) / 2, 160);
+}
+
+void FormUserInfo::resizeEvent(QResizeEvent* event)
+{
+    StyledWidget::resizeEvent(event);
+    placeAvatar();
+}
+
+void FormUserInfo::escLogin()
+{
+    App::instance()->setLogin(false);
+}
+
+void FormUserInfo::alterPwd()
+{
+    if (!pwdDialog) {
+        pwdDialog = std::make_unique<FormAlterPwd>(QStringLiteral("修改密码"));
+    }
+    pwdDialog->run();
+}
