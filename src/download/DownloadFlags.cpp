@@ -1,8 +1,6 @@
 #include "DownloadFlags.h"
 
-DownloadFlags::DownloadFlags(bool running, QObject* parent) : QObject(parent), running(running)
-{
-}
+DownloadFlags::DownloadFlags(bool running, QObject* parent) : QObject(parent), running(running) {}
 
 bool DownloadFlags::setStart(bool value)
 {

@@ -53,8 +53,7 @@ QString M3u8Loader::encryptStr(const QString& keyName, const QString& keyBaseUrl
     }
     // Shifted bytes may be '/', '?', '%' or above 127; encoded, every byte reaches the
     // key-file server as it is, also through the UTF-8 form of the stored playlist.
-    return base + QStringLiteral("/keyfile/2016/") +
-           QString::fromLatin1(QUrl::toPercentEncoding(QString::fromLatin1(name))) +
+    return base + QStringLiteral("/keyfile/2016/") + QString::fromLatin1(name.toPercentEncoding()) +
            QStringLiteral(".k");
 }
 
@@ -119,7 +118,8 @@ bool M3u8Loader::replyOk(QNetworkReply* reply, qint64 received, QString* why)
         return false;
     }
     bool hasLength = false;
-    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&hasLength);
+    const qint64 length =
+        reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&hasLength);
     if (hasLength && length != received) {
         *why = QStringLiteral("%1 of %2 bytes").arg(received).arg(length);
         return false;
@@ -188,8 +188,8 @@ bool M3u8Loader::parseKeyAndUrl(const QString& keyUrl, QUrl* streamUrl)
         qDebug() << "parseKeyAndUrl fail";
         return false;
     }
-    const JsonNode data = JsonHelper::parse(HttpHelper::bodyText(body)).getObject(
-        QStringLiteral("data"));
+    const JsonNode data =
+        JsonHelper::parse(HttpHelper::bodyText(body)).getObject(QStringLiteral("data"));
     const QString url = data.getString(QStringLiteral("url"));
     *streamUrl = QUrl(url, QUrl::TolerantMode);
     if (url.isEmpty() || !streamUrl->isValid()) {
@@ -423,9 +423,8 @@ void M3u8Loader::startSegment(const QString& name)
         finish(Result::WriteFailed);
         return;
     }
-    QNetworkReply* reply =
-        get(QUrl(baseUrl + QLatin1Char('/') + name, QUrl::TolerantMode), false,
-            options.requestTimeoutMs);
+    QNetworkReply* reply = get(QUrl(baseUrl + QLatin1Char('/') + name, QUrl::TolerantMode), false,
+                               options.requestTimeoutMs);
     active.insert(reply, Transfer{name, file, 0});
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onSegmentData(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onSegmentFinished(reply); });

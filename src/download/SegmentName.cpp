@@ -14,8 +14,8 @@ static bool isReservedDevice(const QString& name)
     if (fixed.contains(stem)) {
         return true;
     }
-    if (stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) ||
-                             stem.startsWith(QLatin1String("LPT")))) {
+    if (stem.size() == 4 &&
+        (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))) {
         const QChar digit = stem.at(3);
         return digit >= QLatin1Char('1') && digit <= QLatin1Char('9');
     }
