@@ -532,7 +532,9 @@ void M3u8Loader::abortAll()
     for (auto it = transfers.begin(); it != transfers.end(); ++it) {
         QNetworkReply* reply = it.key();
         reply->disconnect(this);
-        reply->abort();
+        if (!reply->isFinished()) {
+            reply->abort();
+        }
         reply->deleteLater();
         QFile* file = it.value().file;
         file->close();
