@@ -14,6 +14,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
+#include <algorithm>
 
 static const QString thumbName = QStringLiteral("thumb.jpg");
 
@@ -309,6 +310,12 @@ void Downloader::workedOff()
     }
 }
 
+void Downloader::onOwnThread(std::function<void()> call)
+{
+    // Receivers then see every signal of the scheduler on the thread it belongs to.
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
 void Downloader::run()
 {
     while (!flags.isQuitting()) {
@@ -323,7 +330,7 @@ void Downloader::run()
         }
         if (!have) {
             if (!hasWork() && hadWork.exchange(false)) {
-                QMetaObject::invokeMethod(this, &Downloader::workedOff, Qt::QueuedConnection);
+                onOwnThread([this] { workedOff(); });
             }
             QMutexLocker locker(&waitLock);
             while (!flags.isQuitting() && !(flags.isStart() && hasWork())) {
@@ -339,15 +346,26 @@ void Downloader::run()
             current = lesson.dir;
         }
 
+        if (lesson.state != Chosen || lesson.dir.isEmpty()) {
+            // Cannot be fetched and would block the queue for ever.
+            qDebug() << "queue entry that cannot be fetched dropped:" << lesson.dir;
+            {
+                QMutexLocker locker(&ctx.user->lock);
+                if (!ctx.user->queue.isEmpty() && ctx.user->queue.first().dir == lesson.dir) {
+                    ctx.user->queue.removeFirst();
+                }
+            }
+            QMutexLocker locker(&waitLock);
+            current.clear();
+            released.wakeAll();
+            continue;
+        }
         M3u8Loader::Result result = M3u8Loader::Result::Stopped;
-        if (lesson.state == Chosen && !lesson.dir.isEmpty()) {
+        {
             M3u8Loader loader(*ctx.cipher, flags, ctx.options);
             connect(&loader, &M3u8Loader::downloadingProgress, this, &Downloader::refreshProgress);
             connect(&loader, &M3u8Loader::donwloadError, this, &Downloader::downloadError);
             result = loader.downloadLesson(lesson.keyUrl, lesson.dir);
-        } else {
-            qDebug() << "queue entry that cannot be fetched dropped:" << lesson.dir;
-            result = M3u8Loader::Result::Failed;
         }
         {
             QMutexLocker locker(&waitLock);
@@ -387,6 +405,6 @@ void Downloader::run()
             }
             saveStore();
         }
-        emit refreshUI();
+        onOwnThread([this] { emit refreshUI(); });
     }
 }

@@ -23,7 +23,7 @@ class UserRecord;
 // so that it runs without the application context.
 //
 // The object and its operations belong to the thread that created it; run() is the worker.
-// Signals from the worker reach receivers on the creating thread queued.
+// The worker hands its signals to the creating thread, so receivers get them there.
 class Downloader : public QThread
 {
     Q_OBJECT
@@ -101,6 +101,7 @@ private slots:
 
 private:
     void wake();
+    void onOwnThread(std::function<void()> call);
     bool hasWork() const;
     void fetchThumbnail(const CourseRecord& course);
     void workedOff();
