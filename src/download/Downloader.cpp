@@ -381,9 +381,11 @@ void Downloader::run()
         }
         if (result == M3u8Loader::Result::WriteFailed) {
             flags.setStart(false);
-            emit startPause();
-            emit storageFailed(
-                QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。"));
+            onOwnThread([this] {
+                emit startPause();
+                emit storageFailed(
+                    QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。"));
+            });
             continue;
         }
         const qint32 state = result == M3u8Loader::Result::Complete ? Downloaded : Failed;
