@@ -85,11 +85,15 @@ App::App() : fileCipher(FileCipher::programCipher()), record(std::make_unique<Us
     context.user = record.get();
     context.store = courseStore.get();
     context.cipher = &fileCipher;
-    context.setting = [this](const QString& key) { return setting(key); };
+    context.setting = [this](const QString& key) {
+        return setting(key);
+    };
     context.videoPath = videoDir;
     context.userRoot = userRoot();
     context.autoStart = isOn(SettingKeys::autoDownload);
-    context.requestShutdown = [this] { requestShutdown(); };
+    context.requestShutdown = [this] {
+        requestShutdown();
+    };
     scheduler = new Downloader(std::move(context), this);
 }
 
