@@ -26,6 +26,7 @@ private slots:
     void quitDuringStallIsPrompt();
     void writeFailurePausesAndKeepsTheLesson();
     void deletingCourseInFlightStopsItsWrites();
+    void restoredQueueWaitsForStart();
 
 private:
     static QString md5(const QString& text)
@@ -377,6 +378,37 @@ void TestDownloader::deletingCourseInFlightStopsItsWrites()
     QTest::qWait(1000);
     QCOMPARE(LessonFixture::entries(courseDir), QStringList{"thumb.jpg"});
     QVERIFY(fx.segmentRequests("m1014").isEmpty());
+}
+
+void TestDownloader::restoredQueueWaitsForStart()
+{
+    // A stored session with one queued lesson and one entry that cannot be fetched.
+    CourseRecord course = chosen({"1013"});
+    course.dir = video + "/old-course";
+    LessonRecord lesson = *LessonFixture::lesson(course, "1013");
+    lesson.dir = course.dir + "/old-lesson"; // a directory name of an older store stays
+    LessonFixture::lesson(course, "1013")->dir = lesson.dir;
+    LessonRecord done = lesson;
+    done.state = Downloaded;
+    done.dir = course.dir + "/other";
+    user->courses.append(course);
+    user->queue = {done, lesson};
+    QVERIFY(store->save(*user));
+    user->clear();
+    settings.insert("APP/LASTUSER", LessonFixture::user);
+
+    auto downloader = makeDownloader(false);
+    QVERIFY(downloader->loadStore());
+    QCOMPARE(queueSize(), 1);
+    downloader->start();
+    QTest::qWait(500);
+    QCOMPARE(fx.routeCount("GetKeysAndUrlByLid"), 0);
+    QCOMPARE(stateOf("1013"), qint32(Chosen));
+
+    downloader->setStart(true);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 5000);
+    QCOMPARE(filesUnder(lesson.dir, ".ts").size(), 5);
+    QTRY_COMPARE(shutdowns.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)
