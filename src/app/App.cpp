@@ -1,5 +1,6 @@
 #include "App.h"
 
+#include "Downloader.h"
 #include "Md5.h"
 #include "QuitNotifier.h"
 #include "SettingKeys.h"
@@ -79,12 +80,32 @@ App::App() : fileCipher(FileCipher::programCipher()), record(std::make_unique<Us
     urls = new URLManager([this] { return record->sid; }, this);
     courseStore = std::make_unique<CourseStore>(userRoot(), fileCipher);
     settleVideoPath();
+
+    Downloader::Context context;
+    context.user = record.get();
+    context.store = courseStore.get();
+    context.cipher = &fileCipher;
+    context.setting = [this](const QString& key) {
+        return setting(key);
+    };
+    context.videoPath = videoDir;
+    context.userRoot = userRoot();
+    context.autoStart = isOn(SettingKeys::autoDownload);
+    context.requestShutdown = [this] {
+        requestShutdown();
+    };
+    scheduler = new Downloader(std::move(context), this);
 }
 
 App::~App()
 {
     emit toQuit();
     QuitNotifier::instance()->requestQuit();
+    // The worker lets go of the record before it goes; the last states are saved.
+    scheduler->stop();
+    saveStore();
+    delete scheduler;
+    scheduler = nullptr;
     record.reset();
     self = nullptr;
 }
@@ -139,7 +160,7 @@ void App::setLogin(bool value)
 
 void App::saveStore()
 {
-    courseStore->save(*record);
+    scheduler->saveStore();
 }
 
 void App::setSize(int w, int h)
@@ -161,15 +182,11 @@ void App::requestShutdown()
 
 void App::restoreLastSession()
 {
-    const QString name = setting(SettingKeys::lastUser);
-    if (courseStore->load(name, *record) != CourseStore::LoadResult::Loaded) {
-        return;
-    }
-    if (!record->isSessionFresh(QDateTime::currentDateTime())) {
-        record->clear();
+    if (!scheduler->loadStore()) {
         return;
     }
     setLogin(true);
+    const QString name = setting(SettingKeys::lastUser);
     const QString avatar =
         courseStore->userDir(name) + QLatin1Char('/') + name + QStringLiteral(".jpg");
     if (QFileInfo::exists(avatar)) {
@@ -180,6 +197,9 @@ void App::restoreLastSession()
 void App::init()
 {
     restoreLastSession();
+    if (!scheduler->isRunning()) {
+        scheduler->start();
+    }
     emit initDone();
 }
 

@@ -63,6 +63,8 @@ public:
     MainForm* mainForm() const { return mainWindow; }
     void setMainForm(MainForm* form) { mainWindow = form; }
     FormPlayer* player() const { return playerWindow; }
+    // The download scheduler. The main window shows its completion tip on allDone() and a tray
+    // message on storageFailed(QString); its shutdown request arrives as toShutdown().
     Downloader* downloader() const { return scheduler; }
     const FileCipher& cipher() const { return fileCipher; }
     URLManager* urlManager() const { return urls; }

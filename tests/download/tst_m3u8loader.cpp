@@ -1,0 +1,430 @@
+// The lesson fetcher against the stand-in school: the stored lesson, the rewritten playlist,
+// the cookie, resuming, and what faults of the school do to a lesson.
+#include "DownloadFlags.h"
+#include "FileCipher.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "LessonFixture.h"
+#include "M3u8Loader.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Result = M3u8Loader::Result;
+Q_DECLARE_METATYPE(M3u8Loader::Result)
+
+class TestM3u8Loader : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+
+    void wholeLesson_data();
+    void wholeLesson();
+    void resumeFetchesOnlyMissingSegments();
+    void segmentFaults_data();
+    void segmentFaults();
+    void lessonCannotStart_data();
+    void lessonCannotStart();
+    void unsafeNamesWriteNothingOutside();
+    void writeFailureKeepsWhatIsStored();
+    void onlinePlaylist();
+    void plusIsSentEncoded_data();
+    void plusIsSentEncoded();
+
+private:
+    DownloadOptions quickOptions() const
+    {
+        DownloadOptions options;
+        options.requestTimeoutMs = 600;
+        options.keyUrlTimeoutMs = 600;
+        options.retryPausesMs = {20, 40};
+        options.progressIntervalMs = 100;
+        return options;
+    }
+    // The lesson 1013 (media m1013, five segments) of course 101.
+    QString keyUrl1013() const { return fx.urls->getKeysAndUrlByLidUrl("101", "1013", "1"); }
+    QString expectedPlaylist(const QString& media, const QString& dir) const;
+
+    LessonFixture fx;
+    FileCipher cipher = FileCipher::programCipher();
+    DownloadFlags flags{true};
+    std::unique_ptr<QTemporaryDir> temp;
+    QString dir;
+};
+
+void TestM3u8Loader::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    qRegisterMetaType<M3u8Loader::Result>();
+    QString error;
+    QVERIFY2(fx.start(&error), qPrintable(error));
+}
+
+void TestM3u8Loader::init()
+{
+    QVERIFY(fx.school.clearFaults());
+    QVERIFY(fx.school.resetStats());
+    temp = std::make_unique<QTemporaryDir>();
+    dir = temp->path() + "/course/lesson";
+}
+
+// The school's playlist file with segment lines pointing into `dir` and the key line pointing
+// at the key-file server; the key-file name worked out by hand from the seed's key name.
+QString TestM3u8Loader::expectedPlaylist(const QString& media, const QString& dir) const
+{
+    QByteArray name = fx.keyName(media).toLatin1().left(16);
+    for (int i = 0; i < name.size(); ++i) {
+        name[i] = char(uchar(name[i]) + i + 3);
+    }
+    const QString keyFile =
+        fx.school.keyUrl() + "/keyfile/2016/" + QString::fromLatin1(name) + ".k";
+    QString text;
+    const QStringList lines =
+        QString::fromUtf8(LessonFixture::read(LessonFixture::mediaFile(media, "index.m3u8")))
+            .split('\n');
+    for (QString line : lines) {
+        if (!line.isEmpty() && !line.startsWith('#')) {
+            line = dir + "/" + line;
+        }
+        line.replace("@KEY_URI@", keyFile);
+        text += line + "\n";
+    }
+    return text;
+}
+
+void TestM3u8Loader::wholeLesson_data()
+{
+    QTest::addColumn<QString>("playlistFault");
+    QTest::newRow("LF playlist") << "";
+    QTest::newRow("CRLF playlist") << "crlf";
+}
+
+void TestM3u8Loader::wholeLesson()
+{
+    QFETCH(QString, playlistFault);
+    if (!playlistFault.isEmpty()) {
+        QVERIFY(
+            fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", playlistFault}}));
+    }
+    M3u8Loader loader(cipher, flags, quickOptions());
+    QSignalSpy progress(&loader, &M3u8Loader::downloadingProgress);
+    QSignalSpy error(&loader, &M3u8Loader::donwloadError);
+    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Complete);
+    QCOMPARE(error.size(), 0);
+
+    // Every segment as the school has it, nothing else but the playlist.
+    const QStringList names = LessonFixture::segmentNames("m1013");
+    QCOMPARE(names.size(), 5);
+    QStringList expectedFiles = names;
+    expectedFiles << "00000.ls";
+    expectedFiles.sort();
+    QCOMPARE(LessonFixture::entries(dir), expectedFiles);
+    qint64 total = 0;
+    for (const QString& name : names) {
+        const QByteArray original = LessonFixture::read(LessonFixture::mediaFile("m1013", name));
+        QVERIFY(!original.isEmpty());
+        QCOMPARE(LessonFixture::read(dir + "/" + name), original);
+        total += original.size();
+    }
+    QCOMPARE(loader.storedBytes(), total);
+
+    // The stored playlist: the rewrite, encrypted, zero-filled to whole blocks.
+    bool ok = false;
+    QByteArray plain = cipher.decryptFileToBytes(dir + "/00000.ls", &ok);
+    QVERIFY(ok);
+    while (plain.endsWith('\0')) {
+        plain.chop(1);
+    }
+    const QString text = QString::fromUtf8(plain);
+    QVERIFY(!text.contains('\r'));
+    QCOMPARE(text, expectedPlaylist("m1013", dir));
+
+    // The key-file address in it gives the lesson's key.
+    const QString keyLine = text.section('\n', 5, 5);
+    const QString keyFile = keyLine.section('"', 1, 1);
+    QVERIFY2(keyFile.startsWith(fx.school.keyUrl() + "/keyfile/2016/"), qPrintable(keyLine));
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(keyFile)));
+    QVERIFY(SchoolProcess::waitForReply(reply, 5000));
+    QCOMPARE(reply->readAll(), LessonFixture::read(LessonFixture::mediaFile("m1013", "key.bin")));
+    delete reply;
+
+    // The playlist and key requests carry the lesson's cookie (the school would refuse them).
+    HttpHelper http(nullptr, true);
+    const QJsonArray cookies = fx.school.stats().value("cookies").toArray();
+    QStringList routes;
+    for (const QJsonValue& cookie : cookies) {
+        routes << cookie.toObject().value("route").toString();
+    }
+    routes.sort();
+    QCOMPARE(routes, QStringList({"key", "playlist"}));
+
+    // The size as the server states it ("0.4MB" or so) and at least one progress report.
+    const QString size =
+        JsonHelper::parse(http.getSync(keyUrl1013(), 5000)).getObject("data").getString("filesize");
+    QVERIFY(size.endsWith("MB"));
+    QCOMPARE(loader.totalSize(), size.chopped(2).toFloat());
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last().at(0).toString(), dir);
+    QCOMPARE(progress.last().at(1).toFloat(), float(total / 1024));
+}
+
+void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
+{
+    const QStringList names = LessonFixture::segmentNames("m1013");
+    QVERIFY(QDir().mkpath(dir));
+    qint64 total = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString original = LessonFixture::mediaFile("m1013", names[i]);
+        total += QFileInfo(original).size();
+        if (i < 3) {
+            QVERIFY(QFile::copy(original, dir + "/" + names[i]));
+        }
+    }
+    // A half-written leftover of the interrupted run.
+    QFile partial(dir + "/" + names[3] + ".part");
+    QVERIFY(partial.open(QIODevice::WriteOnly));
+    partial.write("half");
+    partial.close();
+
+    M3u8Loader loader(cipher, flags, quickOptions());
+    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Complete);
+    const QHash<QString, int> requests = fx.segmentRequests("m1013");
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.value(names[3]), 1);
+    QCOMPARE(requests.value(names[4]), 1);
+    QCOMPARE(loader.storedBytes(), total);
+    QVERIFY(!QFileInfo::exists(partial.fileName()));
+    QCOMPARE(LessonFixture::read(dir + "/" + names[3]),
+             LessonFixture::read(LessonFixture::mediaFile("m1013", names[3])));
+}
+
+void TestM3u8Loader::segmentFaults_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<Result>("result");
+    QTest::addColumn<int>("requests"); // of the faulty segment seg00001.ts
+    const QString route = "/stream/m1013/seg00001.ts";
+    // Two retries are allowed (pauses 20 and 40 ms): three tries in all.
+    QTest::newRow("500 twice, then 200")
+        << QJsonObject{{"route", route}, {"status", 500}, {"times", 2}} << Result::Complete << 3;
+    QTest::newRow("500 for ever") << QJsonObject{{"route", route}, {"status", 500}}
+                                  << Result::Failed << 3;
+    QTest::newRow("404 is not asked again")
+        << QJsonObject{{"route", route}, {"status", 404}} << Result::Failed << 1;
+    QTest::newRow("cut short once")
+        << QJsonObject{{"route", route}, {"cut", 1000}, {"times", 1}} << Result::Complete << 2;
+    QTest::newRow("cut short for ever")
+        << QJsonObject{{"route", route}, {"cut", 1000}} << Result::Failed << 3;
+    // The time-out is 600 ms of silence.
+    QTest::newRow("stalled once") << QJsonObject{{"route", route}, {"stall", 3000}, {"times", 1}}
+                                  << Result::Complete << 2;
+    QTest::newRow("body without a length")
+        << QJsonObject{{"route", route}, {"chunked", true}} << Result::Complete << 1;
+}
+
+void TestM3u8Loader::segmentFaults()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(Result, result);
+    QFETCH(int, requests);
+    QVERIFY(fx.school.addFault(fault));
+    M3u8Loader loader(cipher, flags, quickOptions());
+    QSignalSpy error(&loader, &M3u8Loader::donwloadError);
+    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), result);
+    QCOMPARE(fx.segmentRequests("m1013").value("seg00001.ts"), requests);
+
+    const QString file = dir + "/seg00001.ts";
+    if (result == Result::Complete) {
+        QCOMPARE(LessonFixture::read(file),
+                 LessonFixture::read(LessonFixture::mediaFile("m1013", "seg00001.ts")));
+        QCOMPARE(error.size(), 0);
+    } else {
+        // Neither the error body nor the part that arrived counts as the segment.
+        QVERIFY(!QFileInfo::exists(file));
+        QCOMPARE(error.size(), 1);
+        QCOMPARE(error.first().first().toString(), dir);
+    }
+    // Whatever is stored is whole; nothing half-written is left.
+    const QStringList names = LessonFixture::entries(dir);
+    for (const QString& name : names) {
+        QVERIFY2(!name.endsWith(".part"), qPrintable(name));
+        if (name.endsWith(".ts")) {
+            QCOMPARE(LessonFixture::read(dir + "/" + name),
+                     LessonFixture::read(LessonFixture::mediaFile("m1013", name)));
+        }
+    }
+}
+
+void TestM3u8Loader::lessonCannotStart_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<bool>("playlistStored");
+    QTest::newRow("short key name")
+        << QJsonObject{{"route", "/stream/*/key"}, {"shortKey", true}} << false;
+    QTest::newRow("key request fails")
+        << QJsonObject{{"route", "/stream/*/key"}, {"status", 500}} << false;
+    QTest::newRow("playlist request fails")
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"status", 503}} << false;
+    QTest::newRow("HTML page instead of the playlist")
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"html", true}} << false;
+    QTest::newRow("HTML page instead of the key-and-address answer")
+        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"html", true}} << false;
+    QTest::newRow("key-and-address call stalls")
+        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"stall", 5000}} << false;
+}
+
+void TestM3u8Loader::lessonCannotStart()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(bool, playlistStored);
+    QVERIFY(fx.school.addFault(fault));
+    M3u8Loader loader(cipher, flags, quickOptions());
+    QSignalSpy error(&loader, &M3u8Loader::donwloadError);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Failed);
+    // Three tries of 600 ms at most, with short pauses.
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(error.size(), 1);
+    QCOMPARE(QFileInfo::exists(dir + "/00000.ls"), playlistStored);
+    QCOMPARE(fx.routeCount("segment"), 0);
+}
+
+void TestM3u8Loader::unsafeNamesWriteNothingOutside()
+{
+    // The school names the first segment "../x.ts" and the second "a\b.ts".
+    QVERIFY(fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", "unsafe"}}));
+    M3u8Loader loader(cipher, flags, quickOptions());
+    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Failed);
+    QCOMPARE(fx.routeCount("segment"), 0);
+    QStringList files;
+    QDirIterator it(temp->path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << it.next().mid(temp->path().size());
+    }
+    files.sort();
+    QCOMPARE(files, QStringList({"/course", "/course/lesson"}));
+}
+
+void TestM3u8Loader::writeFailureKeepsWhatIsStored()
+{
+    DownloadOptions options = quickOptions();
+    options.maxInFlight = 1; // one after the other, so that the first three are stored
+    std::atomic_bool full{true};
+    options.writeGuard = [&full](const QString& name) {
+        return !(full && name == "seg00003.ts");
+    };
+    {
+        M3u8Loader loader(cipher, flags, options);
+        QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::WriteFailed);
+    }
+    QCOMPARE(LessonFixture::entries(dir),
+             QStringList({"00000.ls", "seg00000.ts", "seg00001.ts", "seg00002.ts"}));
+
+    // Space again: the lesson continues with the fourth segment.
+    full = false;
+    QVERIFY(fx.school.resetStats());
+    M3u8Loader loader(cipher, flags, options);
+    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Complete);
+    const QHash<QString, int> requests = fx.segmentRequests("m1013");
+    QCOMPARE(requests.keys().size(), 2);
+    QCOMPARE(requests.value("seg00003.ts"), 1);
+    QCOMPARE(requests.value("seg00004.ts"), 1);
+}
+
+void TestM3u8Loader::onlinePlaylist()
+{
+    M3u8Loader loader(cipher, flags, quickOptions());
+    const QString text = loader.onlinePlaylist(*fx.urls, "101", "1013", "1");
+    // Segment lines are the school's addresses; the key line as in the stored form.
+    QString expected = expectedPlaylist("m1013", fx.school.apiUrl() + "/stream/m1013");
+    QCOMPARE(text, expected);
+    QCOMPARE(fx.routeCount("segment"), 0);
+    QVERIFY(loader.onlinePlaylist(*fx.urls, "101", "no-such-lesson", "1").isEmpty());
+}
+
+// Answers the key-and-address call with `keys` and records the raw Cookie header of the
+// playlist request, which the school's HTTP library would show only decoded.
+class RawServer : public QTcpServer
+{
+public:
+    explicit RawServer(const QString& keys) : keys(keys)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    QByteArray cookie;
+
+private:
+    void answer(QTcpSocket* socket)
+    {
+        buffer[socket] += socket->readAll();
+        const QByteArray request = buffer[socket];
+        if (!request.contains("\r\n\r\n")) {
+            return;
+        }
+        buffer.remove(socket);
+        QByteArray body;
+        QByteArray status = "200 OK";
+        if (request.startsWith("GET /keys")) {
+            body =
+                QJsonDocument(
+                    QJsonObject{
+                        {"flag", "1"},
+                        {"data",
+                         QJsonObject{
+                             {"url", QString("http://127.0.0.1:%1/s/index.m3u8").arg(serverPort())},
+                             {"keys", keys},
+                             {"filesize", "1MB"}}}})
+                    .toJson(QJsonDocument::Compact);
+        } else {
+            for (const QByteArray& line : request.split('\n')) {
+                if (line.toLower().startsWith("cookie:")) {
+                    cookie = line.mid(7).trimmed();
+                }
+            }
+            status = "404 Not Found";
+        }
+        socket->write("HTTP/1.1 " + status + "\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+    QString keys;
+    QHash<QTcpSocket*, QByteArray> buffer;
+};
+
+void TestM3u8Loader::plusIsSentEncoded_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QByteArray>("cookie");
+    QTest::newRow("two plus signs") << "ab+cd+ef==" << QByteArray("keys=ab%2Bcd%2Bef==");
+    QTest::newRow("no plus sign") << "abcdef" << QByteArray("keys=abcdef");
+}
+
+void TestM3u8Loader::plusIsSentEncoded()
+{
+    QFETCH(QString, keys);
+    QFETCH(QByteArray, cookie);
+    RawServer server(keys);
+    QVERIFY(server.isListening());
+    M3u8Loader loader(cipher, flags, quickOptions());
+    const QString keyUrl = QString("http://127.0.0.1:%1/keys").arg(server.serverPort());
+    QCOMPARE(loader.downloadLesson(keyUrl, dir), Result::Failed);
+    QCOMPARE(server.cookie, cookie);
+    QCOMPARE(loader.totalSize(), 1.0f);
+}
+
+QTEST_GUILESS_MAIN(TestM3u8Loader)
+#include "tst_m3u8loader.moc"
