@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "BaseDialog.h"
+#include "Downloader.h"
 #include "FormAbout.h"
 #include "FormUser.h"
 #include "HttpHelper.h"
@@ -92,6 +93,10 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     connect(app, &App::Login, this, &MainForm::showMyClassForm);
     connect(app, &App::toShutdown, this, &MainForm::onShutdown);
     connect(app, &App::initDone, this, &MainForm::onInitDone);
+    connect(app->downloader(), &Downloader::allDone, this, &MainForm::downloadDone);
+    connect(app->downloader(), &Downloader::storageFailed, this, [this](const QString& message) {
+        trayIcon->showMessage(App::appName, message, QSystemTrayIcon::Warning, 10000);
+    });
 
     app->init();
 }
