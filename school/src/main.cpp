@@ -99,8 +99,13 @@ int main(int argc, char* argv[])
                                            QStringLiteral("count"), QStringLiteral("32"));
     const QCommandLineOption logOption(QStringLiteral("log"),
                                        QStringLiteral("Print every request on standard error."));
+    // A restarted school keeps its logged-in sessions, as a real one keeps them in its
+    // database.
+    const QCommandLineOption sessionOption(
+        QStringLiteral("session"), QStringLiteral("Bind a session id to a user (repeatable)."),
+        QStringLiteral("sid=username"));
     parser.addOptions({apiPortOption, keyPortOption, seedOption, mediaOption, faultOption,
-                       threadsOption, logOption});
+                       threadsOption, logOption, sessionOption});
     parser.process(app);
 
     int apiPort = 0, keyPort = 0;
@@ -141,6 +146,12 @@ int main(int argc, char* argv[])
         pages.insert(QLatin1String(name), page.readAll());
     }
     school.setPageTemplates(pages);
+    for (const QString& binding : parser.values(sessionOption)) {
+        if (!school.bindSession(binding.section(QLatin1Char('='), 0, 0),
+                                binding.section(QLatin1Char('='), 1), &error)) {
+            return fail(QStringLiteral("--session ") + binding + QStringLiteral(": ") + error);
+        }
+    }
 
     FaultRules faults;
     for (const QString& spec : parser.values(faultOption)) {

@@ -91,12 +91,7 @@ void FormAlterPwd::onBtnClick()
         XMessageBox::inform(problem);
         return;
     }
-    QString username;
-    {
-        const UserRecord* user = App::instance()->user();
-        QMutexLocker locker(&user->lock);
-        username = user->username;
-    }
+    const QString username = App::instance()->session().username;
     btnSave->setText(QStringLiteral("正在请求..."));
     btnSave->setEnabled(false);
     http->get(App::instance()->urlManager()->getForgetUrl(

@@ -195,23 +195,17 @@ void FormLoginin::httpLoginDone(QString result)
     }
 
     App* app = App::instance();
-    UserRecord* user = app->user();
-    QString avatarAddress;
-    {
-        QMutexLocker locker(&user->lock);
-        if (username != user->username) {
-            user->courses.clear();
-            user->queue.clear();
-        }
-        user->uid = data.getString(QStringLiteral("uid"));
-        user->username = username;
-        user->nickname = data.getString(QStringLiteral("nickname"));
-        user->email = data.getString(QStringLiteral("email"));
-        user->is_img = data.getString(QStringLiteral("is_img"));
-        user->loginTime = QDateTime::currentDateTime();
-        avatarAddress = user->is_img;
-    }
-    app->saveStore();
+    // Another user name switches the whole record through the scheduler: the previous user's
+    // lesson in flight stops and their courses stay filed under their own name.
+    UserRecord session = app->session();
+    session.uid = data.getString(QStringLiteral("uid"));
+    session.username = username;
+    session.nickname = data.getString(QStringLiteral("nickname"));
+    session.email = data.getString(QStringLiteral("email"));
+    session.is_img = data.getString(QStringLiteral("is_img"));
+    session.loginTime = QDateTime::currentDateTime();
+    const QString avatarAddress = session.is_img;
+    app->takeSession(session);
     app->setSetting(SettingKeys::lastUser, username);
     if (cmbName->findText(username) < 0) {
         cmbName->addItem(username);

@@ -129,17 +129,16 @@ void FormRegist::httpRegistDone(QString result)
         const JsonNode answer = JsonHelper::parse(result);
         if (answer.getString(QStringLiteral("flag")) == QLatin1String("1")) {
             const QString name = txtUser->text().trimmed();
-            UserRecord* user = App::instance()->user();
-            {
-                QMutexLocker locker(&user->lock);
-                // The courses and queue of whoever was here before are not the new user's; a
-                // later save would file them under the new name.
-                if (user->username != name) {
-                    user->courses.clear();
-                    user->queue.clear();
-                }
-                user->username = name;
+            // The courses and queue of whoever was here before are not the new user's: another
+            // name switches the record.
+            UserRecord session = App::instance()->session();
+            if (session.username != name) {
+                const QString sid = session.sid;
+                session.clear();
+                session.sid = sid;
             }
+            session.username = name;
+            App::instance()->takeSession(session);
             App::instance()->setLogin(true);
         } else {
             const QString infos = answer.getString(QStringLiteral("infos"));

@@ -102,9 +102,7 @@ void FormUserInfo::onLogin(bool value)
         }
         return;
     }
-    const UserRecord* user = App::instance()->user();
-    QMutexLocker locker(&user->lock);
-    lblAccount->setText(QStringLiteral("手机：") + user->username);
+    lblAccount->setText(QStringLiteral("手机：") + App::instance()->session().username);
 }
 
 void FormUserInfo::onAddUserImg(QString path)
@@ -117,11 +115,7 @@ void FormUserInfo::onAddUserImg(QString path)
         nickLabel->setObjectName(QStringLiteral("lblUserInfo"));
     }
     avatar->setPixmap(roundAvatar(QImage(path)));
-    {
-        const UserRecord* user = App::instance()->user();
-        QMutexLocker locker(&user->lock);
-        nickLabel->setText(user->nickname);
-    }
+    nickLabel->setText(App::instance()->session().nickname);
     nickLabel->adjustSize();
     placeAvatar();
     avatar->show();

@@ -5,14 +5,65 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
+// The JSON text with every number outside the double range replaced by what JavaScript makes
+// of it: a string "Infinity" or "-Infinity" for one too large (its text form), 0 for one too
+// small. The parser refuses such numbers, which would lose the whole answer.
+static QByteArray clampNumbers(const QByteArray& json)
+{
+    QByteArray out;
+    out.reserve(json.size());
+    const int n = json.size();
+    int i = 0;
+    while (i < n) {
+        const char c = json.at(i);
+        if (c == '"') {
+            const int start = i++;
+            while (i < n && json.at(i) != '"') {
+                i += json.at(i) == '\\' ? 2 : 1;
+            }
+            i = qMin(i + 1, n);
+            out += json.mid(start, i - start);
+            continue;
+        }
+        if (c == '-' || (c >= '0' && c <= '9')) {
+            const int start = i;
+            while (i < n &&
+                   (std::isdigit(uchar(json.at(i))) || json.at(i) == '-' || json.at(i) == '+' ||
+                    json.at(i) == '.' || json.at(i) == 'e' || json.at(i) == 'E')) {
+                ++i;
+            }
+            const QByteArray number = json.mid(start, i - start);
+            errno = 0;
+            const double value = std::strtod(number.constData(), nullptr);
+            if (errno == ERANGE && std::isinf(value)) {
+                out += value < 0 ? "\"-Infinity\"" : "\"Infinity\"";
+            } else if (errno == ERANGE && value == 0) {
+                out += '0';
+            } else {
+                out += number;
+            }
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
 JsonNode JsonHelper::parse(const QString& text)
 {
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QByteArray json = text.toUtf8();
+    QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error == QJsonParseError::IllegalNumber) {
+        document = QJsonDocument::fromJson(clampNumbers(json), &error);
+    }
     if (error.error != QJsonParseError::NoError) {
         return JsonNode();
     }

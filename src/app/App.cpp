@@ -1,5 +1,6 @@
 #include "App.h"
 
+#include "CourseLibrary.h"
 #include "Downloader.h"
 #include "Md5.h"
 #include "QuitNotifier.h"
@@ -62,7 +63,7 @@ static QString defaultVideoPath()
 #endif
 }
 
-App::App() : fileCipher(FileCipher::programCipher()), record(std::make_unique<UserRecord>())
+App::App() : fileCipher(FileCipher::programCipher())
 {
     QuitNotifier::instance()->reset();
 
@@ -77,18 +78,20 @@ App::App() : fileCipher(FileCipher::programCipher()), record(std::make_unique<Us
     settings = new QSettings(dataDir + QStringLiteral("/tamix.ini"), QSettings::IniFormat, this);
     settings->setIniCodec("UTF-8");
 
-    urls = new URLManager([this] { return record->sid; }, this);
     courseStore = std::make_unique<CourseStore>(userRoot(), fileCipher);
+    courses = std::make_unique<CourseLibrary>(courseStore.get());
+    urls = new URLManager([this] { return courses->sid(); }, this);
     settleVideoPath();
 
     Downloader::Context context;
-    context.user = record.get();
+    context.library = courses.get();
     context.store = courseStore.get();
     context.cipher = &fileCipher;
     context.setting = [this](const QString& key) {
         return setting(key);
     };
     context.videoPath = videoDir;
+    context.downloadRoots = downloadRoots();
     context.userRoot = userRoot();
     context.autoStart = isOn(SettingKeys::autoDownload);
     context.requestShutdown = [this] {
@@ -106,7 +109,7 @@ App::~App()
     saveStore();
     delete scheduler;
     scheduler = nullptr;
-    record.reset();
+    courses.reset();
     self = nullptr;
 }
 
@@ -120,6 +123,35 @@ void App::settleVideoPath()
     if (!QDir().mkpath(videoDir)) {
         qDebug() << "cannot create the video folder" << videoDir;
     }
+    // Courses stored under an earlier download folder stay there; their folders may still be
+    // deleted, and nothing else.
+    QStringList used = downloadRoots();
+    if (!used.contains(videoDir)) {
+        used << videoDir;
+        QMutexLocker locker(&settingsLock);
+        settings->setValue(SettingKeys::usedVideoPaths, used);
+        settings->sync();
+    }
+}
+
+QStringList App::downloadRoots() const
+{
+    QMutexLocker locker(&settingsLock);
+    QStringList roots = settings->value(SettingKeys::usedVideoPaths).toStringList();
+    if (!videoDir.isEmpty() && !roots.contains(videoDir)) {
+        roots << videoDir;
+    }
+    return roots;
+}
+
+UserRecord App::session() const
+{
+    return courses->session();
+}
+
+void App::takeSession(const UserRecord& session)
+{
+    scheduler->switchUser(session);
 }
 
 QString App::setting(const QString& key) const
@@ -149,10 +181,7 @@ void App::setLogin(bool value)
 {
     login = value;
     if (!value) {
-        {
-            QMutexLocker locker(&record->lock);
-            record->loginTime = QDateTime::currentDateTime().addYears(-1000);
-        }
+        courses->expireSession();
         saveStore();
     }
     emit Login(value);
@@ -197,9 +226,7 @@ void App::restoreLastSession()
 void App::init()
 {
     restoreLastSession();
-    if (!scheduler->isRunning()) {
-        scheduler->start();
-    }
+    scheduler->start();
     emit initDone();
 }
 

@@ -12,6 +12,7 @@ class Downloader;
 class FormPlayer;
 class MainForm;
 class QSettings;
+class CourseLibrary;
 class URLManager;
 class UserRecord;
 
@@ -68,13 +69,20 @@ public:
     Downloader* downloader() const { return scheduler; }
     const FileCipher& cipher() const { return fileCipher; }
     URLManager* urlManager() const { return urls; }
-    UserRecord* user() const { return record.get(); }
+    // The one owner of the session, the courses and the queue; callers get copies.
+    CourseLibrary* library() const { return courses.get(); }
+    // The session fields of the logged-in user (lists empty).
+    UserRecord session() const;
+    // A login or registration: another user name goes through the scheduler's user switch.
+    void takeSession(const UserRecord& session);
     CourseStore* store() const { return courseStore.get(); }
     int width() const { return lastWidth; }
     int height() const { return lastHeight; }
 
-    // Writes the user record to its file (the scheduler's save when there is one).
+    // Writes the user record to its file.
     void saveStore();
+    // Every download folder the store has used, the current one included.
+    QStringList downloadRoots() const;
 
 signals:
     void Login(bool login);
@@ -101,7 +109,7 @@ private:
     int lastHeight = 0;
     FileCipher fileCipher;
     URLManager* urls = nullptr;
-    std::unique_ptr<UserRecord> record;
+    std::unique_ptr<CourseLibrary> courses;
     std::unique_ptr<CourseStore> courseStore;
     QString dataDir;
     QString videoDir;

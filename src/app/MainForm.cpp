@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "BaseDialog.h"
+#include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormAbout.h"
 #include "FormUser.h"
@@ -13,7 +14,6 @@
 #include "TitleWidget.h"
 #include "ToShutdown.h"
 #include "URLManager.h"
-#include "UserRecord.h"
 #include "XMessageBox.h"
 
 #include <QAction>
@@ -313,12 +313,7 @@ void MainForm::showTamixCom()
 
 void MainForm::showFeedback()
 {
-    QString uid;
-    {
-        const UserRecord* user = App::instance()->user();
-        QMutexLocker locker(&user->lock);
-        uid = user->uid;
-    }
+    const QString uid = App::instance()->session().uid;
     QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->feedbackUrl(uid)));
 }
 
@@ -349,13 +344,7 @@ void MainForm::showMe()
 
 void MainForm::onInitDone()
 {
-    QString sid;
-    {
-        const UserRecord* user = App::instance()->user();
-        QMutexLocker locker(&user->lock);
-        sid = user->sid;
-    }
-    if (sid.isEmpty()) {
+    if (App::instance()->library()->sid().isEmpty()) {
         sidHttp->get(App::instance()->urlManager()->getSessionIdUrl());
     } else {
         sendVersionCheck();
@@ -369,11 +358,8 @@ void MainForm::httpSidDone(QString result)
         return;
     }
     const JsonNode answer = JsonHelper::parse(result);
-    {
-        UserRecord* user = App::instance()->user();
-        QMutexLocker locker(&user->lock);
-        user->sid = answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid"));
-    }
+    App::instance()->library()->setSid(
+        answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid")));
     sendVersionCheck();
 }
 

@@ -7,8 +7,10 @@
 namespace SettingKeys {
 inline const QString autoRun = QStringLiteral("START/AUTORUN");      // "1" start with the system
 inline const QString minToTray = QStringLiteral("MIN/SHOWPOSITION"); // "1" tray, "2" taskbar
-inline const QString closeToTray = QStringLiteral("CLOSE/SHOWPOSITION");  // "1" tray, "2" quit
-inline const QString videoPath = QStringLiteral("DOWNLOAD/Video_Path");   // the download root
+inline const QString closeToTray = QStringLiteral("CLOSE/SHOWPOSITION"); // "1" tray, "2" quit
+inline const QString videoPath = QStringLiteral("DOWNLOAD/Video_Path");  // the download root
+// Every download folder used so far (a list): only store folders below them are ever deleted.
+inline const QString usedVideoPaths = QStringLiteral("DOWNLOAD/Used_Paths");
 inline const QString autoDownload = QStringLiteral("DOWNLOAD/AUTO");      // "1" resume by itself
 inline const QString shutdownAfter = QStringLiteral("DOWNLOAD/SHUTDOWN"); // "1" power off when done
 inline const QString tipAfter = QStringLiteral("DOWNLOAD/TIP"); // "1" tray notice when done

@@ -92,12 +92,8 @@ void TitleWidget::Login(bool value)
     if (!value) {
         return;
     }
-    const UserRecord* user = App::instance()->user();
-    QString name;
-    {
-        QMutexLocker locker(&user->lock);
-        name = user->nickname.isEmpty() ? user->username : user->nickname;
-    }
+    const UserRecord user = App::instance()->session();
+    const QString name = user.nickname.isEmpty() ? user.username : user.nickname;
     btnWelcome->setText(QStringLiteral("欢迎您，") + name);
 }
 

@@ -1,13 +1,11 @@
 #include "Downloader.h"
 
+#include "CourseLibrary.h"
 #include "CourseRecord.h"
 #include "CourseStore.h"
-#include "M3u8Loader.h"
-#include "Md5.h"
-#include "SegmentName.h"
+#include "DownloadWorker.h"
 #include "UserRecord.h"
 
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -18,61 +16,60 @@
 
 static const QString thumbName = QStringLiteral("thumb.jpg");
 
-static bool isOn(const Downloader::Context& ctx, const QString& key)
-{
-    return ctx.setting && ctx.setting(key) == QLatin1String("1");
-}
-
-// Whether `dir` is one of `dirs` or lies below one of them.
-static bool isWithin(const QString& dir, const QStringList& dirs)
-{
-    for (const QString& top : dirs) {
-        if (!top.isEmpty() && (dir == top || dir.startsWith(top + QLatin1Char('/')))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 Downloader::Downloader(Context context, QObject* parent)
-    : QThread(parent), ctx(std::move(context)), flags(ctx.autoStart),
-      manager(new QNetworkAccessManager(this))
+    : QObject(parent), ctx(std::move(context)), library(*ctx.library),
+      manager(new QNetworkAccessManager(this)), running(ctx.autoStart)
 {
+    if (!ctx.downloadRoots.contains(ctx.videoPath)) {
+        ctx.downloadRoots << ctx.videoPath;
+    }
     connect(manager, &QNetworkAccessManager::finished, this, &Downloader::imgFinished);
-    // Any change of a flag may end the worker's sleep.
-    connect(&flags, &DownloadFlags::changed, this, &Downloader::wake, Qt::DirectConnection);
+
+    worker = new DownloadWorker(library, *ctx.cipher, ctx.options, ctx.autoStart);
+    worker->moveToThread(&thread);
+    thread.setObjectName(QStringLiteral("download"));
+    // Signal to signal across threads: the scheduler re-emits them on its own thread.
+    connect(worker, &DownloadWorker::refreshUI, this, &Downloader::refreshUI);
+    connect(worker, &DownloadWorker::refreshProgress, this, &Downloader::refreshProgress);
+    connect(worker, &DownloadWorker::downloadError, this, &Downloader::downloadError);
+    connect(worker, &DownloadWorker::workedOff, this, &Downloader::onWorkedOff);
+    connect(worker, &DownloadWorker::writeFailed, this, &Downloader::onWriteFailed);
+    connect(worker, &DownloadWorker::waitingChanged, this, &Downloader::onWaitingChanged);
 }
 
 Downloader::~Downloader()
 {
     stop();
+    delete worker;
+}
+
+void Downloader::start()
+{
+    if (!thread.isRunning()) {
+        thread.start();
+    }
+    QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
 }
 
 void Downloader::stop()
 {
-    flags.requestQuit();
-    if (isRunning() && !wait(QDeadlineTimer(10000))) {
-        qDebug() << "download thread did not end in time";
-        wait();
+    if (thread.isRunning()) {
+        // The worker never waits for this thread, so waiting for it here cannot lock up.
+        QMetaObject::invokeMethod(worker, &DownloadWorker::shutdown, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
     }
+    library.releaseInFlight();
 }
 
-void Downloader::wake()
+bool Downloader::isRunning() const
 {
-    QMutexLocker locker(&waitLock);
-    wakeUp.wakeAll();
-}
-
-bool Downloader::hasWork() const
-{
-    QMutexLocker locker(&ctx.user->lock);
-    return !ctx.user->queue.isEmpty();
+    return thread.isRunning();
 }
 
 QString Downloader::currentLesson() const
 {
-    QMutexLocker locker(&waitLock);
-    return current;
+    return library.inFlight();
 }
 
 int Downloader::percent(float sizeKB, float totalMB)
@@ -86,64 +83,53 @@ int Downloader::percent(float sizeKB, float totalMB)
 
 void Downloader::setStart(bool value)
 {
-    flags.setStart(value);
+    running = value;
+    QMetaObject::invokeMethod(
+        worker, [this, value] { worker->setRunning(value); }, Qt::QueuedConnection);
     emit startPause();
 }
 
-void Downloader::addCourse(CourseRecord* course)
+void Downloader::addCourse(const CourseRecord& course)
 {
-    if (!course) {
-        return;
-    }
-    {
-        QMutexLocker locker(&ctx.user->lock);
-        // Stores written before keep their directories; new ones are named by the UTF-8 MD5 so
-        // that two Chinese titles of one length never share a directory.
-        if (course->dir.isEmpty()) {
-            course->dir = ctx.videoPath + QLatin1Char('/') + Md5::utf8Hex(course->title);
-        }
-        if (!QDir().mkpath(course->dir)) {
-            qDebug() << "cannot create the course directory" << course->dir;
-        }
-        CourseRecord* storedCourse = ctx.user->findCourse(course->id);
-        for (LessonRecord& lesson : course->list) {
-            if (lesson.dir.isEmpty()) {
-                lesson.dir = course->dir + QLatin1Char('/') + Md5::utf8Hex(lesson.title);
-            }
-            if (storedCourse && storedCourse != course) {
-                // A freshly built record of a stored course: the choice goes into the stored one.
-                for (LessonRecord& known : storedCourse->list) {
-                    if (known.id == lesson.id && known.dir.isEmpty()) {
-                        known.dir = lesson.dir;
-                    }
-                    if (known.id == lesson.id && lesson.state == Chosen &&
-                        known.state == NotChosen) {
-                        known.state = Chosen;
-                    }
-                }
-            }
-            if (lesson.state != Chosen) {
-                continue;
-            }
-            const bool queued =
-                std::any_of(ctx.user->queue.cbegin(), ctx.user->queue.cend(),
-                            [&](const LessonRecord& entry) { return entry.dir == lesson.dir; });
-            if (!queued) {
-                QDir().mkpath(lesson.dir);
-                ctx.user->queue.append(lesson);
-            }
-        }
-        if (!storedCourse) {
-            ctx.user->courses.append(*course);
+    CourseRecord stored;
+    const QStringList dirs = library.addCourse(course, ctx.videoPath, &stored);
+    for (const QString& dir : dirs) {
+        if (!QDir().mkpath(dir)) {
+            qDebug() << "cannot create" << dir;
         }
     }
-    if (!QFileInfo::exists(course->dir + QLatin1Char('/') + thumbName)) {
-        fetchThumbnail(*course);
+    if (!QFileInfo::exists(stored.dir + QLatin1Char('/') + thumbName)) {
+        fetchThumbnail(stored);
     }
     saveStore();
     emit refreshUI();
-    if (!flags.setStart(true)) {
-        emit startPause();
+    if (!running) {
+        setStart(true);
+    } else {
+        QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
+    }
+}
+
+std::optional<CourseRecord> Downloader::findCourse(const QString& courseId) const
+{
+    return library.findCourse(courseId);
+}
+
+QList<CourseRecord> Downloader::courses() const
+{
+    return library.courses();
+}
+
+QList<LessonRecord> Downloader::queue() const
+{
+    return library.queue();
+}
+
+void Downloader::setWatchTime(const QString& courseId, const QString& lessonId,
+                              const QString& seconds)
+{
+    if (library.setWatchTime(courseId, lessonId, seconds)) {
+        saveStore();
     }
 }
 
@@ -175,7 +161,7 @@ void Downloader::imgFinished(QNetworkReply* reply)
     }
     QSaveFile file(dir + QLatin1Char('/') + thumbName);
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
-        qDebug() << "save pic failed";
+        qDebug() << "save pic failed" << file.errorString();
         return;
     }
     emit refreshUI();
@@ -184,77 +170,53 @@ void Downloader::imgFinished(QNetworkReply* reply)
 bool Downloader::loadStore()
 {
     bool fresh = false;
+    UserRecord user;
     if (ctx.store && ctx.setting) {
         const QString name = ctx.setting(QStringLiteral("APP/LASTUSER"));
-        if (ctx.store->load(name, *ctx.user) == CourseStore::LoadResult::Loaded) {
-            fresh = ctx.user->isSessionFresh(QDateTime::currentDateTime());
+        if (!name.isEmpty()) {
+            ctx.store->removeOrphans(name);
+        }
+        if (ctx.store->load(name, user) == CourseStore::LoadResult::Loaded) {
+            fresh = user.isSessionFresh(QDateTime::currentDateTime());
             if (!fresh) {
-                ctx.user->clear();
+                user.clear();
             }
         }
     }
-    {
-        // Queue entries must name a directory and be chosen; anything else could not be
-        // fetched and would stay for ever.
-        QMutexLocker locker(&ctx.user->lock);
-        QList<LessonRecord>& queue = ctx.user->queue;
-        queue.erase(std::remove_if(queue.begin(), queue.end(),
-                                   [](const LessonRecord& lesson) {
-                                       return lesson.dir.isEmpty() || lesson.state != Chosen;
-                                   }),
-                    queue.end());
-    }
+    // Queue entries must name a directory and be chosen; anything else could never be fetched.
+    user.queue.erase(std::remove_if(user.queue.begin(), user.queue.end(),
+                                    [](const LessonRecord& lesson) {
+                                        return lesson.dir.isEmpty() || lesson.state != Chosen;
+                                    }),
+                     user.queue.end());
+    library.replace(user);
     emit refreshUI();
-    wake();
+    QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
     return fresh;
 }
 
 bool Downloader::saveStore()
 {
-    return ctx.store && ctx.store->save(*ctx.user);
+    return library.save();
 }
 
 void Downloader::removeDirs(const QStringList& dirs) const
 {
-    CourseStore::removeDirs(dirs, ctx.videoPath);
+    CourseStore::removeDirs(dirs, ctx.downloadRoots);
 }
 
-void Downloader::releaseLessons(const QStringList& dirs)
+void Downloader::release(const QStringList& dirs)
 {
-    if (!isWithin(currentLesson(), dirs)) {
-        return;
-    }
-    // Not under waitLock: the flag's change signal takes it to wake the worker.
-    flags.setCancelled(true);
-    QMutexLocker locker(&waitLock);
-    QDeadlineTimer deadline(5000);
-    while (!current.isEmpty() && isWithin(current, dirs)) {
-        if (!released.wait(&waitLock, deadline)) {
-            qDebug() << "the lesson in flight did not stop in time:" << current;
-            return;
-        }
-    }
+    QMetaObject::invokeMethod(
+        worker, [this, dirs] { worker->abandon(dirs); }, Qt::QueuedConnection);
+    library.waitReleased(dirs);
 }
 
 void Downloader::deleteDownloaded(const QStringList& courseDirs)
 {
-    {
-        QMutexLocker locker(&ctx.user->lock);
-        for (CourseRecord& course : ctx.user->courses) {
-            if (courseDirs.contains(course.dir)) {
-                for (LessonRecord& lesson : course.list) {
-                    lesson.state = NotChosen;
-                }
-            }
-        }
-        QList<LessonRecord>& queue = ctx.user->queue;
-        queue.erase(std::remove_if(queue.begin(), queue.end(),
-                                   [&](const LessonRecord& lesson) {
-                                       return isWithin(lesson.dir, courseDirs);
-                                   }),
-                    queue.end());
+    if (library.resetCourses(courseDirs)) {
+        release(courseDirs);
     }
-    releaseLessons(courseDirs);
     removeDirs(courseDirs);
     saveStore();
     emit refreshUI();
@@ -262,17 +224,9 @@ void Downloader::deleteDownloaded(const QStringList& courseDirs)
 
 void Downloader::deleteLessons(const QStringList& lessonDirs)
 {
-    {
-        QMutexLocker locker(&ctx.user->lock);
-        for (CourseRecord& course : ctx.user->courses) {
-            for (LessonRecord& lesson : course.list) {
-                if (lessonDirs.contains(lesson.dir)) {
-                    lesson.state = NotChosen;
-                }
-            }
-        }
+    if (library.resetLessons(lessonDirs)) {
+        release(lessonDirs);
     }
-    releaseLessons(lessonDirs);
     removeDirs(lessonDirs);
     saveStore();
     emit refreshUI();
@@ -280,133 +234,58 @@ void Downloader::deleteLessons(const QStringList& lessonDirs)
 
 void Downloader::deleteDownloading(const QStringList& lessonDirs)
 {
-    bool removed = false;
-    {
-        QMutexLocker locker(&ctx.user->lock);
-        QList<LessonRecord>& queue = ctx.user->queue;
-        for (int i = queue.size() - 1; i >= 0; --i) {
-            if (lessonDirs.contains(queue.at(i).dir)) {
-                queue.removeAt(i);
-                removed = true;
-            }
-        }
-    }
-    // The lesson in flight starts again from its stored segments, so that the queue is
-    // read afresh.
-    if (removed && !currentLesson().isEmpty()) {
-        flags.setCancelled(true);
-    }
-    saveStore();
     deleteLessons(lessonDirs);
 }
 
-void Downloader::workedOff()
+void Downloader::switchUser(const UserRecord& session)
 {
-    if (isOn(ctx, QStringLiteral("DOWNLOAD/TIP"))) {
+    if (session.username == library.username()) {
+        library.setSession(session);
+        saveStore();
+        return;
+    }
+    // No lesson of the previous user may be fetched, or written, under the new one.
+    library.setHeld(true);
+    release(QStringList());
+    saveStore();
+    UserRecord next;
+    if (!ctx.store || ctx.store->load(session.username, next) != CourseStore::LoadResult::Loaded) {
+        next.clear();
+    }
+    next.setSession(session);
+    library.replace(next);
+    library.setHeld(false);
+    saveStore();
+    emit refreshUI();
+    QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
+}
+
+void Downloader::onWorkedOff()
+{
+    const auto isOn = [this](const QString& key) {
+        return ctx.setting && ctx.setting(key) == QLatin1String("1");
+    };
+    if (isOn(QStringLiteral("DOWNLOAD/TIP"))) {
         emit allDone();
     }
-    if (isOn(ctx, QStringLiteral("DOWNLOAD/SHUTDOWN")) && ctx.requestShutdown) {
+    if (isOn(QStringLiteral("DOWNLOAD/SHUTDOWN")) && ctx.requestShutdown) {
         ctx.requestShutdown();
     }
 }
 
-void Downloader::onOwnThread(std::function<void()> call)
+void Downloader::onWriteFailed()
 {
-    // Receivers then see every signal of the scheduler on the thread it belongs to.
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+    running = false;
+    emit startPause();
+    emit storageFailed(QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。"));
 }
 
-void Downloader::run()
+void Downloader::onWaitingChanged(const QString& path, bool isWaiting)
 {
-    while (!flags.isQuitting()) {
-        LessonRecord lesson;
-        bool have = false;
-        {
-            QMutexLocker locker(&ctx.user->lock);
-            if (flags.isStart() && !ctx.user->queue.isEmpty()) {
-                lesson = ctx.user->queue.first();
-                have = true;
-            }
-        }
-        if (!have) {
-            if (!hasWork() && hadWork.exchange(false)) {
-                onOwnThread([this] { workedOff(); });
-            }
-            QMutexLocker locker(&waitLock);
-            while (!flags.isQuitting() && !(flags.isStart() && hasWork())) {
-                wakeUp.wait(&waitLock);
-            }
-            continue;
-        }
-        hadWork = true;
-        // A cancel aimed at an earlier lesson must not abandon this one.
-        flags.takeCancelled();
-        {
-            QMutexLocker locker(&waitLock);
-            current = lesson.dir;
-        }
-
-        if (lesson.state != Chosen || lesson.dir.isEmpty()) {
-            // Cannot be fetched and would block the queue for ever.
-            qDebug() << "queue entry that cannot be fetched dropped:" << lesson.dir;
-            {
-                QMutexLocker locker(&ctx.user->lock);
-                if (!ctx.user->queue.isEmpty() && ctx.user->queue.first().dir == lesson.dir) {
-                    ctx.user->queue.removeFirst();
-                }
-            }
-            QMutexLocker locker(&waitLock);
-            current.clear();
-            released.wakeAll();
-            continue;
-        }
-        M3u8Loader::Result result = M3u8Loader::Result::Stopped;
-        {
-            M3u8Loader loader(*ctx.cipher, flags, ctx.options);
-            connect(&loader, &M3u8Loader::downloadingProgress, this, &Downloader::refreshProgress);
-            connect(&loader, &M3u8Loader::donwloadError, this, &Downloader::downloadError);
-            result = loader.downloadLesson(lesson.keyUrl, lesson.dir);
-        }
-        {
-            QMutexLocker locker(&waitLock);
-            current.clear();
-            released.wakeAll();
-        }
-
-        if (flags.isQuitting()) {
-            break;
-        }
-        if (flags.takeCancelled() || result == M3u8Loader::Result::Stopped) {
-            continue; // the head is read again; a restarted lesson skips its stored segments
-        }
-        if (result == M3u8Loader::Result::WriteFailed) {
-            flags.setStart(false);
-            onOwnThread([this] {
-                emit startPause();
-                emit storageFailed(
-                    QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。"));
-            });
-            continue;
-        }
-        const qint32 state = result == M3u8Loader::Result::Complete ? Downloaded : Failed;
-        {
-            QMutexLocker locker(&ctx.user->lock);
-            for (CourseRecord& course : ctx.user->courses) {
-                for (LessonRecord& known : course.list) {
-                    if (known.courseId == lesson.courseId && known.id == lesson.id) {
-                        known.state = state;
-                    }
-                }
-            }
-            QList<LessonRecord>& queue = ctx.user->queue;
-            for (int i = 0; i < queue.size(); ++i) {
-                if (queue.at(i).dir == lesson.dir) {
-                    queue.removeAt(i);
-                    break;
-                }
-            }
-            saveStore();
-        }
-        onOwnThread([this] { emit refreshUI(); });
+    if (isWaiting) {
+        waiting.insert(path);
+    } else {
+        waiting.remove(path);
     }
+    emit lessonWaiting(path, isWaiting);
 }

@@ -1,44 +1,49 @@
 #pragma once
 
-#include "DownloadFlags.h"
 #include "DownloadOptions.h"
 
-#include <QMutex>
+#include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QThread>
-#include <QWaitCondition>
 #include <atomic>
 #include <functional>
+#include <optional>
 
+class CourseLibrary;
 class CourseRecord;
 class CourseStore;
+class DownloadWorker;
 class FileCipher;
+class LessonRecord;
 class QNetworkAccessManager;
 class QNetworkReply;
 class UserRecord;
 
-// The download scheduler: the queue and the course list of the user record, the operations of
-// the pages on them (add, pause, delete, cancel), course thumbnails, and the worker thread that
-// fetches the queue head one lesson at a time. Everything it needs comes in through Context,
+// The download scheduler: the operations of the pages on the queue and the course list (add,
+// pause, delete, cancel, a user switch), course thumbnails, and the worker on its own thread
+// that fetches the queue one lesson at a time. Everything it needs comes in through Context,
 // so that it runs without the application context.
 //
-// The object and its operations belong to the thread that created it; run() is the worker.
-// The worker hands its signals to the creating thread, so receivers get them there.
-class Downloader : public QThread
+// The object and its operations belong to the thread that created it, and so do its signals:
+// receivers get them there. Callers get copies of records; nothing outside holds a lock.
+class Downloader : public QObject
 {
     Q_OBJECT
 public:
     struct Context
     {
-        UserRecord* user = nullptr; // its lock guards the queue and the course list
+        CourseLibrary* library = nullptr;
         CourseStore* store = nullptr;
         const FileCipher* cipher = nullptr;
         std::function<QString(const QString&)> setting; // reads "tamix.ini", any thread
         QString videoPath;
+        // Every download folder the store has used; only folders of the store below them are
+        // ever deleted. The current one is added.
+        QStringList downloadRoots;
         QString userRoot;
         bool autoStart = false;
-        // Called on the creating thread once per worked-off queue when "DOWNLOAD/SHUTDOWN" is
-        // "1".
+        // Called once per worked-off queue when "DOWNLOAD/SHUTDOWN" is "1".
         std::function<void()> requestShutdown;
         DownloadOptions options;
     };
@@ -47,19 +52,37 @@ public:
     // Stops the worker (see stop()).
     ~Downloader() override;
 
-    // Creates the course's directories, queues its chosen lessons, fetches its thumbnail,
-    // stores it and starts downloading. `course` may be the stored record itself.
-    void addCourse(CourseRecord* course);
+    // Starts the worker thread.
+    void start();
+    // Orderly end: the lesson in flight let go, the thread ended and waited for.
+    void stop();
+    bool isRunning() const;
+
+    // Files the course, creates its folders, queues its chosen lessons, fetches its thumbnail,
+    // stores it and starts downloading.
+    void addCourse(const CourseRecord& course);
     void setStart(bool value);
-    bool isStart() const { return flags.isStart(); }
+    bool isStart() const { return running.load(); }
 
     // Downloaded courses: every lesson back to 0, media removed, "thumb.jpg" kept; their
     // queued lessons leave the queue.
     void deleteDownloaded(const QStringList& courseDirs);
-    // Lessons back to 0 and their media removed.
+    // Lessons back to 0, out of the queue, and their media removed. A lesson in flight is let
+    // go first, so nothing is written after its removal.
     void deleteLessons(const QStringList& lessonDirs);
-    // Lessons leave the queue (the one in flight is abandoned), then as deleteLessons.
     void deleteDownloading(const QStringList& lessonDirs);
+
+    // Another user logs in: the lesson in flight is let go, the previous user's record saved,
+    // then the new user's stored courses and queue (if any) come in with `session`.
+    void switchUser(const UserRecord& session);
+
+    std::optional<CourseRecord> findCourse(const QString& courseId) const;
+    QList<CourseRecord> courses() const;
+    QList<LessonRecord> queue() const;
+    // Writes the remembered position of a lesson and saves the record.
+    void setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds);
+    // Whether the lesson waits for its server or network ("等待中").
+    bool isWaiting(const QString& lessonDir) const { return waiting.contains(lessonDir); }
 
     // Reads the record of the user named by "APP/LASTUSER"; true when it holds a session less
     // than a day old, which then stays. An older one is dropped from memory.
@@ -67,12 +90,9 @@ public:
     bool saveStore();
     void removeDirs(const QStringList& dirs) const;
 
-    // Orderly end: quit flag, the request in flight aborted, the worker woken and waited for.
-    void stop();
-
     QString videoPath() const { return ctx.videoPath; }
     QString userRoot() const { return ctx.userRoot; }
-    const DownloadFlags& downloadFlags() const { return flags; }
+    QStringList downloadRoots() const { return ctx.downloadRoots; }
     // The lesson directory being fetched now, or an empty text.
     QString currentLesson() const;
 
@@ -92,30 +112,25 @@ signals:
     void allDone();
     // A write failed; downloads are paused. The text is for a tray message.
     void storageFailed(QString message);
-
-protected:
-    void run() override;
+    void lessonWaiting(QString path, bool waiting);
 
 private slots:
     void imgFinished(QNetworkReply* reply);
 
 private:
-    void wake();
-    void onOwnThread(std::function<void()> call);
-    bool hasWork() const;
     void fetchThumbnail(const CourseRecord& course);
-    void workedOff();
-    // Abandons the lesson in flight if it lies in one of `dirs` (or below) and waits until the
-    // worker has let go of it, so that no write follows the removal of its directory.
-    void releaseLessons(const QStringList& dirs);
+    void onWorkedOff();
+    void onWriteFailed();
+    void onWaitingChanged(const QString& path, bool isWaiting);
+    // Has the worker let go of the lesson in flight if it lies in `dirs` (any when empty), and
+    // waits until it has.
+    void release(const QStringList& dirs);
 
     Context ctx;
-    DownloadFlags flags;
+    CourseLibrary& library;
     QNetworkAccessManager* manager;
-    std::atomic_bool hadWork{false};
-
-    mutable QMutex waitLock; // with `wakeUp` and `released`; taken before the record's lock
-    QWaitCondition wakeUp;
-    QWaitCondition released;
-    QString current; // under waitLock
+    QThread thread;
+    DownloadWorker* worker;
+    std::atomic_bool running;
+    QSet<QString> waiting;
 };

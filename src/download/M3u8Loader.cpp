@@ -1,13 +1,11 @@
 #include "M3u8Loader.h"
 
-#include "DownloadFlags.h"
 #include "FileCipher.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
-#include "QuitNotifier.h"
+#include "MediaCheck.h"
 #include "SegmentName.h"
 #include "ServerConfig.h"
-#include "URLManager.h"
 
 #include <QDebug>
 #include <QDir>
@@ -16,24 +14,22 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
+#include <limits>
 
-M3u8Loader::M3u8Loader(const FileCipher& cipher, const DownloadFlags& flags,
-                       const DownloadOptions& options, QObject* parent)
-    : QObject(parent), cipher(cipher), flags(flags), options(options),
-      manager(new QNetworkAccessManager(this)), progressTimer(new QTimer(this))
+M3u8Loader::M3u8Loader(const FileCipher& cipher, const DownloadOptions& options, QObject* parent)
+    : QObject(parent), cipher(cipher), options(options), manager(new QNetworkAccessManager(this)),
+      progressTimer(new QTimer(this)), pumpTimer(new QTimer(this))
 {
     progressTimer->setInterval(options.progressIntervalMs);
     progressTimer->setTimerType(Qt::CoarseTimer);
     connect(progressTimer, &QTimer::timeout, this, &M3u8Loader::onProgressTimer);
-    // Both reach this object queued when they come from another thread.
-    connect(&flags, &DownloadFlags::changed, this, &M3u8Loader::onControlChanged);
-    connect(QuitNotifier::instance(), &QuitNotifier::quitRequested, this,
-            &M3u8Loader::onControlChanged);
+    pumpTimer->setSingleShot(true);
+    connect(pumpTimer, &QTimer::timeout, this, &M3u8Loader::pump);
 }
 
 M3u8Loader::~M3u8Loader()
 {
-    abortAll();
+    stop();
 }
 
 QString M3u8Loader::encryptStr(const QString& keyName)
@@ -69,11 +65,6 @@ float M3u8Loader::parseSize(const QString& fileSize)
     return size;
 }
 
-bool M3u8Loader::stopping() const
-{
-    return flags.stopRequested() || QuitNotifier::isQuitting();
-}
-
 bool M3u8Loader::writeAllowed(const QString& name) const
 {
     return !options.writeGuard || options.writeGuard(name);
@@ -93,108 +84,135 @@ QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs)
     return manager->get(request);
 }
 
-static int statusOf(QNetworkReply* reply)
+M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& body, qint64 received)
 {
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
-
-// A client error will not change when asked again.
-static bool isPermanent(int status)
-{
-    return status >= 400 && status < 500 && status != 408 && status != 429;
-}
-
-bool M3u8Loader::replyOk(QNetworkReply* reply, qint64 received, QString* why)
-{
-    if (reply->error() != QNetworkReply::NoError) {
-        *why = QStringLiteral("network error %1 (%2)")
-                   .arg(int(reply->error()))
-                   .arg(reply->errorString());
-        return false;
+    Answer answer;
+    answer.body = body;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400 || (reply->error() != QNetworkReply::NoError && status == 0)) {
+        const QNetworkReply::NetworkError error = reply->error();
+        answer.why =
+            status != 0
+                ? QStringLiteral("HTTP status %1").arg(status)
+                : QStringLiteral("network error %1 (%2)").arg(int(error)).arg(reply->errorString());
+        // A client error will not change when asked again; anything else means the network or
+        // the server is away for now (refused, reset, time-out, host not found, 5xx, 429).
+        const bool permanent = (status >= 400 && status < 500 && status != 408 && status != 429) ||
+                               error == QNetworkReply::ProtocolUnknownError ||
+                               error == QNetworkReply::ProtocolInvalidOperationError;
+        answer.outcome = permanent ? Outcome::Permanent : Outcome::Transient;
+        return answer;
     }
-    const int status = statusOf(reply);
-    if (status < 200 || status > 299) {
-        *why = QStringLiteral("HTTP status %1").arg(status);
-        return false;
+    if (reply->error() != QNetworkReply::NoError) {
+        answer.why = QStringLiteral("transfer ended with error %1 (%2)")
+                         .arg(int(reply->error()))
+                         .arg(reply->errorString());
+        return answer;
+    }
+    if (status != 0 && (status < 200 || status > 299)) {
+        answer.why = QStringLiteral("HTTP status %1").arg(status);
+        return answer;
     }
     bool hasLength = false;
     const qint64 length =
         reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&hasLength);
     if (hasLength && length != received) {
-        *why = QStringLiteral("%1 of %2 bytes").arg(received).arg(length);
-        return false;
+        answer.why = QStringLiteral("%1 of %2 bytes").arg(received).arg(length);
+        return answer;
     }
-    return true;
+    // What a proxy or a busy front end answers in place of the real reply: try again later.
+    if (reply->header(QNetworkRequest::ContentTypeHeader)
+            .toString()
+            .startsWith(QLatin1String("text/html"), Qt::CaseInsensitive)) {
+        answer.why = QStringLiteral("an HTML page");
+        return answer;
+    }
+    answer.outcome = Outcome::Ok;
+    return answer;
 }
 
-bool M3u8Loader::waitPause(int ms)
+void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
+                       std::function<void(const Answer&)> then, int attempt)
 {
-    if (stopping()) {
-        return false;
-    }
-    QEventLoop local;
-    QTimer::singleShot(ms, &local, &QEventLoop::quit);
-    loop = &local;
-    local.exec();
-    loop = nullptr;
-    return !stopping();
+    QNetworkReply* reply = get(url, withCookie, timeoutMs);
+    small = reply;
+    connect(reply, &QNetworkReply::finished, this, [=] {
+        small = nullptr;
+        reply->deleteLater();
+        const QByteArray body = reply->readAll();
+        const Answer answer = judge(reply, body, body.size());
+        if (!running) {
+            return;
+        }
+        if (answer.outcome == Outcome::Transient && attempt < options.retryPausesMs.size()) {
+            qDebug() << "request failed, asking again:" << url.path() << answer.why;
+            QTimer::singleShot(options.retryPausesMs.at(attempt), this, [=] {
+                if (running) {
+                    fetch(url, withCookie, timeoutMs, then, attempt + 1);
+                }
+            });
+            return;
+        }
+        then(answer);
+    });
 }
 
-bool M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs, QByteArray* body)
+void M3u8Loader::downloadLesson(const QString& keyUrl, const QString& dir)
 {
-    for (int attempt = 0;; ++attempt) {
-        if (stopping()) {
-            return false;
-        }
-        QNetworkReply* reply = get(url, withCookie, timeoutMs);
-        QEventLoop local;
-        connect(reply, &QNetworkReply::finished, &local, &QEventLoop::quit);
-        pendingSmall = reply;
-        loop = &local;
-        if (!reply->isFinished()) {
-            local.exec();
-        }
-        loop = nullptr;
-        pendingSmall = nullptr;
-
-        const QByteArray data = reply->readAll();
-        QString why;
-        const bool ok = reply->isFinished() && replyOk(reply, data.size(), &why);
-        const int status = statusOf(reply);
-        // Not inside one of the reply's signals here.
-        delete reply;
-        if (ok) {
-            *body = data;
-            return true;
-        }
-        if (stopping()) {
-            return false;
-        }
-        qDebug() << "request failed:" << url.path() << why;
-        if (isPermanent(status) || attempt >= options.retryPausesMs.size()) {
-            return false;
-        }
-        if (!waitPause(options.retryPausesMs.at(attempt))) {
-            return false;
-        }
+    path = dir;
+    if (path.isEmpty() || !QDir().mkpath(path)) {
+        qDebug() << "cannot create the lesson directory" << path;
+        running = true;
+        finish(Result::WriteFailed);
+        return;
     }
+    begin(Mode::Stored, keyUrl);
 }
 
-bool M3u8Loader::parseKeyAndUrl(const QString& keyUrl, QUrl* streamUrl)
+void M3u8Loader::fetchOnline(const QString& keyUrl)
 {
-    QByteArray body;
-    if (!fetch(QUrl(keyUrl, QUrl::TolerantMode), false, options.keyUrlTimeoutMs, &body) ||
-        body.isEmpty()) {
-        qDebug() << "parseKeyAndUrl fail";
-        return false;
+    path.clear();
+    begin(Mode::Online, keyUrl);
+}
+
+void M3u8Loader::begin(Mode how, const QString& keyUrl)
+{
+    mode = how;
+    running = true;
+    stored = 0;
+    total = 0;
+    meter = SpeedMeter();
+    clock.start();
+    if (mode == Mode::Stored) {
+        progressTimer->start();
     }
-    const JsonNode data =
-        JsonHelper::parse(HttpHelper::bodyText(body)).getObject(QStringLiteral("data"));
+    fetch(QUrl(keyUrl, QUrl::TolerantMode), false, options.keyUrlTimeoutMs,
+          [this](const Answer& answer) { onKeyAndUrl(answer); });
+}
+
+void M3u8Loader::failWith(Outcome how, const QString& why)
+{
+    qDebug() << "lesson" << (how == Outcome::Permanent ? "failed:" : "waits:") << path << why;
+    finish(how == Outcome::Permanent ? Result::Failed : Result::Stalled);
+}
+
+void M3u8Loader::onKeyAndUrl(const Answer& answer)
+{
+    if (answer.outcome != Outcome::Ok) {
+        failWith(answer.outcome, QStringLiteral("parseKeyAndUrl fail: ") + answer.why);
+        return;
+    }
+    const QString text = HttpHelper::bodyText(answer.body);
+    if (text.trimmed().isEmpty()) {
+        failWith(Outcome::Transient, QStringLiteral("parseKeyAndUrl fail: empty answer"));
+        return;
+    }
+    const JsonNode data = JsonHelper::parse(text).getObject(QStringLiteral("data"));
     const QString url = data.getString(QStringLiteral("url"));
-    *streamUrl = QUrl(url, QUrl::TolerantMode);
-    if (url.isEmpty() || !streamUrl->isValid()) {
-        qDebug() << "parseKeyAndUrl fail: no stream address";
-        return false;
+    const QUrl streamUrl(url, QUrl::TolerantMode);
+    if (url.isEmpty() || !streamUrl.isValid() || streamUrl.isRelative()) {
+        failWith(Outcome::Permanent, QStringLiteral("parseKeyAndUrl fail: no stream address"));
+        return;
     }
     total = parseSize(data.getString(QStringLiteral("filesize")));
     QString cookie = data.getString(QStringLiteral("keys"));
@@ -203,141 +221,166 @@ bool M3u8Loader::parseKeyAndUrl(const QString& keyUrl, QUrl* streamUrl)
     cookie.remove(QLatin1Char('\r'));
     cookie.remove(QLatin1Char('\n'));
     keys = cookie.toLatin1();
-    return true;
+    fetchPlaylist(streamUrl);
 }
 
-bool M3u8Loader::rewrite(const QByteArray& playlist, const QUrl& playlistUrl, Mode mode,
-                         QString* text)
+void M3u8Loader::fetchPlaylist(const QUrl& url)
 {
-    QString body = HttpHelper::bodyText(playlist);
-    if (body.startsWith(QChar(0xFEFF))) {
-        body.remove(0, 1);
-    }
-    if (!body.trimmed().startsWith(QLatin1String("#EXTM3U"))) {
-        qDebug() << "not a playlist:" << playlistUrl.path() << body.left(80);
-        return false;
-    }
-    const QString address = playlistUrl.toString();
-    const QString base = address.left(address.lastIndexOf(QLatin1Char('/')));
+    fetch(url, true, options.requestTimeoutMs,
+          [this, url](const Answer& answer) { onPlaylist(url, answer); });
+}
 
-    QStringList out;
-    QSet<QString> seen;
-    segments.clear();
-    const QStringList lines = body.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        // Carriage returns of CRLF playlists go; file names never carry them.
-        line.remove(QLatin1Char('\r'));
-        if (!line.startsWith(QLatin1Char('#'))) {
-            const QString name = line.trimmed();
-            if (name.isEmpty()) {
-                out << line;
-                continue;
+void M3u8Loader::onPlaylist(const QUrl& url, const Answer& answer)
+{
+    if (answer.outcome != Outcome::Ok) {
+        failWith(answer.outcome, QStringLiteral("playlist: ") + answer.why);
+        return;
+    }
+    const QString text = HttpHelper::bodyText(answer.body);
+    if (HlsPlaylist::isMaster(text)) {
+        const QUrl variant = HlsPlaylist::bestVariant(text, url);
+        if (++variantDepth > 3 || !variant.isValid()) {
+            failWith(Outcome::Permanent,
+                     QStringLiteral("master playlist without a usable variant"));
+            return;
+        }
+        fetchPlaylist(variant);
+        return;
+    }
+    QString why;
+    if (!playlist.parse(text, url, &why)) {
+        failWith(Outcome::Permanent, url.path() + QStringLiteral(": ") + why);
+        return;
+    }
+    if (!playlist.hasEndList()) {
+        // A reply cut short loses its last lines; a live stream never gets them.
+        if (endListRetried) {
+            failWith(Outcome::Permanent, QStringLiteral("the playlist has no end"));
+            return;
+        }
+        endListRetried = true;
+        QTimer::singleShot(options.retryPausesMs.value(0, 1000), this, [this, url] {
+            if (running) {
+                fetchPlaylist(url);
             }
-            if (!SegmentName::isPlain(name)) {
-                qDebug() << "playlist names a segment that is no plain file name:" << name;
-                return false;
-            }
-            if (!seen.contains(name)) {
-                seen.insert(name);
-                segments << name;
-            }
-            if (mode == Mode::Stored) {
-                QString local = path + QLatin1Char('/') + name;
-                // The player's library reads a drive letter followed by "://".
-                local.replace(QStringLiteral(":/"), QStringLiteral("://"));
-                out << local;
-            } else {
-                out << base + QLatin1Char('/') + name;
-            }
-        } else if (line.startsWith(QLatin1String("#EXT-X-KEY"))) {
-            const int open = line.indexOf(QLatin1Char('"'));
-            const int close = open < 0 ? -1 : line.indexOf(QLatin1Char('"'), open + 1);
-            if (close < 0) {
-                out << line; // METHOD=NONE: no key to fetch
-                continue;
-            }
-            const QString uri = line.mid(open + 1, close - open - 1);
-            QByteArray keyBody;
-            if (!fetch(playlistUrl.resolved(QUrl(uri, QUrl::TolerantMode)), true,
-                       options.requestTimeoutMs, &keyBody)) {
-                qDebug() << "key request failed:" << uri;
-                return false;
-            }
-            const QString keyName = HttpHelper::bodyText(keyBody);
-            if (keyName.size() < 16) {
-                qDebug() << "key name shorter than 16 characters:" << keyName.size();
-                return false;
-            }
-            line.replace(uri, encryptStr(keyName));
-            out << line;
+        });
+        return;
+    }
+    const int count = playlist.keys().size();
+    keyFiles = QList<QString>();
+    keyBytes = QList<QByteArray>();
+    keyRetried = QList<bool>();
+    for (int i = 0; i < count; ++i) {
+        keyFiles << QString();
+        keyBytes << QByteArray();
+        keyRetried << false;
+    }
+    if (count == 0) {
+        playlistReady();
+    } else {
+        fetchKey(0);
+    }
+}
+
+void M3u8Loader::fetchKey(int index)
+{
+    fetch(playlist.keys().at(index).url, true, options.requestTimeoutMs,
+          [this, index](const Answer& answer) { onKeyName(index, answer); });
+}
+
+void M3u8Loader::onKeyName(int index, const Answer& answer)
+{
+    if (answer.outcome != Outcome::Ok) {
+        failWith(answer.outcome, QStringLiteral("key name: ") + answer.why);
+        return;
+    }
+    const QString name = HttpHelper::bodyText(answer.body);
+    if (name.size() < 16) {
+        if (!keyRetried.at(index)) {
+            keyRetried[index] = true;
+            fetchKey(index);
+            return;
+        }
+        failWith(Outcome::Permanent, QStringLiteral("key name shorter than 16 characters"));
+        return;
+    }
+    keyFiles[index] = encryptStr(name);
+    if (mode == Mode::Online) {
+        if (index + 1 < keyFiles.size()) {
+            fetchKey(index + 1);
         } else {
-            out << line;
+            playlistReady();
         }
+        return;
     }
-    if (segments.isEmpty()) {
-        qDebug() << "playlist without segments:" << playlistUrl.path();
-        return false;
-    }
-    baseUrl = base;
-    text->clear();
-    for (const QString& line : qAsConst(out)) {
-        *text += line + QLatin1Char('\n');
-    }
-    return true;
+    // The stored lesson must play later: its key-file address has to answer a key.
+    fetch(QUrl(keyFiles.at(index)), false, options.requestTimeoutMs,
+          [this, index](const Answer& key) { onKeyFile(index, key); });
 }
 
-M3u8Loader::Result M3u8Loader::downloadLesson(const QString& keyUrl, const QString& dir)
+void M3u8Loader::onKeyFile(int index, const Answer& answer)
 {
-    path = dir;
-    stored = 0;
-    total = 0;
-    meter = SpeedMeter();
-    clock.start();
-    progressTimer->start();
-    const auto end = [this](Result result) {
-        progressTimer->stop();
-        if (result == Result::Failed) {
-            emit donwloadError(path);
+    if (answer.outcome == Outcome::Transient) {
+        failWith(answer.outcome, QStringLiteral("key file: ") + answer.why);
+        return;
+    }
+    if (answer.outcome != Outcome::Ok || answer.body.size() != 16) {
+        // Most likely the key name answer was not the key name: ask for it once more.
+        if (!keyRetried.at(index)) {
+            keyRetried[index] = true;
+            fetchKey(index);
+            return;
         }
-        return result;
-    };
+        failWith(Outcome::Permanent,
+                 QStringLiteral("the key-file server has no key for this lesson: ") + answer.why);
+        return;
+    }
+    keyBytes[index] = answer.body;
+    if (index + 1 < keyFiles.size()) {
+        fetchKey(index + 1);
+    } else {
+        playlistReady();
+    }
+}
 
-    if (stopping()) {
-        return end(Result::Stopped);
+void M3u8Loader::playlistReady()
+{
+    const auto keyAddress = [this](int key) {
+        return keyFiles.at(key);
+    };
+    if (mode == Mode::Online) {
+        const QString text = playlist.rewrite(
+            [this](int m) { return playlist.media().at(m).url.toString(QUrl::FullyEncoded); },
+            keyAddress);
+        running = false;
+        outcome = Result::Complete;
+        emit onlineReady(text);
+        emit finished(outcome);
+        return;
     }
-    if (path.isEmpty() || !QDir().mkpath(path)) {
-        qDebug() << "cannot create the lesson directory" << path;
-        return end(Result::WriteFailed);
-    }
-    QUrl streamUrl;
-    QByteArray playlist;
-    QString text;
-    if (!parseKeyAndUrl(keyUrl, &streamUrl) ||
-        !fetch(streamUrl, true, options.requestTimeoutMs, &playlist) ||
-        !rewrite(playlist, streamUrl, Mode::Stored, &text)) {
-        return end(stopping() ? Result::Stopped : Result::Failed);
-    }
+    const QString text = playlist.rewrite(
+        [this](int m) {
+            QString local = path + QLatin1Char('/') + playlist.media().at(m).name;
+            // The player's library reads a drive letter followed by "://".
+            local.replace(QStringLiteral(":/"), QStringLiteral("://"));
+            return local;
+        },
+        keyAddress);
     const QString target = path + QLatin1Char('/') + SegmentName::playlistName;
     if (!writeAllowed(SegmentName::playlistName) || !cipher.encryptBytes(text.toUtf8(), target)) {
         qDebug() << "cannot write" << target;
-        return end(Result::WriteFailed);
+        finish(Result::WriteFailed);
+        return;
     }
-    return end(downloadSegments());
+    startSegments();
 }
 
-QString M3u8Loader::onlinePlaylist(const URLManager& urls, const QString& cid, const QString& lid,
-                                   const QString& c_type)
+bool M3u8Loader::isWhole(const QString& file, int media) const
 {
-    path.clear();
-    QUrl streamUrl;
-    QByteArray playlist;
-    QString text;
-    if (!parseKeyAndUrl(urls.getKeysAndUrlByLidUrl(cid, lid, c_type), &streamUrl) ||
-        !fetch(streamUrl, true, options.requestTimeoutMs, &playlist) ||
-        !rewrite(playlist, streamUrl, Mode::Online, &text)) {
-        return QString();
-    }
-    return text;
+    const HlsPlaylist::Media& m = playlist.media().at(media);
+    const QByteArray key = m.key >= 0 ? keyBytes.value(m.key) : QByteArray();
+    return MediaCheck::isWhole(file, m.init ? MediaCheck::Kind::Init : MediaCheck::Kind::Segment,
+                               key, m.iv);
 }
 
 void M3u8Loader::removePartials() const
@@ -349,83 +392,96 @@ void M3u8Loader::removePartials() const
     }
 }
 
-M3u8Loader::Result M3u8Loader::downloadSegments()
+void M3u8Loader::startSegments()
 {
     removePartials();
-    pending.clear();
-    attempts.clear();
-    retrying = 0;
-    finished = false;
-    outcome = Result::Complete;
-    for (const QString& name : qAsConst(segments)) {
-        const QFileInfo file(path + QLatin1Char('/') + name);
-        if (file.isFile()) {
-            stored += file.size();
-        } else {
-            pending << name;
+    tasks.clear();
+    const QList<HlsPlaylist::Media>& media = playlist.media();
+    for (int m = 0; m < media.size(); ++m) {
+        Task task;
+        task.media = m;
+        const QString file = path + QLatin1Char('/') + media.at(m).name;
+        const QFileInfo info(file);
+        if (info.isFile()) {
+            // A file cut short by a power failure or a crash must not count as stored.
+            if (isWhole(file, m)) {
+                task.done = true;
+                stored += info.size();
+            } else {
+                qDebug() << "stored file is damaged and is fetched again:" << file;
+                QFile::remove(file);
+            }
         }
+        tasks << task;
     }
-    QEventLoop local;
-    loop = &local;
-    segmentPhase = true;
     pump();
-    if (!finished) {
-        local.exec();
-    }
-    segmentPhase = false;
-    loop = nullptr;
-    onProgressTimer();
-    return outcome;
 }
 
-void M3u8Loader::finish(Result result)
+void M3u8Loader::setPaused(bool value)
 {
-    if (finished) {
-        return;
-    }
-    finished = true;
-    outcome = result;
-    if (loop) {
-        loop->quit();
+    paused = value;
+    if (!paused && running && !tasks.isEmpty()) {
+        pump();
     }
 }
 
 void M3u8Loader::pump()
 {
-    if (finished) {
+    if (!running || tasks.isEmpty()) {
         return;
     }
-    if (stopping()) {
-        abortAll();
-        finish(Result::Stopped);
-        return;
-    }
-    while (flags.isStart() && !pending.isEmpty() &&
-           active.size() + retrying < qMax(1, options.maxInFlight)) {
-        startSegment(pending.takeFirst());
-        if (finished) {
-            return;
+    const qint64 now = clock.elapsed();
+    qint64 earliest = std::numeric_limits<qint64>::max();
+    bool remaining = false;
+    for (int t = 0; t < tasks.size() && running; ++t) {
+        Task& task = tasks[t];
+        if (task.done) {
+            continue;
+        }
+        remaining = true;
+        if (task.active || paused) {
+            continue;
+        }
+        if (task.notBefore > now) {
+            earliest = qMin(earliest, task.notBefore);
+        } else if (active.size() < qMax(1, options.maxInFlight)) {
+            startTask(t);
         }
     }
-    if (pending.isEmpty() && active.isEmpty() && retrying == 0) {
+    if (!running) {
+        return;
+    }
+    if (!remaining) {
+        for (const HlsPlaylist::Media& media : playlist.media()) {
+            const QFileInfo info(path + QLatin1Char('/') + media.name);
+            if (!info.isFile() || info.size() == 0) {
+                failWith(Outcome::Permanent,
+                         QStringLiteral("missing after download: ") + media.name);
+                return;
+            }
+        }
         finish(Result::Complete);
+        return;
+    }
+    if (earliest != std::numeric_limits<qint64>::max()) {
+        pumpTimer->start(int(qBound<qint64>(0, earliest - now, 24 * 3600 * 1000)));
     }
 }
 
-void M3u8Loader::startSegment(const QString& name)
+void M3u8Loader::startTask(int t)
 {
-    auto* file = new QFile(path + QLatin1Char('/') + name + SegmentName::partialSuffix, this);
-    if (!writeAllowed(name) || !file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    Task& task = tasks[t];
+    const HlsPlaylist::Media& media = playlist.media().at(task.media);
+    auto* file = new QFile(path + QLatin1Char('/') + media.name + SegmentName::partialSuffix, this);
+    if (!writeAllowed(media.name) || !file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qDebug() << "cannot write" << file->fileName() << file->errorString();
-        file->remove();
         delete file;
-        abortAll();
         finish(Result::WriteFailed);
         return;
     }
-    QNetworkReply* reply = get(QUrl(baseUrl + QLatin1Char('/') + name, QUrl::TolerantMode), false,
-                               options.requestTimeoutMs);
-    active.insert(reply, Transfer{name, file, 0});
+    task.active = true;
+    QNetworkReply* reply = get(media.url, false, options.requestTimeoutMs);
+    active.insert(reply, Transfer{t, file, 0});
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onSegmentData(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onSegmentFinished(reply); });
 }
@@ -435,7 +491,13 @@ bool M3u8Loader::writeChunk(Transfer& transfer, const QByteArray& data)
     if (data.isEmpty()) {
         return true;
     }
-    if (!writeAllowed(transfer.name) || transfer.file->write(data) != data.size()) {
+    const QString name = playlist.media().at(tasks.at(transfer.task).media).name;
+    if (!writeAllowed(name)) {
+        qDebug() << "cannot write" << transfer.file->fileName() << "(refused)";
+        return false;
+    }
+    if (transfer.file->write(data) != data.size()) {
+        // The system's reason, taken before anything else touches the file.
         qDebug() << "cannot write" << transfer.file->fileName() << transfer.file->errorString();
         return false;
     }
@@ -452,7 +514,6 @@ void M3u8Loader::onSegmentData(QNetworkReply* reply)
     const QByteArray data = reply->readAll();
     meter.add(data.size());
     if (!writeChunk(it.value(), data)) {
-        abortAll();
         finish(Result::WriteFailed);
     }
 }
@@ -465,64 +526,79 @@ void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
     }
     Transfer transfer = it.value();
     active.erase(it);
+    reply->deleteLater();
+    Task& task = tasks[transfer.task];
+    task.active = false;
+    const HlsPlaylist::Media& media = playlist.media().at(task.media);
     const QByteArray rest = reply->readAll();
     meter.add(rest.size());
     const bool wrote = writeChunk(transfer, rest);
-    QString why;
-    const bool ok = wrote && replyOk(reply, transfer.received, &why);
-    const bool permanent = isPermanent(statusOf(reply));
-    reply->deleteLater();
+    const Answer answer = judge(reply, QByteArray(), transfer.received);
 
     QFile* file = transfer.file;
+    const bool flushed = wrote && file->flush();
+    const QString flushError = file->errorString();
+    file->close();
+    const QString target = path + QLatin1Char('/') + media.name;
     bool kept = false;
-    if (ok) {
-        file->flush();
-        file->close();
-        const QString target = path + QLatin1Char('/') + transfer.name;
-        kept = file->error() == QFileDevice::NoError && file->rename(target);
-        if (kept) {
-            stored += transfer.received;
+    bool damaged = false;
+    if (flushed && answer.outcome == Outcome::Ok) {
+        if (isWhole(file->fileName(), task.media)) {
+            QFile::remove(target);
+            kept = file->rename(target);
+            if (kept) {
+                stored += transfer.received;
+                task.done = true;
+            } else {
+                qDebug() << "cannot store" << target << file->errorString();
+            }
         } else {
-            qDebug() << "cannot store" << target << file->errorString();
+            damaged = true;
         }
     }
     if (!kept) {
-        file->close();
         file->remove();
     }
     delete file;
 
-    if (!wrote || (ok && !kept)) {
-        abortAll();
+    if (!wrote || !flushed || (answer.outcome == Outcome::Ok && !damaged && !kept)) {
+        if (wrote && !flushed) {
+            qDebug() << "cannot write" << target << flushError;
+        }
         finish(Result::WriteFailed);
         return;
     }
-    if (!ok && !stopping()) {
-        qDebug() << "segment failed:" << transfer.name << why;
-        retryOrFail(transfer.name, permanent);
+    if (damaged) {
+        // Asked once more at once; a file that stays bad is not a network problem.
+        qDebug() << "segment is not whole media, asking again:" << media.name;
+        if (++task.badContent >= 2) {
+            failWith(Outcome::Permanent, QStringLiteral("segment stays damaged: ") + media.name);
+            return;
+        }
+        task.notBefore = 0;
+    } else if (!task.done) {
+        retryLater(task, answer.outcome, answer.why);
+        if (!running) {
+            return;
+        }
     }
     pump();
 }
 
-void M3u8Loader::retryOrFail(const QString& name, bool permanent)
+void M3u8Loader::retryLater(Task& task, Outcome how, const QString& why)
 {
-    const int used = attempts.value(name);
-    if (permanent || used >= options.retryPausesMs.size()) {
-        qDebug() << "segment given up after" << used + 1 << "tries:" << name;
-        abortAll();
-        finish(Result::Failed);
+    const QString name = playlist.media().at(task.media).name;
+    if (how == Outcome::Permanent) {
+        failWith(how, name + QStringLiteral(": ") + why);
         return;
     }
-    attempts.insert(name, used + 1);
-    ++retrying;
-    QTimer::singleShot(options.retryPausesMs.at(used), this, [this, name] {
-        --retrying;
-        if (finished) {
-            return;
-        }
-        pending.prepend(name);
-        pump();
-    });
+    qDebug() << "segment failed:" << name << why;
+    if (task.tries >= options.retryPausesMs.size()) {
+        failWith(how, name + QStringLiteral(": ") + why);
+        return;
+    }
+    task.notBefore = clock.elapsed() + options.retryPausesMs.at(task.tries);
+    ++task.tries;
 }
 
 void M3u8Loader::abortAll()
@@ -541,25 +617,45 @@ void M3u8Loader::abortAll()
         file->remove();
         delete file;
     }
+    if (small) {
+        small->disconnect(this);
+        small->abort();
+        small->deleteLater();
+        small = nullptr;
+    }
 }
 
-void M3u8Loader::onControlChanged()
+void M3u8Loader::stop()
 {
-    if (stopping()) {
-        if (pendingSmall) {
-            pendingSmall->abort();
-        } else if (loop && !segmentPhase) {
-            loop->quit();
-        }
-        if (segmentPhase) {
-            abortAll();
-            finish(Result::Stopped);
-        }
+    if (!running) {
         return;
     }
-    if (segmentPhase) {
-        pump();
+    running = false;
+    outcome = Result::Stopped;
+    abortAll();
+    progressTimer->stop();
+    pumpTimer->stop();
+}
+
+void M3u8Loader::finish(Result result)
+{
+    if (!running) {
+        return;
     }
+    running = false;
+    outcome = result;
+    abortAll();
+    pumpTimer->stop();
+    if (mode == Mode::Stored) {
+        progressTimer->stop();
+        onProgressTimer();
+        if (result == Result::Failed) {
+            emit donwloadError(path);
+        }
+    } else {
+        emit onlineReady(QString());
+    }
+    emit finished(result);
 }
 
 void M3u8Loader::onProgressTimer()

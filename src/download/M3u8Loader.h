@@ -1,50 +1,57 @@
 #pragma once
 
 #include "DownloadOptions.h"
+#include "HlsPlaylist.h"
 #include "SpeedMeter.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHash>
 #include <QObject>
-#include <QSet>
-#include <QStringList>
 #include <QUrl>
+#include <functional>
 
-class DownloadFlags;
 class FileCipher;
 class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
-class URLManager;
 
-// Fetches one lesson: asks the key-and-address call for the stream, downloads the playlist,
-// rewrites it to point at the lesson directory and the key-file server, stores it encrypted
-// as "00000.ls" and downloads every segment into the directory. Lives on the thread that calls
-// it and blocks there in its own event loop until the lesson ends; the flags stop it at once.
+// Fetches one lesson: asks the key-and-address call for the stream, downloads the playlist
+// (following a master playlist to its best variant), rewrites it to point at the lesson
+// directory and the key-file server, stores it encrypted as "00000.ls" and downloads every
+// init section and segment into the directory, four at a time on one keep-alive connection
+// pool. A lesson counts as complete only when every file it names is on disk and whole.
+//
+// Entirely driven by the event loop of the thread it lives on: start it, and it reports
+// finished() once. Nothing blocks and no nested event loop runs.
 class M3u8Loader : public QObject
 {
     Q_OBJECT
 public:
     enum class Result {
-        Complete,    // every segment is stored
-        Failed,      // no stream, a bad playlist or key, or a segment that kept failing
-        Stopped,     // quit or cancel
+        Complete,    // every file is stored and verified
+        Failed,      // a permanent error: no stream, not HLS, a bad key, a file that stays bad
+        Stalled,     // the network or the server is away; what is stored stays, try later
+        Stopped,     // stop() was called
         WriteFailed, // the disk refused a write; what was stored stays
     };
     Q_ENUM(Result)
 
-    M3u8Loader(const FileCipher& cipher, const DownloadFlags& flags,
-               const DownloadOptions& options = DownloadOptions(), QObject* parent = nullptr);
+    explicit M3u8Loader(const FileCipher& cipher,
+                        const DownloadOptions& options = DownloadOptions(),
+                        QObject* parent = nullptr);
     ~M3u8Loader() override;
 
-    // The scheduler's entry point: fetches the lesson of `keyUrl` into `dir`.
-    Result downloadLesson(const QString& keyUrl, const QString& dir);
-    // The player's entry point: the playlist with absolute segment addresses and the key line
-    // pointing at the key-file server, or an empty text. Stores nothing.
-    QString onlinePlaylist(const URLManager& urls, const QString& cid, const QString& lid,
-                           const QString& c_type);
+    // The scheduler's entry point: fetches the lesson of `keyUrl` into `dir`; finished() tells
+    // how it ended.
+    void downloadLesson(const QString& keyUrl, const QString& dir);
+    // The player's entry point: onlineReady() gets the playlist with absolute media addresses
+    // and key lines pointing at the key-file server, or an empty text. Stores nothing.
+    void fetchOnline(const QString& keyUrl);
+    // Ends at once: requests aborted, partial files removed, no signal afterwards.
+    void stop();
+    // While paused no new segment request starts; those in flight finish.
+    void setPaused(bool paused);
 
     // The key-file address of a key name: its first 16 Latin-1 bytes, byte i raised by i + 3
     // (modulo 256), under "/keyfile/2016/" of the key-file server, with ".k".
@@ -57,68 +64,97 @@ public:
     QString lessonPath() const { return path; }
     float totalSize() const { return total; }
     qint64 storedBytes() const { return stored; }
+    Result result() const { return outcome; }
 
 signals:
     void downloadingProgress(QString path, float size, float totalSize, float speed);
-    // The lesson could not be started (no stream, playlist or key).
+    // The lesson could not be fetched for good (it is marked failed).
     void donwloadError(QString path);
-
-private slots:
-    void onControlChanged();
-    void onProgressTimer();
+    void finished(M3u8Loader::Result result);
+    void onlineReady(QString playlist);
 
 private:
     enum class Mode { Stored, Online };
+    // How a reply ended, as far as trying again is concerned.
+    enum class Outcome { Ok, Transient, Permanent };
+    struct Answer
+    {
+        Outcome outcome = Outcome::Transient;
+        QByteArray body;
+        QString why;
+    };
+    struct Task
+    {
+        int media = 0; // index into playlist.media()
+        int tries = 0;
+        int badContent = 0;
+        qint64 notBefore = 0; // clock time of the next try
+        bool active = false;
+        bool done = false;
+    };
     struct Transfer
     {
-        QString name;
+        int task = 0;
         QFile* file = nullptr;
         qint64 received = 0;
     };
 
-    // One playlist, key or key-and-address request, with retries; false when it failed.
-    bool fetch(const QUrl& url, bool withCookie, int timeoutMs, QByteArray* body);
-    bool parseKeyAndUrl(const QString& keyUrl, QUrl* streamUrl);
-    bool rewrite(const QByteArray& playlist, const QUrl& playlistUrl, Mode mode, QString* text);
-    bool waitPause(int ms);
+    void begin(Mode mode, const QString& keyUrl);
+    // One small request (key-and-address, playlist, key name, key file) with quick retries of
+    // transient failures; `then` gets the last answer.
+    void fetch(const QUrl& url, bool withCookie, int timeoutMs,
+               std::function<void(const Answer&)> then, int attempt = 0);
     QNetworkReply* get(const QUrl& url, bool withCookie, int timeoutMs);
-    static bool replyOk(QNetworkReply* reply, qint64 received, QString* why);
+    static Answer judge(QNetworkReply* reply, const QByteArray& body, qint64 received);
 
-    Result downloadSegments();
+    void onKeyAndUrl(const Answer& answer);
+    void fetchPlaylist(const QUrl& url);
+    void onPlaylist(const QUrl& url, const Answer& answer);
+    void fetchKey(int index);
+    void onKeyName(int index, const Answer& answer);
+    void onKeyFile(int index, const Answer& answer);
+    void playlistReady();
+    void startSegments();
+
     void pump();
-    void startSegment(const QString& name);
+    void startTask(int task);
     void onSegmentData(QNetworkReply* reply);
     void onSegmentFinished(QNetworkReply* reply);
+    void retryLater(Task& task, Outcome outcome, const QString& why);
     bool writeChunk(Transfer& transfer, const QByteArray& data);
-    void retryOrFail(const QString& name, bool permanent);
+    bool isWhole(const QString& file, int media) const;
+
     void abortAll();
     void finish(Result result);
+    void failWith(Outcome outcome, const QString& why);
     void removePartials() const;
     bool writeAllowed(const QString& name) const;
-    bool stopping() const;
+    void onProgressTimer();
 
     const FileCipher& cipher;
-    const DownloadFlags& flags;
     DownloadOptions options;
     QNetworkAccessManager* manager;
     QTimer* progressTimer;
-    QEventLoop* loop = nullptr;
-    QNetworkReply* pendingSmall = nullptr;
+    QTimer* pumpTimer;
+    QNetworkReply* small = nullptr;
+    QElapsedTimer clock;
 
+    Mode mode = Mode::Stored;
+    bool running = false;
+    bool paused = false;
+    Result outcome = Result::Stopped;
     QString path;
     QByteArray keys;
     float total = 0;
     qint64 stored = 0;
     SpeedMeter meter;
-    QElapsedTimer clock;
 
-    QString baseUrl;
-    QStringList segments;
-    QStringList pending;
+    HlsPlaylist playlist;
+    int variantDepth = 0;
+    bool endListRetried = false;
+    QList<QString> keyFiles;    // key-file address per key line
+    QList<QByteArray> keyBytes; // the 16-byte key per key line (memory only)
+    QList<bool> keyRetried;
+    QList<Task> tasks;
     QHash<QNetworkReply*, Transfer> active;
-    QHash<QString, int> attempts;
-    int retrying = 0;
-    bool finished = false;
-    bool segmentPhase = false;
-    Result outcome = Result::Complete;
 };

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 const QString CourseStore::recordFileName = QStringLiteral("kecheng.lhc");
 
@@ -48,13 +50,12 @@ bool CourseStore::deserialize(const QByteArray& bytes, UserRecord& user)
     if (in.status() != QDataStream::Ok) {
         return false;
     }
-    user.takeFrom(read);
+    user = read;
     return true;
 }
 
 bool CourseStore::save(const UserRecord& user) const
 {
-    QMutexLocker locker(&user.lock);
     if (user.username.isEmpty()) {
         qDebug() << "store: no user name, record not saved";
         return false;
@@ -106,36 +107,112 @@ CourseStore::LoadResult CourseStore::load(const QString& username, UserRecord& u
     return LoadResult::Damaged;
 }
 
-// Removes `dir` and then each parent that is empty, stopping below `root`.
-static void removeEmptyDirs(const QString& dir, const QString& root)
+// A 32-character lowercase hexadecimal name: what the store gives course and lesson folders.
+static bool isDigestName(const QString& name)
 {
-    const QString top = QDir::cleanPath(QFileInfo(root).absoluteFilePath());
-    QString current = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
-    while (current.startsWith(top + QLatin1Char('/')) && QDir().rmdir(current)) {
+    if (name.size() != 32) {
+        return false;
+    }
+    for (const QChar c : name) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('a') && c <= QLatin1Char('f')))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+static QString cleanAbsolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+bool CourseStore::isStoreDir(const QString& dir, const QStringList& roots)
+{
+    if (dir.isEmpty() || !QFileInfo(dir).isAbsolute()) {
+        return false;
+    }
+    const QString path = cleanAbsolute(dir);
+    const QFileInfo info(path);
+    if (!isDigestName(info.fileName())) {
+        return false;
+    }
+    // Never a folder of the user's own, whatever a record says.
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (path == cleanAbsolute(QDir::homePath()) ||
+        (!videos.isEmpty() && path == cleanAbsolute(videos))) {
+        return false;
+    }
+    QString parent = info.absolutePath();
+    for (int depth = 0; depth < 2; ++depth) {
+        for (const QString& root : roots) {
+            if (!root.isEmpty() && parent == cleanAbsolute(root)) {
+                return true;
+            }
+        }
+        // A lesson folder lies in a course folder.
+        if (!isDigestName(QFileInfo(parent).fileName())) {
+            return false;
+        }
+        parent = QFileInfo(parent).absolutePath();
+    }
+    return false;
+}
+
+int CourseStore::removeOrphans(const QString& username) const
+{
+    // A save cut short by a kill leaves its temporary file "kecheng.lhc.XXXXXX" behind.
+    static const QRegularExpression temporary(QStringLiteral("^kecheng\\.lhc\\.[A-Za-z0-9]{6}$"));
+    const QString dir = userDir(username);
+    int removed = 0;
+    const QStringList names =
+        QDir(dir).entryList({recordFileName + QStringLiteral(".*")}, QDir::Files);
+    for (const QString& name : names) {
+        if (temporary.match(name).hasMatch() && QFile::remove(dir + QLatin1Char('/') + name)) {
+            ++removed;
+        }
+    }
+    if (removed > 0) {
+        qDebug() << "store: removed" << removed
+                 << "temporary record files left by an interrupted save";
+    }
+    return removed;
+}
+
+// Removes `dir` and then each parent that is empty, stopping at the first that is not a store
+// folder.
+static void removeEmptyDirs(const QString& dir, const QStringList& roots)
+{
+    QString current = cleanAbsolute(dir);
+    while (CourseStore::isStoreDir(current, roots) && QDir().rmdir(current)) {
         current = QFileInfo(current).absolutePath();
     }
 }
 
-void CourseStore::clearDir(const QString& dir, const QString& root)
+void CourseStore::clearDir(const QString& dir, const QStringList& roots)
 {
     if (dir.isEmpty() || !QFileInfo::exists(dir)) {
+        return;
+    }
+    if (!isStoreDir(dir, roots)) {
+        qDebug() << "store: not a course or lesson folder of the store, nothing deleted:" << dir;
         return;
     }
     const QFileInfoList entries = QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden |
                                                           QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         if (entry.isDir() && !entry.isSymLink()) {
-            clearDir(entry.absoluteFilePath(), root);
+            clearDir(entry.absoluteFilePath(), roots);
         } else if (entry.suffix() != QLatin1String("jpg")) {
             QFile::remove(entry.absoluteFilePath());
         }
     }
-    removeEmptyDirs(dir, root);
+    removeEmptyDirs(dir, roots);
 }
 
-void CourseStore::removeDirs(const QStringList& dirs, const QString& root)
+void CourseStore::removeDirs(const QStringList& dirs, const QStringList& roots)
 {
     for (const QString& dir : dirs) {
-        clearDir(dir, root);
+        clearDir(dir, roots);
     }
 }

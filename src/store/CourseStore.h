@@ -34,11 +34,18 @@ public:
     // are ignored.
     static bool deserialize(const QByteArray& bytes, UserRecord& user);
 
-    // Deletes the media of each directory (pictures, suffix "jpg", are kept), then the
-    // directory and every parent that became empty, up to but never including `root` (the
-    // download root, which may be the user's own videos folder).
-    static void removeDirs(const QStringList& dirs, const QString& root);
-    static void clearDir(const QString& dir, const QString& root);
+    // Removes the temporary record files that an interrupted save left; how many.
+    int removeOrphans(const QString& username) const;
+
+    // Whether `dir` is a course folder (an MD5-named folder directly in one of the download
+    // folders `roots`) or a lesson folder (an MD5-named folder in such a course folder). Only
+    // these are ever deleted, whatever a damaged or edited record names.
+    static bool isStoreDir(const QString& dir, const QStringList& roots);
+    // Deletes the media of each store folder (pictures, suffix "jpg", are kept), then the
+    // folder and every parent store folder that became empty. Any other path is refused with
+    // a log line.
+    static void removeDirs(const QStringList& dirs, const QStringList& roots);
+    static void clearDir(const QString& dir, const QStringList& roots);
 
     static const QString recordFileName;
 

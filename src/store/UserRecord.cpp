@@ -9,7 +9,6 @@ UserRecord::UserRecord()
 
 void UserRecord::clear()
 {
-    QMutexLocker locker(&lock);
     for (QString* field : {&uid, &nickname, &username, &email, &is_img, &sid}) {
         *field = QLatin1String("");
     }
@@ -18,10 +17,8 @@ void UserRecord::clear()
     courses.clear();
 }
 
-void UserRecord::takeFrom(UserRecord& other)
+void UserRecord::setSession(const UserRecord& other)
 {
-    QMutexLocker locker(&lock);
-    QMutexLocker otherLocker(&other.lock);
     uid = other.uid;
     nickname = other.nickname;
     username = other.username;
@@ -29,14 +26,10 @@ void UserRecord::takeFrom(UserRecord& other)
     is_img = other.is_img;
     sid = other.sid;
     loginTime = other.loginTime;
-    queue = other.queue;
-    courses = other.courses;
-    other.clear();
 }
 
 CourseRecord* UserRecord::findCourse(const QString& courseId)
 {
-    QMutexLocker locker(&lock);
     for (CourseRecord& course : courses) {
         if (course.id == courseId) {
             return &course;
@@ -53,7 +46,6 @@ bool UserRecord::isSessionFresh(const QDateTime& now) const
 
 QDataStream& operator<<(QDataStream& out, const UserRecord& u)
 {
-    QMutexLocker locker(&u.lock);
     out << u.uid << u.nickname << u.username << u.email << u.is_img << u.sid << u.loginTime
         << u.courses << u.queue;
     return out;
@@ -61,7 +53,6 @@ QDataStream& operator<<(QDataStream& out, const UserRecord& u)
 
 QDataStream& operator>>(QDataStream& in, UserRecord& u)
 {
-    QMutexLocker locker(&u.lock);
     for (QString* field : {&u.uid, &u.nickname, &u.username, &u.email, &u.is_img, &u.sid}) {
         RecordStream::readString(in, *field);
     }

@@ -3,21 +3,18 @@
 #include "CourseRecord.h"
 
 #include <QDateTime>
-#include <QRecursiveMutex>
 
-// The session of the logged-in user with the user's courses and download queue.
-// Both threads change it: every access to the lists, and every save, holds `lock`.
+// The session of the logged-in user with the user's courses and download queue. A plain
+// value: the one shared instance lives inside CourseLibrary, which guards it.
 class UserRecord
 {
 public:
     UserRecord();
-    UserRecord(const UserRecord&) = delete;
-    UserRecord& operator=(const UserRecord&) = delete;
 
     // Back to a new record: six empty strings, a null time, no courses, an empty queue.
     void clear();
-    // Takes every field of `other` (which is left cleared); the lock stays this record's.
-    void takeFrom(UserRecord& other);
+    // The six session strings and the login time of `other`; the lists stay.
+    void setSession(const UserRecord& other);
 
     // The stored course with this id, or null.
     CourseRecord* findCourse(const QString& courseId);
@@ -35,8 +32,6 @@ public:
     QDateTime loginTime;
     QList<LessonRecord> queue;
     QList<CourseRecord> courses;
-
-    mutable QRecursiveMutex lock;
 };
 
 // The record file's layout: the six strings, the login time, the courses, then the queue.

@@ -2,6 +2,7 @@
 // registration, the user panel, password change and re-login. Expected texts and account data
 // come from the school's seed and its sources.
 #include "AccountTestEnv.h"
+#include "CourseLibrary.h"
 #include "FormAlterPwd.h"
 #include "FormLoginin.h"
 #include "FormRegist.h"
@@ -69,8 +70,7 @@ private slots:
 private:
     void giveSession()
     {
-        UserRecord* user = App::instance()->user();
-        user->sid = QString("test-session-%1").arg(++sessions);
+        App::instance()->library()->setSid(QString("test-session-%1").arg(++sessions));
     }
     // Sends a login and waits for the answer to be handled; true when it logged in.
     bool loginAs(const QString& name, const QString& password)
@@ -165,7 +165,8 @@ void TestAccountPages::loginSucceeds()
     QVERIFY(env.messages.isEmpty());
     QVERIFY(app->isLogin());
 
-    UserRecord* user = app->user();
+    const UserRecord record = app->library()->record();
+    const UserRecord* user = &record;
     QCOMPARE(user->uid, QString("1001"));
     QCOMPARE(user->username, QString("13800000001"));
     QCOMPARE(user->nickname, QString("林小禾"));
@@ -326,17 +327,19 @@ void TestAccountPages::secondLoginOfAnotherUserClearsLists()
 {
     giveSession();
     QVERIFY(loginAs("13800000001", "tamix123"));
-    UserRecord* user = App::instance()->user();
+    CourseLibrary* library = App::instance()->library();
+    UserRecord first = library->record();
     CourseRecord course;
     course.id = "101";
-    user->courses.append(course);
-    user->queue.append(LessonRecord());
+    first.courses.append(course);
+    library->replace(first);
     QVERIFY(loginAs("13800000001", "tamix123"));
-    QCOMPARE(user->courses.size(), 1);
-    QCOMPARE(user->queue.size(), 1);
+    QCOMPARE(library->courses().size(), 1);
     QVERIFY(loginAs("13800000002", "kuaiji456"));
-    QVERIFY(user->courses.isEmpty());
-    QVERIFY(user->queue.isEmpty());
+    QVERIFY(library->courses().isEmpty());
+    QVERIFY(library->queue().isEmpty());
+    const UserRecord second = library->record();
+    const UserRecord* user = &second;
     QCOMPARE(user->uid, QString("1002"));
     QCOMPARE(user->nickname, QString("周会计"));
     QCOMPARE(App::instance()->setting(SettingKeys::lastUser), QString("13800000002"));
@@ -480,10 +483,11 @@ void TestAccountPages::registration()
         page->confirmationBox()->setText(confirmation);
     }
     // Whoever used this computer before leaves courses behind; they are not the new user's.
-    UserRecord* user = App::instance()->user();
-    user->username = "13800000001";
-    user->courses.append(CourseRecord());
-    user->queue.append(LessonRecord());
+    CourseLibrary* library = App::instance()->library();
+    UserRecord before = library->record();
+    before.username = "13800000001";
+    before.courses.append(CourseRecord());
+    library->replace(before);
     QSignalSpy login(App::instance(), &App::Login);
     QSignalSpy avatar(App::instance(), &App::userImgAdd);
     page->registerButton()->click();
@@ -504,6 +508,8 @@ void TestAccountPages::registration()
     }
     QVERIFY(env.messages.isEmpty());
     QCOMPARE(login.count(), 1);
+    const UserRecord after = library->record();
+    const UserRecord* user = &after;
     QCOMPARE(user->username, name.trimmed());
     QVERIFY(user->courses.isEmpty() && user->queue.isEmpty());
     QVERIFY(user->uid.isEmpty() && user->nickname.isEmpty() && user->email.isEmpty());
@@ -702,7 +708,9 @@ void TestAccountPages::roundAvatar()
     QCOMPARE(round.pixel(40, 60), QColor(Qt::blue).rgba());
 
     // A file that is no picture: empty avatar, nickname still shown.
-    App::instance()->user()->nickname = "某人";
+    UserRecord someone = App::instance()->session();
+    someone.nickname = "某人";
+    App::instance()->library()->setSession(someone);
     QTemporaryFile junk;
     QVERIFY(junk.open());
     junk.write("not a picture");
@@ -720,8 +728,10 @@ void TestAccountPages::logoutHidesAvatar()
     picture.fill(Qt::yellow);
     QVERIFY(picture.save(path, "JPG"));
     App* app = App::instance();
-    app->user()->username = "13800000001";
-    app->user()->nickname = "林小禾";
+    UserRecord session = app->session();
+    session.username = "13800000001";
+    session.nickname = "林小禾";
+    app->library()->setSession(session);
     app->addUserImg(path);
     app->setLogin(true);
     FormUserInfo* panel = form->userPanel();

@@ -2,6 +2,7 @@
 // its session id (so the school sees no session-id request), an older one does not, and a
 // logout is never restored.
 #include "AccountTestEnv.h"
+#include "CourseLibrary.h"
 #include "FormLoginin.h"
 #include "FormUser.h"
 #include "FormUserInfo.h"
@@ -31,12 +32,13 @@ private:
     void storeSession(qint64 ageSeconds)
     {
         App* app = App::instance();
-        UserRecord* user = app->user();
-        user->uid = "1001";
-        user->username = "13800000001";
-        user->nickname = "林小禾";
-        user->sid = "stored-session";
-        user->loginTime = QDateTime::currentDateTime().addSecs(-ageSeconds);
+        UserRecord user;
+        user.uid = "1001";
+        user.username = "13800000001";
+        user.nickname = "林小禾";
+        user.sid = "stored-session";
+        user.loginTime = QDateTime::currentDateTime().addSecs(-ageSeconds);
+        app->library()->replace(user);
         app->saveStore();
         app->setSetting(SettingKeys::lastUser, "13800000001");
         QImage picture(40, 40, QImage::Format_RGB32);
@@ -94,7 +96,7 @@ void TestAccountSession::startUp()
     QTRY_COMPARE_WITH_TIMEOUT(env.route("getPcUpdate"), 1, 10000);
     if (restored) {
         QCOMPARE(env.route("getSessionId"), 0);
-        QCOMPARE(app->user()->sid, QString("stored-session"));
+        QCOMPARE(app->session().sid, QString("stored-session"));
         QCOMPARE(window->visiblePage(), window->myClassPage());
         QVERIFY(!user->userPanel()->isHidden());
         QVERIFY(user->loginPage()->isHidden());
@@ -104,9 +106,9 @@ void TestAccountSession::startUp()
         QCOMPARE(user->userPanel()->nicknameLabel()->text(), QString("林小禾"));
     } else {
         QCOMPARE(env.route("getSessionId"), 1);
-        QVERIFY(!app->user()->sid.isEmpty());
-        QVERIFY(app->user()->sid != "stored-session");
-        QVERIFY(app->user()->username.isEmpty());
+        QVERIFY(!app->session().sid.isEmpty());
+        QVERIFY(app->session().sid != "stored-session");
+        QVERIFY(app->session().username.isEmpty());
         QCOMPARE(window->visiblePage(), window->userPage());
         QVERIFY(!user->loginPage()->isHidden());
         QVERIFY(user->userPanel()->isHidden());

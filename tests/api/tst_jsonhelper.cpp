@@ -67,6 +67,13 @@ void TestJsonHelper::numberText_data()
                           << "null";
     QTest::newRow("string") << "\"12.5MB\""
                             << "12.5MB";
+    // Outside the double range, as JavaScript reads them.
+    QTest::newRow("1e400") << "1e400"
+                           << "Infinity";
+    QTest::newRow("-1e400") << "-1e400"
+                            << "-Infinity";
+    QTest::newRow("1e-400") << "1e-400"
+                            << "0";
 }
 
 void TestJsonHelper::numberText()
@@ -84,6 +91,11 @@ void TestJsonHelper::envelope()
     QCOMPARE(asNumber.getObject("data").getString("sid"), QStringLiteral("abc"));
     QCOMPARE(asNumber.getString("data"), QString()); // a child node is no text
     QVERIFY(asNumber.getString("infos").isEmpty());
+
+    // One number out of range must not lose the rest of the answer.
+    const JsonNode huge = JsonHelper::parse(R"({"flag":1,"infos":"1e400","size":1e400})");
+    QCOMPARE(huge.getString("flag"), QStringLiteral("1"));
+    QCOMPARE(huge.getString("infos"), QStringLiteral("1e400"));
 
     const JsonNode asString = JsonHelper::parse(R"({"flag":"1"})");
     QCOMPARE(asString.getString("flag"), QStringLiteral("1"));

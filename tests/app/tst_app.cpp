@@ -2,6 +2,7 @@
 // restarts and the operating-system services (through their seams: nothing is powered off and
 // no real autostart entry or documents folder is touched).
 #include "App.h"
+#include "CourseLibrary.h"
 #include "QuitNotifier.h"
 #include "SettingKeys.h"
 #include "SystemServices.h"
@@ -156,14 +157,15 @@ void TestApp::sessionRestore()
     QFETCH(bool, restored);
 
     App* app = App::instance();
-    UserRecord* user = app->user();
-    user->username = "13800000001";
-    user->nickname = QStringLiteral("小李");
-    user->sid = "kept-session";
-    user->loginTime = QDateTime::currentDateTime().addSecs(-ageSeconds);
+    UserRecord user;
+    user.username = "13800000001";
+    user.nickname = QStringLiteral("小李");
+    user.sid = "kept-session";
+    user.loginTime = QDateTime::currentDateTime().addSecs(-ageSeconds);
     CourseRecord course;
     course.id = "42";
-    user->courses.append(course);
+    user.courses.append(course);
+    app->library()->replace(user);
     app->saveStore();
     app->setSetting(SettingKeys::lastUser, "13800000001");
     const QString avatar = app->store()->userDir("13800000001") + "/13800000001.jpg";
@@ -182,39 +184,41 @@ void TestApp::sessionRestore()
         QCOMPARE(login.first().first().toBool(), true);
         QCOMPARE(avatarSpy.size(), 1);
         QCOMPARE(avatarSpy.first().first().toString(), avatar);
-        QCOMPARE(app->user()->sid, QStringLiteral("kept-session"));
-        QCOMPARE(app->user()->nickname, QStringLiteral("小李"));
-        QCOMPARE(app->user()->courses.size(), 1);
+        QCOMPARE(app->session().sid, QStringLiteral("kept-session"));
+        QCOMPARE(app->session().nickname, QStringLiteral("小李"));
+        QCOMPARE(app->library()->courses().size(), 1);
     } else {
         QCOMPARE(login.size(), 0);
         QCOMPARE(avatarSpy.size(), 0);
-        QCOMPARE(app->user()->sid, QString(""));
-        QCOMPARE(app->user()->username, QString(""));
-        QVERIFY(app->user()->courses.isEmpty());
+        QCOMPARE(app->session().sid, QString(""));
+        QCOMPARE(app->session().username, QString(""));
+        QVERIFY(app->library()->courses().isEmpty());
     }
 }
 
 void TestApp::logoutIsNeverRestored()
 {
     App* app = App::instance();
-    app->user()->username = "u2";
-    app->user()->loginTime = QDateTime::currentDateTime();
+    UserRecord u2;
+    u2.username = "u2";
+    u2.loginTime = QDateTime::currentDateTime();
+    app->library()->replace(u2);
     app->setSetting(SettingKeys::lastUser, "u2");
     app->setLogin(true);
     QSignalSpy login(app, &App::Login);
     app->setLogin(false);
     QCOMPARE(login.size(), 1);
     QCOMPARE(login.first().first().toBool(), false);
-    QVERIFY(app->user()->loginTime.date().year() <= QDate::currentDate().year() - 1000);
+    QVERIFY(app->session().loginTime.date().year() <= QDate::currentDate().year() - 1000);
 
     UserRecord stored;
     QCOMPARE(app->store()->load("u2", stored), CourseStore::LoadResult::Loaded);
-    QCOMPARE(stored.loginTime, app->user()->loginTime);
+    QCOMPARE(stored.loginTime, app->session().loginTime);
 
     restart();
     App::instance()->init();
     QVERIFY(!App::instance()->isLogin());
-    QCOMPARE(App::instance()->user()->username, QString(""));
+    QCOMPARE(App::instance()->session().username, QString(""));
 }
 
 void TestApp::logoutWithoutUserWritesNothing()

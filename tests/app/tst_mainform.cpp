@@ -3,6 +3,7 @@
 // dragging, the welcome text and the navigation mark.
 #include "App.h"
 #include "BaseDialog.h"
+#include "CourseLibrary.h"
 #include "MainForm.h"
 #include "NavigatWidget.h"
 #include "QuitNotifier.h"
@@ -478,9 +479,10 @@ void TestMainForm::welcomeText()
     MainForm* form = makeWindow();
     form->show();
     {
-        UserRecord* user = App::instance()->user();
-        user->username = "13800000001";
-        user->nickname = nickname;
+        UserRecord user;
+        user.username = "13800000001";
+        user.nickname = nickname;
+        App::instance()->library()->setSession(user);
     }
     App::instance()->setLogin(true);
     QCOMPARE(form->title()->welcomeButton()->text(), expected);
@@ -493,7 +495,9 @@ void TestMainForm::logoutShowsTheUserPage()
 {
     MainForm* form = makeWindow();
     form->show();
-    App::instance()->user()->username = "13800000001";
+    UserRecord user;
+    user.username = "13800000001";
+    App::instance()->library()->setSession(user);
     App::instance()->setLogin(true);
     QSignalSpy login(App::instance(), &App::Login);
     QVERIFY(QMetaObject::invokeMethod(form, "loingout"));
@@ -502,7 +506,7 @@ void TestMainForm::logoutShowsTheUserPage()
     QCOMPARE(form->visiblePage(), form->userPage());
     QVERIFY(form->title()->signInButton()->isVisible());
     // The expired session is on disk, so the next start does not restore it.
-    QVERIFY(App::instance()->user()->loginTime.secsTo(QDateTime::currentDateTime()) >
+    QVERIFY(App::instance()->session().loginTime.secsTo(QDateTime::currentDateTime()) >
             86400LL * 365 * 999);
 }
 

@@ -1,11 +1,11 @@
 // The lesson fetcher against the stand-in school: the stored lesson, the rewritten playlist,
 // the cookie, resuming, and what faults of the school do to a lesson.
-#include "DownloadFlags.h"
 #include "FileCipher.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "LessonFixture.h"
 #include "M3u8Loader.h"
+#include "OnlinePlaylist.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -51,10 +51,19 @@ private:
     // The lesson 1013 (media m1013, five segments) of course 101.
     QString keyUrl1013() const { return fx.urls->getKeysAndUrlByLidUrl("101", "1013", "1"); }
     QString expectedPlaylist(const QString& media, const QString& dir) const;
+    // Runs the loader to its end in this thread's event loop.
+    static Result run(M3u8Loader& loader, const QString& keyUrl, const QString& dir)
+    {
+        QSignalSpy finished(&loader, &M3u8Loader::finished);
+        loader.downloadLesson(keyUrl, dir);
+        if (finished.isEmpty() && !finished.wait(30000)) {
+            return Result::Stopped;
+        }
+        return finished.first().first().value<Result>();
+    }
 
     LessonFixture fx;
     FileCipher cipher = FileCipher::programCipher();
-    DownloadFlags flags{true};
     std::unique_ptr<QTemporaryDir> temp;
     QString dir;
 };
@@ -113,10 +122,10 @@ void TestM3u8Loader::wholeLesson()
         QVERIFY(
             fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", playlistFault}}));
     }
-    M3u8Loader loader(cipher, flags, quickOptions());
+    M3u8Loader loader(cipher, quickOptions());
     QSignalSpy progress(&loader, &M3u8Loader::downloadingProgress);
     QSignalSpy error(&loader, &M3u8Loader::donwloadError);
-    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Complete);
+    QCOMPARE(run(loader, keyUrl1013(), dir), Result::Complete);
     QCOMPARE(error.size(), 0);
 
     // Every segment as the school has it, nothing else but the playlist.
@@ -194,8 +203,8 @@ void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
     partial.write("half");
     partial.close();
 
-    M3u8Loader loader(cipher, flags, quickOptions());
-    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Complete);
+    M3u8Loader loader(cipher, quickOptions());
+    QCOMPARE(run(loader, keyUrl1013(), dir), Result::Complete);
     const QHash<QString, int> requests = fx.segmentRequests("m1013");
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests.value(names[3]), 1);
@@ -215,14 +224,22 @@ void TestM3u8Loader::segmentFaults_data()
     // Two retries are allowed (pauses 20 and 40 ms): three tries in all.
     QTest::newRow("500 twice, then 200")
         << QJsonObject{{"route", route}, {"status", 500}, {"times", 2}} << Result::Complete << 3;
-    QTest::newRow("500 for ever") << QJsonObject{{"route", route}, {"status", 500}}
-                                  << Result::Failed << 3;
+    QTest::newRow("500 for ever: the lesson waits")
+        << QJsonObject{{"route", route}, {"status", 500}} << Result::Stalled << 3;
     QTest::newRow("404 is not asked again")
         << QJsonObject{{"route", route}, {"status", 404}} << Result::Failed << 1;
     QTest::newRow("cut short once")
         << QJsonObject{{"route", route}, {"cut", 1000}, {"times", 1}} << Result::Complete << 2;
     QTest::newRow("cut short for ever")
-        << QJsonObject{{"route", route}, {"cut", 1000}} << Result::Failed << 3;
+        << QJsonObject{{"route", route}, {"cut", 1000}} << Result::Stalled << 3;
+    // A body without a length that ends early may look finished to the network stack; the
+    // media check catches it.
+    QTest::newRow("body without a length, cut short")
+        << QJsonObject{{"route", route}, {"chunked", true}, {"cut", 1000}} << Result::Failed << -1;
+    QTest::newRow("HTML page with status 200 once")
+        << QJsonObject{{"route", route}, {"html", true}, {"times", 1}} << Result::Complete << 2;
+    QTest::newRow("HTML page with status 200 for ever")
+        << QJsonObject{{"route", route}, {"html", true}} << Result::Stalled << 3;
     // The time-out is 600 ms of silence.
     QTest::newRow("stalled once") << QJsonObject{{"route", route}, {"stall", 3000}, {"times", 1}}
                                   << Result::Complete << 2;
@@ -236,22 +253,27 @@ void TestM3u8Loader::segmentFaults()
     QFETCH(Result, result);
     QFETCH(int, requests);
     QVERIFY(fx.school.addFault(fault));
-    M3u8Loader loader(cipher, flags, quickOptions());
+    M3u8Loader loader(cipher, quickOptions());
     QSignalSpy error(&loader, &M3u8Loader::donwloadError);
-    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), result);
-    QCOMPARE(fx.segmentRequests("m1013").value("seg00001.ts"), requests);
+    const Result ended = run(loader, keyUrl1013(), dir);
+    if (requests < 0) {
+        QVERIFY2(ended == Result::Failed || ended == Result::Stalled,
+                 qPrintable(QString::number(int(ended))));
+    } else {
+        QCOMPARE(ended, result);
+        QCOMPARE(fx.segmentRequests("m1013").value("seg00001.ts"), requests);
+    }
 
     const QString file = dir + "/seg00001.ts";
-    if (result == Result::Complete) {
+    if (ended == Result::Complete) {
         QCOMPARE(LessonFixture::read(file),
                  LessonFixture::read(LessonFixture::mediaFile("m1013", "seg00001.ts")));
-        QCOMPARE(error.size(), 0);
     } else {
         // Neither the error body nor the part that arrived counts as the segment.
         QVERIFY(!QFileInfo::exists(file));
-        QCOMPARE(error.size(), 1);
-        QCOMPARE(error.first().first().toString(), dir);
     }
+    // Only a lesson that failed for good is reported as failed.
+    QCOMPARE(error.size(), ended == Result::Failed ? 1 : 0);
     // Whatever is stored is whole; nothing half-written is left.
     const QStringList names = LessonFixture::entries(dir);
     for (const QString& name : names) {
@@ -266,35 +288,39 @@ void TestM3u8Loader::segmentFaults()
 void TestM3u8Loader::lessonCannotStart_data()
 {
     QTest::addColumn<QJsonObject>("fault");
-    QTest::addColumn<bool>("playlistStored");
+    QTest::addColumn<Result>("result");
     QTest::newRow("short key name")
-        << QJsonObject{{"route", "/stream/*/key"}, {"shortKey", true}} << false;
+        << QJsonObject{{"route", "/stream/*/key"}, {"shortKey", true}} << Result::Failed;
+    QTest::newRow("HTML page instead of the key name")
+        << QJsonObject{{"route", "/stream/*/key"}, {"html", true}} << Result::Stalled;
     QTest::newRow("key request fails")
-        << QJsonObject{{"route", "/stream/*/key"}, {"status", 500}} << false;
+        << QJsonObject{{"route", "/stream/*/key"}, {"status", 500}} << Result::Stalled;
     QTest::newRow("playlist request fails")
-        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"status", 503}} << false;
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"status", 503}} << Result::Stalled;
     QTest::newRow("HTML page instead of the playlist")
-        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"html", true}} << false;
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"html", true}} << Result::Stalled;
     QTest::newRow("HTML page instead of the key-and-address answer")
-        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"html", true}} << false;
+        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"html", true}}
+        << Result::Stalled;
     QTest::newRow("key-and-address call stalls")
-        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"stall", 5000}} << false;
+        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"stall", 5000}}
+        << Result::Stalled;
 }
 
 void TestM3u8Loader::lessonCannotStart()
 {
     QFETCH(QJsonObject, fault);
-    QFETCH(bool, playlistStored);
+    QFETCH(Result, result);
     QVERIFY(fx.school.addFault(fault));
-    M3u8Loader loader(cipher, flags, quickOptions());
+    M3u8Loader loader(cipher, quickOptions());
     QSignalSpy error(&loader, &M3u8Loader::donwloadError);
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Failed);
+    QCOMPARE(run(loader, keyUrl1013(), dir), result);
     // Three tries of 600 ms at most, with short pauses.
     QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(error.size(), 1);
-    QCOMPARE(QFileInfo::exists(dir + "/00000.ls"), playlistStored);
+    QCOMPARE(error.size(), result == Result::Failed ? 1 : 0);
+    QVERIFY(!QFileInfo::exists(dir + "/00000.ls"));
     QCOMPARE(fx.routeCount("segment"), 0);
 }
 
@@ -302,17 +328,14 @@ void TestM3u8Loader::unsafeNamesWriteNothingOutside()
 {
     // The school names the first segment "../x.ts" and the second "a\b.ts".
     QVERIFY(fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", "unsafe"}}));
-    M3u8Loader loader(cipher, flags, quickOptions());
-    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Failed);
-    QCOMPARE(fx.routeCount("segment"), 0);
-    QStringList files;
+    M3u8Loader loader(cipher, quickOptions());
+    QCOMPARE(run(loader, keyUrl1013(), dir), Result::Failed);
     QDirIterator it(temp->path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        files << it.next().mid(temp->path().size());
+        const QFileInfo entry(it.next());
+        QVERIFY2(entry.isDir() || entry.absolutePath() == dir, qPrintable(entry.filePath()));
     }
-    files.sort();
-    QCOMPARE(files, QStringList({"/course", "/course/lesson"}));
 }
 
 void TestM3u8Loader::writeFailureKeepsWhatIsStored()
@@ -324,8 +347,8 @@ void TestM3u8Loader::writeFailureKeepsWhatIsStored()
         return !(full && name == "seg00003.ts");
     };
     {
-        M3u8Loader loader(cipher, flags, options);
-        QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::WriteFailed);
+        M3u8Loader loader(cipher, options);
+        QCOMPARE(run(loader, keyUrl1013(), dir), Result::WriteFailed);
     }
     QCOMPARE(LessonFixture::entries(dir),
              QStringList({"00000.ls", "seg00000.ts", "seg00001.ts", "seg00002.ts"}));
@@ -333,8 +356,8 @@ void TestM3u8Loader::writeFailureKeepsWhatIsStored()
     // Space again: the lesson continues with the fourth segment.
     full = false;
     QVERIFY(fx.school.resetStats());
-    M3u8Loader loader(cipher, flags, options);
-    QCOMPARE(loader.downloadLesson(keyUrl1013(), dir), Result::Complete);
+    M3u8Loader loader(cipher, options);
+    QCOMPARE(run(loader, keyUrl1013(), dir), Result::Complete);
     const QHash<QString, int> requests = fx.segmentRequests("m1013");
     QCOMPARE(requests.keys().size(), 2);
     QCOMPARE(requests.value("seg00003.ts"), 1);
@@ -343,13 +366,17 @@ void TestM3u8Loader::writeFailureKeepsWhatIsStored()
 
 void TestM3u8Loader::onlinePlaylist()
 {
-    M3u8Loader loader(cipher, flags, quickOptions());
-    const QString text = loader.onlinePlaylist(*fx.urls, "101", "1013", "1");
+    OnlinePlaylist online(quickOptions());
+    QSignalSpy finished(&online, &OnlinePlaylist::finished);
+    online.start(fx.urls->getKeysAndUrlByLidUrl("101", "1013", "1"));
+    QVERIFY(finished.wait(10000));
     // Segment lines are the school's addresses; the key line as in the stored form.
-    QString expected = expectedPlaylist("m1013", fx.school.apiUrl() + "/stream/m1013");
-    QCOMPARE(text, expected);
+    QCOMPARE(finished.first().first().toString(),
+             expectedPlaylist("m1013", fx.school.apiUrl() + "/stream/m1013"));
     QCOMPARE(fx.routeCount("segment"), 0);
-    QVERIFY(loader.onlinePlaylist(*fx.urls, "101", "no-such-lesson", "1").isEmpty());
+    online.start(fx.urls->getKeysAndUrlByLidUrl("101", "no-such-lesson", "1"));
+    QVERIFY(finished.wait(10000));
+    QVERIFY(finished.last().first().toString().isEmpty());
 }
 
 // Answers the key-and-address call with `keys` and records the raw Cookie header of the
@@ -419,9 +446,9 @@ void TestM3u8Loader::plusIsSentEncoded()
     QFETCH(QByteArray, cookie);
     RawServer server(keys);
     QVERIFY(server.isListening());
-    M3u8Loader loader(cipher, flags, quickOptions());
+    M3u8Loader loader(cipher, quickOptions());
     const QString keyUrl = QString("http://127.0.0.1:%1/keys").arg(server.serverPort());
-    QCOMPARE(loader.downloadLesson(keyUrl, dir), Result::Failed);
+    QCOMPARE(run(loader, keyUrl, dir), Result::Failed);
     QCOMPARE(server.cookie, cookie);
     QCOMPARE(loader.totalSize(), 1.0f);
 }

@@ -66,6 +66,8 @@ private slots:
     void unsafeUserNameNotSaved();
     void removeDirsKeepsPictures();
     void removeDirsStopsAtRoot();
+    void foreignDirsAreNeverCleared_data();
+    void foreignDirsAreNeverCleared();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -209,35 +211,66 @@ void TestCourseStore::unsafeUserNameNotSaved()
     QVERIFY(!QFile::exists(dir->filePath("user/kecheng.lhc")));
 }
 
+// Store folders are named by 32 hexadecimal digits (MD5).
+static const QString courseName = QString(32, 'c');
+static const QString lessonName = QString(32, 'a');
+
 void TestCourseStore::removeDirsKeepsPictures()
 {
     const QString root = dir->filePath("videos");
-    const QString lessonDir = root + "/course/lesson";
+    const QString course = root + "/" + courseName;
+    const QString lessonDir = course + "/" + lessonName;
     writeFile(lessonDir + "/00000.ls", "playlist");
     writeFile(lessonDir + "/seg00000.ts", "media");
     writeFile(lessonDir + "/seg00001.ts", "media");
     writeFile(lessonDir + "/cover.jpg", "picture");
-    writeFile(root + "/course/thumb.jpg", "thumb");
-    writeFile(root + "/course/other/seg.ts", "media");
+    writeFile(course + "/thumb.jpg", "thumb");
+    writeFile(course + "/" + QString(32, 'b') + "/seg.ts", "media");
 
-    CourseStore::removeDirs({lessonDir, QString()}, root);
+    CourseStore::removeDirs({lessonDir, QString()}, {root});
     QCOMPARE(QDir(lessonDir).entryList(QDir::Files), QStringList{"cover.jpg"});
 
-    CourseStore::removeDirs({root + "/course"}, root);
-    QCOMPARE(QDir(root + "/course").entryList(QDir::Files), QStringList{"thumb.jpg"});
-    QVERIFY(!QFileInfo::exists(root + "/course/other"));
+    CourseStore::removeDirs({course}, {root});
+    QCOMPARE(QDir(course).entryList(QDir::Files), QStringList{"thumb.jpg"});
+    QVERIFY(!QFileInfo::exists(course + "/" + QString(32, 'b')));
     QCOMPARE(readFile(lessonDir + "/cover.jpg"), QByteArray("picture"));
 }
 
 void TestCourseStore::removeDirsStopsAtRoot()
 {
     const QString root = dir->filePath("Videos/tamixVideo");
-    const QString lessonDir = root + "/course/lesson";
+    const QString lessonDir = root + "/" + courseName + "/" + lessonName;
     writeFile(lessonDir + "/seg00000.ts", "media");
-    CourseStore::removeDirs({lessonDir}, root);
-    QVERIFY(!QFileInfo::exists(root + "/course"));
+    CourseStore::removeDirs({lessonDir}, {root});
+    QVERIFY(!QFileInfo::exists(root + "/" + courseName));
     QVERIFY(QFileInfo(root).isDir());
     QVERIFY(QFileInfo(dir->filePath("Videos")).isDir());
+}
+
+void TestCourseStore::foreignDirsAreNeverCleared_data()
+{
+    QTest::addColumn<QString>("target"); // relative to the temporary folder
+    QTest::newRow("the download folder itself") << "videos";
+    QTest::newRow("its parent") << ".";
+    QTest::newRow("an MD5-named folder outside it") << "elsewhere/" + courseName;
+    QTest::newRow("a plain folder inside it") << "videos/Documents";
+    QTest::newRow("a lesson under a folder that is no course") << "videos/x/" + lessonName;
+}
+
+void TestCourseStore::foreignDirsAreNeverCleared()
+{
+    QFETCH(QString, target);
+    const QString root = dir->filePath("videos");
+    const QStringList files{"videos/notes.txt", "videos/Documents/a.doc",
+                            "elsewhere/" + courseName + "/seg.ts",
+                            "videos/x/" + lessonName + "/s.ts", "top.txt"};
+    for (const QString& file : files) {
+        writeFile(dir->filePath(file), "keep");
+    }
+    CourseStore::removeDirs({QDir::cleanPath(dir->filePath(target))}, {root});
+    for (const QString& file : files) {
+        QVERIFY2(QFileInfo::exists(dir->filePath(file)), qPrintable(file));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCourseStore)

@@ -1,5 +1,8 @@
 #include "SchoolProcess.h"
 
+#include <QCoreApplication>
+#include <QUrl>
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -65,9 +68,12 @@ bool SchoolProcess::start(int timeoutMs)
     process = new QProcess;
     // The server's complaints belong in the test log.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList args{QStringLiteral("--api-port"), QStringLiteral("0"),
-                     QStringLiteral("--key-port"), QStringLiteral("0"),
+    QStringList args{QStringLiteral("--api-port"), QString::number(apiPort),
+                     QStringLiteral("--key-port"), QString::number(keyPort),
                      QStringLiteral("--media"),    mediaDir()};
+    for (auto it = sessions.cbegin(); it != sessions.cend(); ++it) {
+        args << QStringLiteral("--session") << it.key() + QLatin1Char('=') + it.value();
+    }
     process->start(executable(), args + arguments);
     if (!process->waitForStarted(timeoutMs)) {
         error = QStringLiteral("cannot start ") + executable() + QStringLiteral(": ") +
@@ -110,6 +116,23 @@ bool SchoolProcess::start(int timeoutMs)
     error = QStringLiteral("the school does not answer on ") + api;
     stop();
     return false;
+}
+
+bool SchoolProcess::restart(int downMs, int timeoutMs)
+{
+    apiPort = QUrl(api).port(0);
+    keyPort = QUrl(keys).port(0);
+    stop();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < downMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    const bool started = start(timeoutMs);
+    apiPort = 0;
+    keyPort = 0;
+    return started;
 }
 
 void SchoolProcess::stop()
@@ -204,7 +227,13 @@ bool SchoolProcess::resetStats()
 bool SchoolProcess::bindSession(const QString& sid, const QString& username)
 {
     const QJsonObject body{{QStringLiteral("sid"), sid}, {QStringLiteral("username"), username}};
-    return post(QStringLiteral("/_school/session"), QJsonDocument(body).toJson());
+    const bool bound = post(QStringLiteral("/_school/session"), QJsonDocument(body).toJson());
+    if (bound && !username.isEmpty()) {
+        sessions.insert(sid, username); // kept across restart()
+    } else if (bound) {
+        sessions.remove(sid);
+    }
+    return bound;
 }
 
 bool SchoolProcess::setDesktopVersion(const QString& version, const QString& content)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -45,6 +46,10 @@ public:
     bool start(int timeoutMs = 15000);
     // Terminates the server and waits for it; safe to call twice.
     void stop();
+    // An outage: stops the server, keeps it away for `downMs` (connections are refused; this
+    // thread's events go on) and starts it again on the same ports. Faults and statistics
+    // start afresh; bound sessions stay.
+    bool restart(int downMs, int timeoutMs = 15000);
     bool isRunning() const;
     // The server's process id (0 when not running), for benchmarks that watch its CPU time.
     qint64 processId() const;
@@ -84,4 +89,7 @@ private:
     QString api;
     QString keys;
     QString error;
+    QHash<QString, QString> sessions; // sid -> user name, bound again by restart()
+    int apiPort = 0;                  // 0: a free port
+    int keyPort = 0;
 };

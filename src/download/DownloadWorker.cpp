@@ -1,0 +1,170 @@
+#include "DownloadWorker.h"
+
+#include "CourseLibrary.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QTimer>
+#include <limits>
+
+DownloadWorker::DownloadWorker(CourseLibrary& library, const FileCipher& cipher,
+                               const DownloadOptions& options, bool running)
+    : library(library), cipher(cipher), options(options), wakeTimer(new QTimer(this)),
+      running(running)
+{
+    wakeTimer->setSingleShot(true);
+    connect(wakeTimer, &QTimer::timeout, this, &DownloadWorker::schedule);
+}
+
+qint64 DownloadWorker::now() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+void DownloadWorker::endWait(const QString& dir)
+{
+    if (waits.remove(dir) > 0) {
+        emit waitingChanged(dir, false);
+    }
+}
+
+void DownloadWorker::schedule()
+{
+    if (quitting || loader || !running) {
+        return;
+    }
+    const qint64 at = now();
+    const std::optional<LessonRecord> next = library.takeNext([&](const LessonRecord& lesson) {
+        const auto wait = waits.constFind(lesson.dir);
+        return wait == waits.constEnd() || wait->until <= at;
+    });
+    if (!next) {
+        qint64 earliest = std::numeric_limits<qint64>::max();
+        const QStringList dirs = waits.keys();
+        for (const QString& dir : dirs) {
+            if (!library.isQueued(dir)) {
+                endWait(dir); // deleted or cancelled while it waited
+            } else {
+                earliest = qMin(earliest, waits.value(dir).until);
+            }
+        }
+        if (earliest != std::numeric_limits<qint64>::max()) {
+            wakeTimer->start(int(qBound<qint64>(0, earliest - at, options.stallPauseMaxMs)));
+        } else if (hadWork && library.queue().isEmpty()) {
+            hadWork = false;
+            emit workedOff();
+        }
+        return;
+    }
+    hadWork = true;
+    current = next->dir;
+    if (options.workerHook) {
+        options.workerHook(QStringLiteral("taken"), current);
+    }
+    loader = new M3u8Loader(cipher, options, this);
+    connect(loader, &M3u8Loader::downloadingProgress, this, &DownloadWorker::refreshProgress);
+    connect(loader, &M3u8Loader::finished, this, &DownloadWorker::onLoaderFinished);
+    loader->downloadLesson(next->keyUrl, next->dir);
+}
+
+void DownloadWorker::dropLoader()
+{
+    if (loader) {
+        loader->disconnect(this);
+        loader->stop();
+        loader->deleteLater();
+        loader = nullptr;
+    }
+}
+
+void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
+{
+    const QString dir = current;
+    current.clear();
+    dropLoader();
+    if (options.workerHook) {
+        options.workerHook(QStringLiteral("ending"), dir);
+    }
+    switch (result) {
+    case M3u8Loader::Result::Complete:
+    case M3u8Loader::Result::Failed: {
+        endWait(dir);
+        const qint32 state = result == M3u8Loader::Result::Complete ? Downloaded : Failed;
+        // A delete may have taken the lesson meanwhile; then its outcome is dropped.
+        if (library.finishInFlight(state)) {
+            library.save();
+            emit refreshUI();
+            if (state == Failed) {
+                emit downloadError(dir);
+            }
+        }
+        break;
+    }
+    case M3u8Loader::Result::Stalled: {
+        const qint64 at = now();
+        const bool fresh = !waits.contains(dir);
+        Wait& wait = waits[dir];
+        if (fresh) {
+            wait.since = at;
+        }
+        const qint64 pause = qBound<qint64>(options.stallPauseMinMs, (at - wait.since) / 20,
+                                            options.stallPauseMaxMs);
+        wait.until = at + pause;
+        library.releaseInFlight();
+        if (fresh) {
+            emit waitingChanged(dir, true);
+        }
+        break;
+    }
+    case M3u8Loader::Result::WriteFailed:
+        running = false;
+        library.releaseInFlight();
+        emit writeFailed();
+        break;
+    case M3u8Loader::Result::Stopped:
+        library.releaseInFlight();
+        break;
+    }
+    QMetaObject::invokeMethod(this, &DownloadWorker::schedule, Qt::QueuedConnection);
+}
+
+void DownloadWorker::setRunning(bool value)
+{
+    running = value;
+    if (loader) {
+        loader->setPaused(!running);
+    }
+    if (running) {
+        // Start-all tries waiting lessons again at once.
+        const qint64 at = now();
+        for (Wait& wait : waits) {
+            wait.until = at;
+        }
+        schedule();
+    }
+}
+
+void DownloadWorker::abandon(const QStringList& dirs)
+{
+    if (loader && (dirs.isEmpty() || CourseLibrary::isWithin(current, dirs))) {
+        qDebug() << "lesson in flight abandoned:" << current;
+        dropLoader();
+        current.clear();
+        library.releaseInFlight();
+        QMetaObject::invokeMethod(this, &DownloadWorker::schedule, Qt::QueuedConnection);
+    }
+}
+
+void DownloadWorker::shutdown()
+{
+    quitting = true;
+    wakeTimer->stop();
+    if (loader) {
+        loader->disconnect(this);
+        loader->stop();
+        delete loader;
+        loader = nullptr;
+        current.clear();
+        library.releaseInFlight();
+    }
+}

@@ -1,0 +1,311 @@
+#include "CourseLibrary.h"
+
+#include "CourseStore.h"
+#include "Md5.h"
+
+#include <QDebug>
+#include <algorithm>
+
+using Lock = std::lock_guard<std::mutex>;
+
+CourseLibrary::CourseLibrary(CourseStore* store) : store(store) {}
+
+UserRecord CourseLibrary::record() const
+{
+    Lock lock(mutex);
+    return user;
+}
+
+UserRecord CourseLibrary::session() const
+{
+    UserRecord copy;
+    Lock lock(mutex);
+    copy.setSession(user);
+    return copy;
+}
+
+QString CourseLibrary::username() const
+{
+    Lock lock(mutex);
+    return user.username;
+}
+
+QString CourseLibrary::sid() const
+{
+    Lock lock(mutex);
+    return user.sid;
+}
+
+void CourseLibrary::setSid(const QString& sid)
+{
+    Lock lock(mutex);
+    user.sid = sid;
+}
+
+void CourseLibrary::setSession(const UserRecord& session)
+{
+    Lock lock(mutex);
+    user.setSession(session);
+}
+
+void CourseLibrary::replace(const UserRecord& record)
+{
+    Lock lock(mutex);
+    user = record;
+}
+
+void CourseLibrary::expireSession()
+{
+    Lock lock(mutex);
+    user.loginTime = QDateTime::currentDateTime().addYears(-1000);
+}
+
+QList<CourseRecord> CourseLibrary::courses() const
+{
+    Lock lock(mutex);
+    return user.courses;
+}
+
+QList<LessonRecord> CourseLibrary::queue() const
+{
+    Lock lock(mutex);
+    return user.queue;
+}
+
+std::optional<CourseRecord> CourseLibrary::findCourse(const QString& courseId) const
+{
+    Lock lock(mutex);
+    for (const CourseRecord& course : user.courses) {
+        if (course.id == courseId) {
+            return course;
+        }
+    }
+    return std::nullopt;
+}
+
+bool CourseLibrary::isQueued(const QString& lessonDir) const
+{
+    Lock lock(mutex);
+    return std::any_of(user.queue.cbegin(), user.queue.cend(),
+                       [&](const LessonRecord& entry) { return entry.dir == lessonDir; });
+}
+
+bool CourseLibrary::save() const
+{
+    std::lock_guard<std::mutex> saving(saveMutex);
+    return store && store->save(record());
+}
+
+QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& videoPath,
+                                     CourseRecord* stored)
+{
+    Lock lock(mutex);
+    CourseRecord* known = user.findCourse(course.id);
+    if (!known) {
+        CourseRecord added = course;
+        // New folders are named by the UTF-8 MD5, so that two Chinese titles of one length
+        // never share a folder; folders named before keep their names.
+        if (added.dir.isEmpty()) {
+            added.dir = videoPath + QLatin1Char('/') + Md5::utf8Hex(added.title);
+        }
+        for (LessonRecord& lesson : added.list) {
+            lesson.dir.clear();
+        }
+        user.courses.append(added);
+        known = &user.courses.last();
+    }
+    // The stored folders hold the bytes already fetched: they never move, whatever the
+    // download folder or the titles are now.
+    if (known->dir.isEmpty()) {
+        known->dir = videoPath + QLatin1Char('/') + Md5::utf8Hex(known->title);
+    }
+    for (const LessonRecord& lesson : course.list) {
+        auto it = std::find_if(known->list.begin(), known->list.end(),
+                               [&](const LessonRecord& entry) { return entry.id == lesson.id; });
+        if (it == known->list.end()) {
+            known->list.append(lesson);
+            known->list.last().dir.clear();
+            it = known->list.end() - 1;
+        }
+        if (lesson.state == Chosen && (it->state == NotChosen || it->state == Failed)) {
+            it->state = Chosen;
+        }
+    }
+    QStringList created{known->dir};
+    for (LessonRecord& lesson : known->list) {
+        if (lesson.dir.isEmpty()) {
+            lesson.dir = known->dir + QLatin1Char('/') + Md5::utf8Hex(lesson.title);
+        }
+        if (lesson.state != Chosen) {
+            continue;
+        }
+        const bool queued =
+            std::any_of(user.queue.cbegin(), user.queue.cend(),
+                        [&](const LessonRecord& entry) { return entry.dir == lesson.dir; });
+        if (!queued) {
+            user.queue.append(lesson);
+            created << lesson.dir;
+        }
+    }
+    if (stored) {
+        *stored = *known;
+    }
+    return created;
+}
+
+bool CourseLibrary::setWatchTime(const QString& courseId, const QString& lessonId,
+                                 const QString& seconds)
+{
+    Lock lock(mutex);
+    bool found = false;
+    for (CourseRecord& course : user.courses) {
+        if (course.id != courseId) {
+            continue;
+        }
+        for (LessonRecord& lesson : course.list) {
+            if (lesson.id == lessonId) {
+                lesson.watchtimes = seconds;
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
+bool CourseLibrary::isWithin(const QString& dir, const QStringList& dirs)
+{
+    for (const QString& top : dirs) {
+        if (!top.isEmpty() && (dir == top || dir.startsWith(top + QLatin1Char('/')))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CourseLibrary::inFlightWithin(const QStringList& dirs) const
+{
+    return !current.isEmpty() && (dirs.isEmpty() || isWithin(current, dirs));
+}
+
+static void removeQueued(QList<LessonRecord>& queue, const QStringList& dirs)
+{
+    queue.erase(std::remove_if(queue.begin(), queue.end(),
+                               [&](const LessonRecord& entry) {
+                                   return CourseLibrary::isWithin(entry.dir, dirs);
+                               }),
+                queue.end());
+}
+
+bool CourseLibrary::resetCourses(const QStringList& courseDirs)
+{
+    Lock lock(mutex);
+    for (CourseRecord& course : user.courses) {
+        if (courseDirs.contains(course.dir)) {
+            for (LessonRecord& lesson : course.list) {
+                lesson.state = NotChosen;
+            }
+        }
+    }
+    removeQueued(user.queue, courseDirs);
+    return !courseDirs.isEmpty() && inFlightWithin(courseDirs);
+}
+
+bool CourseLibrary::resetLessons(const QStringList& lessonDirs)
+{
+    Lock lock(mutex);
+    for (CourseRecord& course : user.courses) {
+        for (LessonRecord& lesson : course.list) {
+            if (lessonDirs.contains(lesson.dir)) {
+                lesson.state = NotChosen;
+            }
+        }
+    }
+    removeQueued(user.queue, lessonDirs);
+    return !lessonDirs.isEmpty() && inFlightWithin(lessonDirs);
+}
+
+bool CourseLibrary::dequeue(const QStringList& lessonDirs)
+{
+    Lock lock(mutex);
+    removeQueued(user.queue, lessonDirs);
+    return !lessonDirs.isEmpty() && inFlightWithin(lessonDirs);
+}
+
+std::optional<LessonRecord>
+CourseLibrary::takeNext(const std::function<bool(const LessonRecord&)>& eligible)
+{
+    Lock lock(mutex);
+    if (held || !current.isEmpty()) {
+        return std::nullopt;
+    }
+    QList<LessonRecord>& queue = user.queue;
+    for (int i = 0; i < queue.size();) {
+        const LessonRecord& entry = queue.at(i);
+        if (entry.dir.isEmpty() || entry.state != Chosen) {
+            // Cannot be fetched and would stay for ever.
+            qDebug() << "queue entry that cannot be fetched dropped:" << entry.id << entry.dir;
+            queue.removeAt(i);
+            continue;
+        }
+        if (!eligible || eligible(entry)) {
+            current = entry.dir;
+            return entry;
+        }
+        ++i;
+    }
+    return std::nullopt;
+}
+
+bool CourseLibrary::finishInFlight(qint32 state)
+{
+    bool set = false;
+    {
+        Lock lock(mutex);
+        QList<LessonRecord>& queue = user.queue;
+        for (int i = 0; !current.isEmpty() && i < queue.size(); ++i) {
+            if (queue.at(i).dir != current) {
+                continue;
+            }
+            const LessonRecord done = queue.takeAt(i);
+            for (CourseRecord& course : user.courses) {
+                for (LessonRecord& lesson : course.list) {
+                    if (lesson.courseId == done.courseId && lesson.id == done.id) {
+                        lesson.state = state;
+                    }
+                }
+            }
+            set = true;
+            break;
+        }
+        current.clear();
+    }
+    released.notify_all();
+    return set;
+}
+
+void CourseLibrary::releaseInFlight()
+{
+    {
+        Lock lock(mutex);
+        current.clear();
+    }
+    released.notify_all();
+}
+
+QString CourseLibrary::inFlight() const
+{
+    Lock lock(mutex);
+    return current;
+}
+
+void CourseLibrary::setHeld(bool value)
+{
+    Lock lock(mutex);
+    held = value;
+}
+
+void CourseLibrary::waitReleased(const QStringList& dirs) const
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    released.wait(lock, [&] { return !inFlightWithin(dirs); });
+}

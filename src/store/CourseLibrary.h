@@ -1,0 +1,90 @@
+#pragma once
+
+#include "UserRecord.h"
+
+#include <QStringList>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+class CourseStore;
+
+// The one owner of the user record: the session, the course list and the download queue.
+// Both threads go through it; every operation takes its private lock for a moment and hands out
+// copies, so no caller ever holds the lock while it calls something else.
+//
+// It also keeps the bookkeeping of the lesson in flight, so that taking the queue head and
+// publishing it is one step, and a delete can wait until the worker has let go of a lesson.
+class CourseLibrary
+{
+public:
+    // `store` may be null: nothing is then written.
+    explicit CourseLibrary(CourseStore* store = nullptr);
+    CourseLibrary(const CourseLibrary&) = delete;
+    CourseLibrary& operator=(const CourseLibrary&) = delete;
+
+    // The whole record, and the session alone (lists empty).
+    UserRecord record() const;
+    UserRecord session() const;
+    QString username() const;
+    QString sid() const;
+    void setSid(const QString& sid);
+    // The session fields of `session` (same user); the lists stay.
+    void setSession(const UserRecord& session);
+    // Replaces everything, lists included (a user switch or a load).
+    void replace(const UserRecord& record);
+    // The next start must not restore this session.
+    void expireSession();
+
+    QList<CourseRecord> courses() const;
+    QList<LessonRecord> queue() const;
+    std::optional<CourseRecord> findCourse(const QString& courseId) const;
+    bool isQueued(const QString& lessonDir) const;
+
+    // Writes the record file; false when nothing was written. Saves from both threads are
+    // serialised, each writing the record as it is when its turn comes.
+    bool save() const;
+
+    // Files a course with its chosen lessons (state 1) into the list and the queue. A stored
+    // course keeps its folder, and so does every stored lesson; new lessons of a stored course
+    // go under the stored course's folder. Lessons chosen again after a failure are queued
+    // again. Returns the folders to create: the course folder first, then the newly queued
+    // lessons.
+    QStringList addCourse(const CourseRecord& course, const QString& videoPath,
+                          CourseRecord* stored = nullptr);
+    bool setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds);
+
+    // Delete operations: states back to 0 and the entries out of the queue. Each tells whether
+    // the lesson in flight is affected (the caller then has the worker let go of it first).
+    bool resetCourses(const QStringList& courseDirs);
+    bool resetLessons(const QStringList& lessonDirs);
+    bool dequeue(const QStringList& lessonDirs);
+
+    // The worker's side. takeNext() returns the first queue entry that `eligible` accepts and
+    // marks it in flight in the same step; entries that can never be fetched leave the queue.
+    std::optional<LessonRecord> takeNext(const std::function<bool(const LessonRecord&)>& eligible);
+    // The lesson in flight ended with `state` (2 or 3): set on its course and out of the queue,
+    // but only while it is still queued (a delete may have taken it). True when it was set.
+    bool finishInFlight(qint32 state);
+    // The lesson in flight was let go without an outcome (waiting, stopped, abandoned).
+    void releaseInFlight();
+    QString inFlight() const;
+    // No lesson is taken while held (a user switch).
+    void setHeld(bool held);
+    // Blocks until the lesson in flight, if any, lies outside `dirs` (an empty list means any).
+    void waitReleased(const QStringList& dirs) const;
+
+    // Whether `dir` is one of `dirs` or lies below one of them.
+    static bool isWithin(const QString& dir, const QStringList& dirs);
+
+private:
+    bool inFlightWithin(const QStringList& dirs) const;
+
+    CourseStore* store;
+    mutable std::mutex mutex;
+    mutable std::condition_variable released;
+    mutable std::mutex saveMutex; // taken before `mutex`, never after
+    UserRecord user;
+    QString current;
+    bool held = false;
+};
