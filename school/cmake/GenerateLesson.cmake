@@ -1,6 +1,8 @@
 # Makes one lesson: an AES-128 encrypted HLS stream (H.264 + AAC, 2-second segments) with a
-# test picture, its label and a running clock, and a sine tone of its own.
-# In: FFMPEG KEYGEN OUT ID SECONDS SOURCE HUE FREQUENCY LABEL SIZE NOISE BITRATE
+# test picture, its label and a running clock, and a sine tone of its own. SEGMENT_TYPE fmp4
+# makes fragmented MP4 with an init section instead of MPEG-TS.
+# In: FFMPEG KEYGEN ENCRYPT OUT ID SECONDS SOURCE HUE FREQUENCY LABEL SIZE NOISE BITRATE
+#     SEGMENT_TYPE
 file(REMOVE_RECURSE "${OUT}")
 file(MAKE_DIRECTORY "${OUT}")
 
@@ -38,6 +40,14 @@ else()
     set(rate -preset veryfast -crf 26)
 endif()
 
+if(SEGMENT_TYPE STREQUAL "fmp4")
+    # ffmpeg cannot encrypt fMP4; the segments and the init section are encrypted below.
+    set(segments -hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4
+        -hls_segment_filename "${OUT}/seg%05d.m4s")
+else()
+    set(segments -hls_key_info_file "${OUT}/keyinfo" -hls_segment_filename "${OUT}/seg%05d.ts")
+endif()
+
 execute_process(
     COMMAND "${FFMPEG}" -hide_banner -loglevel error -nostdin -y
         -f lavfi -i "${video}"
@@ -46,12 +56,27 @@ execute_process(
         -c:v libx264 ${rate} -pix_fmt yuv420p -g 50 -keyint_min 50 -sc_threshold 0
         -c:a aac -b:a 64k -ac 1
         -f hls -hls_time 2 -hls_list_size 0 -hls_playlist_type vod
-        -hls_key_info_file "${OUT}/keyinfo"
-        -hls_segment_filename "${OUT}/seg%05d.ts"
+        ${segments}
         "${OUT}/index.m3u8"
     RESULT_VARIABLE rc)
 file(REMOVE "${OUT}/keyinfo" "${OUT}/label.txt")
 if(NOT rc EQUAL 0)
     file(REMOVE "${OUT}/index.m3u8")
     message(FATAL_ERROR "ffmpeg failed for lesson ${ID}")
+endif()
+
+if(SEGMENT_TYPE STREQUAL "fmp4")
+    file(GLOB parts "${OUT}/init.mp4" "${OUT}/seg*.m4s")
+    execute_process(COMMAND "${ENCRYPT}" "${OUT}/key.bin" ${iv} ${parts} RESULT_VARIABLE rc)
+    file(READ "${OUT}/index.m3u8" playlist)
+    # The key line comes before the map, so it applies to the encrypted init section too,
+    # which makes the explicit IV mandatory.
+    string(REPLACE "#EXT-X-MAP:"
+        "#EXT-X-KEY:METHOD=AES-128,URI=\"@KEY_URI@\",IV=0x${iv}\n#EXT-X-MAP:"
+        keyed "${playlist}")
+    if(NOT rc EQUAL 0 OR keyed STREQUAL playlist)
+        file(REMOVE "${OUT}/index.m3u8")
+        message(FATAL_ERROR "encrypting lesson ${ID} failed")
+    endif()
+    file(WRITE "${OUT}/index.m3u8" "${keyed}")
 endif()

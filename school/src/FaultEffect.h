@@ -16,7 +16,9 @@ struct FaultEffect
     bool html = false;
     bool chunked = false;
     bool shortKey = false;
+    bool drop = false;
     QString playlist;
+    QString urlQuery; // appended to the playlist address of the key-and-address answer
     std::shared_ptr<RateLimiter> limiter;
 
     bool shapesBody() const { return limiter || cutAfter >= 0 || chunked; }

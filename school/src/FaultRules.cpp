@@ -66,7 +66,12 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         QStringLiteral("route"),   QStringLiteral("every"),    QStringLiteral("times"),
         QStringLiteral("latency"), QStringLiteral("stall"),    QStringLiteral("status"),
         QStringLiteral("cut"),     QStringLiteral("rate"),     QStringLiteral("html"),
-        QStringLiteral("chunked"), QStringLiteral("shortKey"), QStringLiteral("playlist")};
+        QStringLiteral("chunked"), QStringLiteral("shortKey"), QStringLiteral("playlist"),
+        QStringLiteral("drop"),    QStringLiteral("urlQuery")};
+    static const QStringList playlists = {
+        QStringLiteral("crlf"),   QStringLiteral("absolute"),  QStringLiteral("unsafe"),
+        QStringLiteral("query"),  QStringLiteral("subfolder"), QStringLiteral("keyformat"),
+        QStringLiteral("rotate"), QStringLiteral("master"),    QStringLiteral("noendlist")};
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key())) {
             *error = QStringLiteral("unknown fault key: ") + it.key();
@@ -107,9 +112,8 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         return false;
     }
     const QString playlist = object.value(QLatin1String("playlist")).toString();
-    if (!playlist.isEmpty() && playlist != QLatin1String("crlf") &&
-        playlist != QLatin1String("absolute") && playlist != QLatin1String("unsafe")) {
-        *error = QStringLiteral("playlist fault is one of crlf, absolute, unsafe");
+    if (!playlist.isEmpty() && !playlists.contains(playlist)) {
+        *error = QStringLiteral("playlist fault is one of ") + playlists.join(QLatin1String(", "));
         return false;
     }
     rule->every = std::max(1, int(every));
@@ -121,7 +125,9 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
     rule->effect.html = readFlag(object.value(QLatin1String("html")));
     rule->effect.chunked = readFlag(object.value(QLatin1String("chunked")));
     rule->effect.shortKey = readFlag(object.value(QLatin1String("shortKey")));
+    rule->effect.drop = readFlag(object.value(QLatin1String("drop")));
     rule->effect.playlist = playlist;
+    rule->effect.urlQuery = object.value(QLatin1String("urlQuery")).toString();
     if (rate > 0) {
         rule->effect.limiter = std::make_shared<RateLimiter>(std::int64_t(rate));
     }
@@ -192,8 +198,12 @@ FaultEffect FaultRules::match(const std::string& path)
         total.html = total.html || e.html;
         total.chunked = total.chunked || e.chunked;
         total.shortKey = total.shortKey || e.shortKey;
+        total.drop = total.drop || e.drop;
         if (total.playlist.isEmpty()) {
             total.playlist = e.playlist;
+        }
+        if (total.urlQuery.isEmpty()) {
+            total.urlQuery = e.urlQuery;
         }
         if (e.limiter && (!total.limiter || e.limiter->rate() < total.limiter->rate())) {
             total.limiter = e.limiter;

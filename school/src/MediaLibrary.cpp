@@ -56,22 +56,36 @@ bool MediaLibrary::loadStream(const QString& dir, const QString& id, const QStri
         *error = QStringLiteral("lesson media in ") + dir + QStringLiteral(" is incomplete");
         return false;
     }
-    const QList<QByteArray> lines = stream.playlist.split('\n');
-    for (const QByteArray& raw : lines) {
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith('#')) {
-            continue;
-        }
-        const QString name = QString::fromLatin1(line);
+    auto add = [&](const QString& name) {
         Segment segment;
         segment.data = map(dir + QLatin1Char('/') + name, &segment.size);
         if (!segment.data) {
             *error = QStringLiteral("cannot map segment ") + dir + QLatin1Char('/') + name;
             return false;
         }
-        stream.segmentNames.append(name);
         stream.segments.insert(name, segment);
         stream.totalBytes += segment.size;
+        return true;
+    };
+    const QList<QByteArray> lines = stream.playlist.split('\n');
+    for (const QByteArray& raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith("#EXT-X-MAP:")) {
+            // The init section of fMP4 is served and downloaded like a segment.
+            stream.initName = QString::fromLatin1(line.mid(line.indexOf("URI=\"") + 5))
+                                  .section(QLatin1Char('"'), 0, 0);
+            if (!add(stream.initName)) {
+                return false;
+            }
+        }
+        if (line.isEmpty() || line.startsWith('#')) {
+            continue;
+        }
+        const QString name = QString::fromLatin1(line);
+        if (!add(name)) {
+            return false;
+        }
+        stream.segmentNames.append(name);
     }
     if (stream.segmentNames.isEmpty()) {
         *error = QStringLiteral("playlist without segments in ") + dir;

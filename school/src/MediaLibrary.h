@@ -30,7 +30,8 @@ public:
         QByteArray key;
         QByteArray playlist; // as ffmpeg wrote it, with a placeholder for the key address
         QStringList segmentNames;
-        QHash<QString, Segment> segments;
+        QString initName;                 // the fMP4 init section, empty for MPEG-TS
+        QHash<QString, Segment> segments; // the init section included
         qint64 totalBytes = 0;
     };
 

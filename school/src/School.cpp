@@ -232,7 +232,7 @@ QStringList School::signedValues(const QStringList& keys, const RequestQuery& qu
 }
 
 bool School::call(const QString& folder, const QString& endpoint, const RequestQuery& query,
-                  Answer* answer)
+                  Answer* answer, const QString& extraQuery)
 {
     auto it = calls.constFind(endpoint);
     if (it == calls.constEnd() || it->folder != folder) {
@@ -250,6 +250,7 @@ bool School::call(const QString& folder, const QString& endpoint, const RequestQ
         return true;
     }
     std::lock_guard<std::mutex> lock(mutex);
+    playlistQuery = extraQuery;
     *answer = (this->*(it->handler))(query);
     return true;
 }
@@ -559,13 +560,15 @@ School::Answer School::getKeysAndUrlByLid(const RequestQuery& query)
     const QString keys = keysFor(query.value(QStringLiteral("key")), lesson->id);
     issuedKeys.insert(keys, stream->id);
     const QString size = QString::number(double(stream->totalBytes) / 1048576.0, 'f', 1);
-    return json(
-        kFlagOk,
-        QJsonObject{{QStringLiteral("url"), QString(apiBase + QStringLiteral("/stream/") +
-                                                    stream->id + QStringLiteral("/index.m3u8"))},
-                    {QStringLiteral("keys"), keys},
-                    {QStringLiteral("filesize"), QString(size + QStringLiteral("MB"))}},
-        QString());
+    QString url = apiBase + QStringLiteral("/stream/") + stream->id + QStringLiteral("/index.m3u8");
+    if (!playlistQuery.isEmpty()) {
+        url += QLatin1Char('?') + playlistQuery;
+    }
+    return json(kFlagOk,
+                QJsonObject{{QStringLiteral("url"), url},
+                            {QStringLiteral("keys"), keys},
+                            {QStringLiteral("filesize"), QString(size + QStringLiteral("MB"))}},
+                QString());
 }
 
 School::Answer School::pushLearnStatus(const RequestQuery& query)

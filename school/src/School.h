@@ -34,9 +34,10 @@ public:
     void setPageTemplates(const QHash<QString, QByteArray>& templates) { pages = templates; }
 
     // A signed call: folder "foreuser_app" or "course_app", endpoint as in the path. False
-    // when there is no such call.
+    // when there is no such call. A `playlistQuery` goes after the playlist address of the
+    // key-and-address answer, as a signed CDN address would carry it.
     bool call(const QString& folder, const QString& endpoint, const RequestQuery& query,
-              Answer* answer);
+              Answer* answer, const QString& playlistQuery = QString());
     Answer myClassPage(const RequestQuery& query);
     // A plain page of the school's look with a title and one message.
     Answer htmlMessage(int status, const QString& title, const QString& text) const;
@@ -116,6 +117,7 @@ private:
     QHash<QString, Call> calls;
     QHash<QString, QByteArray> pages;
     QString apiBase;
+    QString playlistQuery; // of the call being answered; the handlers share one signature
     QJsonArray seedMedia;
     QHash<QString, User> users; // by user name
     QHash<QString, Course> courses;

@@ -15,7 +15,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,6 +84,47 @@ SchoolServer::Reply fromAnswer(const School::Answer& answer)
                             ? "application/json; charset=utf-8"
                             : "text/html; charset=utf-8";
     return reply;
+}
+
+// Resets the connection a request came on, before anything of a reply is written. The HTTP
+// library does not hand its socket to handlers, so it is found among the open descriptors by
+// its two ports. The descriptor number stays taken by a dead socket, so that the library's
+// own write fails and its close does not hit a descriptor opened meanwhile.
+bool resetConnection(const httplib::Request& req)
+{
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) {
+        return false;
+    }
+    int found = -1;
+    while (dirent* entry = readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in local{}, peer{};
+        socklen_t localSize = sizeof(local), peerSize = sizeof(peer);
+        if (fd <= 2 || fd == dirfd(fds) ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != req.local_port ||
+            getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0 ||
+            ntohs(peer.sin_port) != req.remote_port) {
+            continue;
+        }
+        found = fd;
+        break;
+    }
+    closedir(fds);
+    const int dead = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (found < 0 || dead < 0) {
+        if (dead >= 0) {
+            close(dead);
+        }
+        return false;
+    }
+    // A zero linger time makes the close send a reset instead of an orderly end.
+    const linger abort{1, 0};
+    setsockopt(found, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+    const bool replaced = dup2(dead, found) == found;
+    close(dead);
+    return replaced;
 }
 
 } // namespace
@@ -202,6 +250,9 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
         res.status = 503;
         return;
     }
+    if (effect.drop && resetConnection(req)) {
+        return;
+    }
     Reply reply;
     if (effect.status != 0) {
         reply = fromAnswer(school.htmlMessage(
@@ -295,37 +346,84 @@ const MediaLibrary::Stream* SchoolServer::openStream(const QString& streamId,
     return stream;
 }
 
-SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const httplib::Request& req,
-                                           const FaultEffect& effect)
+SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const QString& folder,
+                                           const httplib::Request& req, const FaultEffect& effect)
 {
     Reply reply;
     const MediaLibrary::Stream* stream = openStream(streamId, req, reply);
     if (!stream) {
         return reply;
     }
+    reply.contentType = "application/vnd.apple.mpegurl";
+    const QString& mode = effect.playlist;
+    if (mode == QLatin1String("master") && folder.isEmpty()) {
+        // The first variant is missing, as on a CDN that has not got every rendition; the
+        // better one lies in a folder of its own, behind a query.
+        reply.body = "#EXTM3U\n"
+                     "#EXT-X-VERSION:3\n"
+                     "#EXT-X-STREAM-INF:BANDWIDTH=150000\n"
+                     "lo/index.m3u8\n"
+                     "#EXT-X-STREAM-INF:BANDWIDTH=1500000\n"
+                     "hi/index.m3u8?v=2\n";
+        return reply;
+    }
     const QByteArray base = apiUrl().toUtf8() + "/stream/" + streamId.toUtf8();
+    const QByteArray folderBase = folder.isEmpty() ? base : base + '/' + folder.toUtf8();
     QByteArray text = stream->playlist;
     text.replace(MediaLibrary::kKeyUriPlaceholder, base + "/key");
-    QList<QByteArray> lines = text.split('\n');
-    int segment = 0;
-    for (QByteArray& line : lines) {
-        if (line.isEmpty() || line.startsWith('#')) {
-            continue;
-        }
-        if (effect.playlist == QLatin1String("absolute")) {
-            line = base + '/' + line;
-        } else if (effect.playlist == QLatin1String("unsafe")) {
-            if (segment == 0) {
-                line = "../x.ts";
-            } else if (segment == 1) {
-                line = "a\\b.ts";
-            }
-        }
-        ++segment;
+    if (mode == QLatin1String("keyformat")) {
+        text.replace("#EXT-X-KEY:METHOD=AES-128,URI=",
+                     "#EXT-X-KEY:METHOD=AES-128,KEYFORMAT=\"identity\",KEYFORMATVERSIONS=\"1\","
+                     "URI=");
     }
-    text = lines.join(effect.playlist == QLatin1String("crlf") ? "\r\n" : "\n");
-    reply.contentType = "application/vnd.apple.mpegurl";
-    reply.body = text;
+    // Where a segment or the init section is named, as the fault wants it.
+    auto address = [&](const QByteArray& name) -> QByteArray {
+        if (mode == QLatin1String("absolute")) {
+            return folderBase + '/' + name;
+        }
+        if (mode == QLatin1String("query")) {
+            return name + "?token=ab/cd&e=1";
+        }
+        if (mode == QLatin1String("subfolder")) {
+            return "sub/" + name;
+        }
+        return name;
+    };
+    QByteArray keyLine;
+    QList<QByteArray> lines;
+    int segment = 0;
+    int entries = 0;
+    for (QByteArray line : text.split('\n')) {
+        if (line.startsWith("#EXT-X-KEY:")) {
+            keyLine = line;
+        } else if (line.startsWith("#EXT-X-MAP:URI=\"")) {
+            const QByteArray rest = line.mid(16);
+            const int quote = rest.indexOf('"');
+            line = "#EXT-X-MAP:URI=\"" + address(rest.left(quote)) + rest.mid(quote);
+        } else if (line.startsWith("#EXTINF:")) {
+            // The same key again before the middle segment: a client must rewrite every key
+            // line, not only the first.
+            if (mode == QLatin1String("rotate") && entries == stream->segmentNames.size() / 2) {
+                lines.append(keyLine);
+            }
+            ++entries;
+        } else if (line == "#EXT-X-ENDLIST" && mode == QLatin1String("noendlist")) {
+            continue;
+        } else if (!line.isEmpty() && !line.startsWith('#')) {
+            if (mode == QLatin1String("unsafe")) {
+                if (segment == 0) {
+                    line = "../x.ts";
+                } else if (segment == 1) {
+                    line = "a\\b.ts";
+                }
+            } else {
+                line = address(line);
+            }
+            ++segment;
+        }
+        lines.append(line);
+    }
+    reply.body = lines.join(mode == QLatin1String("crlf") ? "\r\n" : "\n");
     return reply;
 }
 
@@ -341,6 +439,24 @@ SchoolServer::Reply SchoolServer::keyName(const QString& streamId, const httplib
     if (effect.shortKey) {
         reply.body = reply.body.left(10);
     }
+    return reply;
+}
+
+SchoolServer::Reply SchoolServer::segment(const QString& streamId, const QString& name) const
+{
+    Reply reply;
+    const MediaLibrary::Stream* stream = media.stream(streamId);
+    const MediaLibrary::Segment found =
+        stream ? stream->segments.value(name) : MediaLibrary::Segment();
+    if (!found.data) {
+        reply.status = 404;
+        reply.body = "no such segment";
+        return reply;
+    }
+    // fMP4 parts (.m4s and the init section .mp4) are MP4; the rest MPEG-TS.
+    reply.contentType = name.endsWith(QLatin1String(".ts")) ? "video/mp2t" : "video/mp4";
+    reply.data = found.data;
+    reply.size = found.size;
     return reply;
 }
 
@@ -365,10 +481,10 @@ void SchoolServer::routeApi()
         return [this, folder](const Request& req, Response& res) {
             const QString endpoint = QString::fromStdString(req.matches[1]);
             serve(endpoint, req, res,
-                  [this, folder, endpoint](const Request& r, const FaultEffect&) {
+                  [this, folder, endpoint](const Request& r, const FaultEffect& e) {
                       School::Answer answer;
                       if (!school.call(QLatin1String(folder), endpoint, RequestQuery(r.target),
-                                       &answer)) {
+                                       &answer, e.urlQuery)) {
                           answer = school.htmlMessage(404, QStringLiteral("页面不存在"),
                                                       QStringLiteral("没有这个接口。"));
                       }
@@ -387,32 +503,38 @@ void SchoolServer::routeApi()
     api->Get(R"(/stream/([A-Za-z0-9_]+)/index\.m3u8)", [this](const Request& req, Response& res) {
         const QString id = QString::fromStdString(req.matches[1]);
         serve(QStringLiteral("playlist"), req, res,
-              [this, id](const Request& r, const FaultEffect& e) { return playlist(id, r, e); });
+              [this, id](const Request& r, const FaultEffect& e) {
+                  return playlist(id, QString(), r, e);
+              });
     });
+    // The variants of the master playlist fault: only "hi" exists.
+    api->Get(R"(/stream/([A-Za-z0-9_]+)/([a-z]+)/index\.m3u8)",
+             [this](const Request& req, Response& res) {
+                 const QString id = QString::fromStdString(req.matches[1]);
+                 const QString folder = QString::fromStdString(req.matches[2]);
+                 serve(QStringLiteral("playlist"), req, res,
+                       [this, id, folder](const Request& r, const FaultEffect& e) {
+                           if (folder != QLatin1String("hi")) {
+                               Reply reply;
+                               reply.status = 404;
+                               reply.body = "no such variant";
+                               return reply;
+                           }
+                           return playlist(id, folder, r, e);
+                       });
+             });
     api->Get(R"(/stream/([A-Za-z0-9_]+)/key)", [this](const Request& req, Response& res) {
         const QString id = QString::fromStdString(req.matches[1]);
         serve(QStringLiteral("key"), req, res,
               [this, id](const Request& r, const FaultEffect& e) { return keyName(id, r, e); });
     });
-    api->Get(R"(/stream/([A-Za-z0-9_]+)/([^/]+))", [this](const Request& req, Response& res) {
+    // Segments directly under the stream, or in the folders the playlist faults name.
+    api->Get(R"(/stream/([A-Za-z0-9_]+)/(?:(?:sub|hi)/)?([^/]+))", [this](const Request& req,
+                                                                          Response& res) {
         const QString id = QString::fromStdString(req.matches[1]);
         const QString name = QString::fromStdString(req.matches[2]);
         serve(QStringLiteral("segment"), req, res,
-              [this, id, name](const Request&, const FaultEffect&) {
-                  Reply reply;
-                  const MediaLibrary::Stream* stream = media.stream(id);
-                  const MediaLibrary::Segment segment =
-                      stream ? stream->segments.value(name) : MediaLibrary::Segment();
-                  if (!segment.data) {
-                      reply.status = 404;
-                      reply.body = "no such segment";
-                      return reply;
-                  }
-                  reply.contentType = "video/mp2t";
-                  reply.data = segment.data;
-                  reply.size = segment.size;
-                  return reply;
-              });
+              [this, id, name](const Request&, const FaultEffect&) { return segment(id, name); });
     });
     api->Get(R"(/img/((course|avatar)/[A-Za-z0-9_]+\.jpg))", [this](const Request& req,
                                                                     Response& res) {

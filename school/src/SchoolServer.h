@@ -66,7 +66,10 @@ private:
     void send(httplib::Response& res, const Reply& reply, const FaultEffect& effect);
     const MediaLibrary::Stream* openStream(const QString& streamId, const httplib::Request& req,
                                            Reply& reply);
-    Reply playlist(const QString& streamId, const httplib::Request& req, const FaultEffect& effect);
+    // `folder` names the variant folder of a master playlist; empty for the playlist itself.
+    Reply playlist(const QString& streamId, const QString& folder, const httplib::Request& req,
+                   const FaultEffect& effect);
+    Reply segment(const QString& streamId, const QString& name) const;
     Reply keyName(const QString& streamId, const httplib::Request& req, const FaultEffect& effect);
     Reply sitePage(const QString& title, const QString& text);
     Reply installer();
