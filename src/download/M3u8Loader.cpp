@@ -139,7 +139,7 @@ void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
     connect(reply, &QNetworkReply::finished, this, [=] {
         small = nullptr;
         reply->deleteLater();
-        const QByteArray body = reply->readAll();
+        const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
         const Answer answer = judge(reply, body, body.size());
         if (!running) {
             return;
@@ -530,7 +530,8 @@ void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
     Task& task = tasks[transfer.task];
     task.active = false;
     const HlsPlaylist::Media& media = playlist.media().at(task.media);
-    const QByteArray rest = reply->readAll();
+    // An aborted reply (time-out) is closed and has nothing more to read.
+    const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
     meter.add(rest.size());
     const bool wrote = writeChunk(transfer, rest);
     const Answer answer = judge(reply, QByteArray(), transfer.received);

@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -32,6 +33,8 @@ private slots:
     void segmentFaults();
     void lessonCannotStart_data();
     void lessonCannotStart();
+    void realWorldPlaylists_data();
+    void realWorldPlaylists();
     void unsafeNamesWriteNothingOutside();
     void writeFailureKeepsWhatIsStored();
     void onlinePlaylist();
@@ -299,6 +302,9 @@ void TestM3u8Loader::lessonCannotStart_data()
         << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"status", 503}} << Result::Stalled;
     QTest::newRow("HTML page instead of the playlist")
         << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"html", true}} << Result::Stalled;
+    QTest::newRow("playlist without its end")
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"playlist", "noendlist"}}
+        << Result::Failed;
     QTest::newRow("HTML page instead of the key-and-address answer")
         << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"html", true}}
         << Result::Stalled;
@@ -322,6 +328,80 @@ void TestM3u8Loader::lessonCannotStart()
     QCOMPARE(error.size(), result == Result::Failed ? 1 : 0);
     QVERIFY(!QFileInfo::exists(dir + "/00000.ls"));
     QCOMPARE(fx.routeCount("segment"), 0);
+}
+
+void TestM3u8Loader::realWorldPlaylists_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<QString>("lesson"); // of course 101, or of 102 for the fMP4 one
+    QTest::addColumn<QString>("media");
+    const QString playlist = "/stream/*/index.m3u8";
+    QTest::newRow("a '/' in the playlist address's query")
+        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"urlQuery", "auth=x/y/z"}}
+        << "1013"
+        << "m1013";
+    QTest::newRow("segment addresses with a query")
+        << QJsonObject{{"route", playlist}, {"playlist", "query"}} << "1013"
+        << "m1013";
+    QTest::newRow("absolute segment addresses")
+        << QJsonObject{{"route", playlist}, {"playlist", "absolute"}} << "1013"
+        << "m1013";
+    QTest::newRow("segments in a subfolder")
+        << QJsonObject{{"route", playlist}, {"playlist", "subfolder"}} << "1013"
+        << "m1013";
+    QTest::newRow("KEYFORMAT before URI")
+        << QJsonObject{{"route", playlist}, {"playlist", "keyformat"}} << "1013"
+        << "m1013";
+    QTest::newRow("several key lines")
+        << QJsonObject{{"route", playlist}, {"playlist", "rotate"}} << "1013"
+        << "m1013";
+    QTest::newRow("master playlist")
+        << QJsonObject{{"route", playlist}, {"playlist", "master"}} << "1013"
+        << "m1013";
+    QTest::newRow("fMP4 with an init section") << QJsonObject() << "1027"
+                                               << "m1027";
+}
+
+void TestM3u8Loader::realWorldPlaylists()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(QString, lesson);
+    QFETCH(QString, media);
+    const QString course = lesson == "1027" ? "102" : "101";
+    if (!fault.isEmpty()) {
+        QVERIFY(fx.school.addFault(fault));
+    }
+    M3u8Loader loader(cipher, quickOptions());
+    QCOMPARE(run(loader, fx.urls->getKeysAndUrlByLidUrl(course, lesson, "1"), dir),
+             Result::Complete);
+
+    // The stored lesson plays: ffmpeg decodes the decrypted playlist with its local files and
+    // the key from the key-file server.
+    bool ok = false;
+    QByteArray plain = cipher.decryptFileToBytes(dir + "/00000.ls", &ok);
+    QVERIFY(ok);
+    while (plain.endsWith('\0')) {
+        plain.chop(1);
+    }
+    QFile local(temp->path() + "/local.m3u8");
+    QVERIFY(local.open(QIODevice::WriteOnly));
+    local.write(plain);
+    local.close();
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start("ffmpeg", {"-v", "error", "-allowed_extensions", "ALL", "-protocol_whitelist",
+                            "file,http,tcp,crypto", "-i", local.fileName(), "-f", "null", "-"});
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    const QByteArray errors = ffmpeg.readAll();
+    QVERIFY2(ffmpeg.exitCode() == 0 && errors.isEmpty(), errors.constData());
+    // Every segment of the lesson is asked for once.
+    const QJsonObject paths = fx.school.stats().value("paths").toObject();
+    for (const QString& name : LessonFixture::segmentNames(media)) {
+        const QString base = "/stream/" + media + "/";
+        QCOMPARE(paths.value(base + name).toInt() + paths.value(base + "sub/" + name).toInt() +
+                     paths.value(base + "hi/" + name).toInt(),
+                 1);
+    }
 }
 
 void TestM3u8Loader::unsafeNamesWriteNothingOutside()
