@@ -8,12 +8,51 @@
 
 using Lock = std::lock_guard<std::mutex>;
 
+// Records go in and out as copies of their own, not implicitly shared ones: a shared list
+// would be written in place by the worker once the other side has let go of it, and Qt tells
+// that only through a relaxed load, which orders nothing between the threads.
+static QList<LessonRecord> own(const QList<LessonRecord>& lessons)
+{
+    QList<LessonRecord> copy;
+    copy.reserve(lessons.size());
+    for (const LessonRecord& lesson : lessons) {
+        copy.append(lesson);
+    }
+    return copy;
+}
+
+static CourseRecord own(const CourseRecord& course)
+{
+    CourseRecord copy = course;
+    copy.list = own(course.list);
+    return copy;
+}
+
+static QList<CourseRecord> own(const QList<CourseRecord>& courses)
+{
+    QList<CourseRecord> copy;
+    copy.reserve(courses.size());
+    for (const CourseRecord& course : courses) {
+        copy.append(own(course));
+    }
+    return copy;
+}
+
+static UserRecord own(const UserRecord& user)
+{
+    UserRecord copy;
+    copy.setSession(user);
+    copy.queue = own(user.queue);
+    copy.courses = own(user.courses);
+    return copy;
+}
+
 CourseLibrary::CourseLibrary(CourseStore* store) : store(store) {}
 
 UserRecord CourseLibrary::record() const
 {
     Lock lock(mutex);
-    return user;
+    return own(user);
 }
 
 UserRecord CourseLibrary::session() const
@@ -50,8 +89,9 @@ void CourseLibrary::setSession(const UserRecord& session)
 
 void CourseLibrary::replace(const UserRecord& record)
 {
+    UserRecord copy = own(record);
     Lock lock(mutex);
-    user = record;
+    user = std::move(copy);
 }
 
 void CourseLibrary::expireSession()
@@ -63,13 +103,13 @@ void CourseLibrary::expireSession()
 QList<CourseRecord> CourseLibrary::courses() const
 {
     Lock lock(mutex);
-    return user.courses;
+    return own(user.courses);
 }
 
 QList<LessonRecord> CourseLibrary::queue() const
 {
     Lock lock(mutex);
-    return user.queue;
+    return own(user.queue);
 }
 
 std::optional<CourseRecord> CourseLibrary::findCourse(const QString& courseId) const
@@ -77,7 +117,7 @@ std::optional<CourseRecord> CourseLibrary::findCourse(const QString& courseId) c
     Lock lock(mutex);
     for (const CourseRecord& course : user.courses) {
         if (course.id == courseId) {
-            return course;
+            return own(course);
         }
     }
     return std::nullopt;
@@ -102,7 +142,7 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
     Lock lock(mutex);
     CourseRecord* known = user.findCourse(course.id);
     if (!known) {
-        CourseRecord added = course;
+        CourseRecord added = own(course);
         // New folders are named by the UTF-8 MD5, so that two Chinese titles of one length
         // never share a folder; folders named before keep their names.
         if (added.dir.isEmpty()) {
@@ -148,7 +188,7 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
         }
     }
     if (stored) {
-        *stored = *known;
+        *stored = own(*known);
     }
     return created;
 }
