@@ -442,8 +442,8 @@ void M3u8Loader::pump()
         if (task.active || paused) {
             continue;
         }
-        if (task.notBefore > now) {
-            earliest = qMin(earliest, task.notBefore);
+        if (task.notBefore > now || (holdUntil > now && task.tries == 0)) {
+            earliest = qMin(earliest, qMax(task.notBefore, task.tries == 0 ? holdUntil : 0));
         } else if (active.size() < qMax(1, options.maxInFlight)) {
             startTask(t);
         }
@@ -599,6 +599,7 @@ void M3u8Loader::retryLater(Task& task, Outcome how, const QString& why)
         return;
     }
     task.notBefore = clock.elapsed() + options.retryPausesMs.at(task.tries);
+    holdUntil = qMax(holdUntil, task.notBefore);
     ++task.tries;
 }
 

@@ -156,5 +156,8 @@ private:
     QList<QByteArray> keyBytes; // the 16-byte key per key line (memory only)
     QList<bool> keyRetried;
     QList<Task> tasks;
+    // After a transient failure no new request starts before the failed one is tried again:
+    // while the server is away, one request finds out when it is back.
+    qint64 holdUntil = 0;
     QHash<QNetworkReply*, Transfer> active;
 };
