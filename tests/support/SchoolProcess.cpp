@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -65,8 +66,8 @@ bool SchoolProcess::start(int timeoutMs)
     process = new QProcess;
     // The server's complaints belong in the test log.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList args{QStringLiteral("--api-port"), QStringLiteral("0"),
-                     QStringLiteral("--key-port"), QStringLiteral("0"),
+    QStringList args{QStringLiteral("--api-port"), QString::number(apiPort),
+                     QStringLiteral("--key-port"), QString::number(keyPort),
                      QStringLiteral("--media"),    mediaDir()};
     process->start(executable(), args + arguments);
     if (!process->waitForStarted(timeoutMs)) {
@@ -95,6 +96,8 @@ bool SchoolProcess::start(int timeoutMs)
     }
     api = match.captured(1);
     keys = match.captured(2);
+    apiPort = QUrl(api).port();
+    keyPort = QUrl(keys).port();
 
     while (clock.elapsed() < timeoutMs) {
         bool ok = false;
@@ -126,6 +129,16 @@ void SchoolProcess::stop()
     }
     delete process;
     process = nullptr;
+}
+
+bool SchoolProcess::restart(int downMs, int timeoutMs)
+{
+    stop();
+    // The event loop keeps running, so that a client under test meets the outage.
+    QEventLoop loop;
+    QTimer::singleShot(downMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return start(timeoutMs);
 }
 
 bool SchoolProcess::isRunning() const
