@@ -72,7 +72,7 @@ int main(int argc, char* argv[])
         "  playlist=MODE  alter the playlist answer:\n"
         "      crlf       CR LF line ends\n"
         "      absolute   segment addresses absolute\n"
-        "      unsafe     the first segment names \"../x.ts\" and \"a\\b.ts\"\n"
+        "      unsafe     the first two segments named \"../x.ts\" and \"a\\b.ts\"\n"
         "      query      \"?token=ab/cd&e=1\" after every segment (and init section) address\n"
         "      subfolder  segments (and init section) as \"sub/NAME\", served there\n"
         "      keyformat  KEYFORMAT and KEYFORMATVERSIONS before URI in the key line\n"

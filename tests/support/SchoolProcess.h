@@ -22,6 +22,8 @@ class QProcess;
 // Fault objects take the keys of `tamix-school --help`: route (path glob), every, times,
 // latency, rate, status, cut, stall, html, chunked, drop, playlist, urlQuery, shortKey.
 //     {"route": "/stream/*/seg*", "drop": true}     reset the connection, no reply at all
+//         (Qt sends a request once more when a reused connection breaks before the reply;
+//         with "times": 1 a Qt client may never notice)
 //     {"route": "*.m3u8", "playlist": MODE}         MODE one of crlf, absolute, unsafe,
 //         query (segment and init addresses end in "?token=ab/cd&e=1"), subfolder ("sub/NAME"),
 //         keyformat (KEYFORMAT="identity",KEYFORMATVERSIONS="1" before URI in the key line),
@@ -38,7 +40,8 @@ class QProcess;
 // stats() holds: requests (total), routes {name: count} with the names getSessionId,
 // dologin, doregister, doforget, GetMyCourseList, GetMyCourseInfoForPc,
 // GetMyCourseInfoForPcDownLoad, GetKeysAndUrlByLid, PushLearnStatus, getPcUpdate, myclass,
-// playlist, key, segment, keyfile, image, installer, static, site; paths {path: count};
+// playlist (the variant playlists of the master fault too), key, segment, keyfile, image,
+// installer, static, site; paths {path: count};
 // cookies [{route, path, cookie}] (header values as decoded by the server);
 // learnStatus [{username, class_id, lesson_id, stutas, c_type}]; badSignatures (total);
 // badSignatureRoutes {name: count}; faults (the rules with their seen/hit counters).
