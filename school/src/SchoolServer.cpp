@@ -250,8 +250,12 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
         res.status = 503;
         return;
     }
-    if (effect.drop && resetConnection(req)) {
-        return;
+    if (effect.drop) {
+        if (resetConnection(req)) {
+            return;
+        }
+        std::fprintf(stderr, "tamix-school: cannot drop the connection of %s\n",
+                     req.target.c_str());
     }
     Reply reply;
     if (effect.status != 0) {

@@ -40,11 +40,14 @@ private slots:
     void chunkedBody();
     void playlistFaults_data();
     void playlistFaults();
+    void playlistVariantsDecode_data();
+    void playlistVariantsDecode();
     void shortKeyName();
     void faultFromCommandLine();
     void badFaultRefused();
     void statistics();
     void stopsPromptlyDuringStall();
+    void restartOnSamePortsAndDrop();
 
 private:
     struct Lesson
@@ -71,6 +74,7 @@ private:
     }
     QString writeLocalPlaylist(const QString& media, const QString& keyFileUrl);
     QByteArray fetchPlaylist(const Lesson& lesson, QJsonObject* answer = nullptr);
+    QString clientPlaylist(const Lesson& lesson, QByteArray* served, QString* failure);
 
     SchoolProcess school;
     std::unique_ptr<SchoolClient> client;
@@ -78,6 +82,7 @@ private:
     QTemporaryDir temp;
     const Lesson short1022{"102", "1022", "1", "m1022"};
     const Lesson other1013{"101", "1013", "1", "m1013"};
+    const Lesson fmp41027{"102", "1027", "1", "m1027"};
 };
 
 void TestSchoolStream::initTestCase()
@@ -145,9 +150,10 @@ void TestSchoolStream::keysAndUrl()
     QCOMPARE(data.value("url").toString(), school.apiUrl() + "/stream/" + media + "/index.m3u8");
     QVERIFY(data.value("keys").toString().contains('+'));
 
-    qint64 bytes = 0;
+    // The fMP4 lesson's init section counts towards the download size.
+    qint64 bytes = QFileInfo(lessonDir(media) + "/init.mp4").size();
     const QFileInfoList segments =
-        QDir(lessonDir(media)).entryInfoList({"seg*.ts"}, QDir::Files, QDir::Name);
+        QDir(lessonDir(media)).entryInfoList({"seg*.ts", "seg*.m4s"}, QDir::Files, QDir::Name);
     for (const QFileInfo& info : segments) {
         bytes += info.size();
     }
@@ -501,6 +507,139 @@ void TestSchoolStream::playlistFaults()
     }
 }
 
+// What a client makes of a lesson's playlist, as a local file for ffmpeg: the best variant
+// of a master playlist followed, every key line pointed at the key-file server, every
+// address resolved against the playlist's own. `served` gets the answer's address and text.
+QString TestSchoolStream::clientPlaylist(const Lesson& lesson, QByteArray* served, QString* failure)
+{
+    QJsonObject data;
+    QByteArray text = fetchPlaylist(lesson, &data);
+    QUrl url(data.value("url").toString());
+    *served = url.toString().toLatin1() + '\n' + text;
+    QList<QByteArray> lines = text.split('\n');
+    if (text.contains("#EXT-X-STREAM-INF:")) {
+        int best = -1;
+        QByteArray variant;
+        for (int i = 0; i + 1 < lines.size(); ++i) {
+            const int bandwidth =
+                QRegularExpression("BANDWIDTH=(\\d+)").match(lines.at(i)).captured(1).toInt();
+            if (lines.at(i).startsWith("#EXT-X-STREAM-INF:") && bandwidth > best) {
+                best = bandwidth;
+                variant = lines.at(i + 1);
+            }
+        }
+        url = url.resolved(QUrl(QString::fromLatin1(variant)));
+        const SchoolClient::Reply reply = client->get(url.toString(), cookieFor(data));
+        if (reply.status != 200) {
+            *failure = QString("variant %1 answered %2").arg(url.toString()).arg(reply.status);
+            return QString();
+        }
+        lines = reply.body.split('\n');
+    }
+    static const QRegularExpression uri("URI=\"([^\"]*)\"");
+    QString keyFileUrl;
+    QByteArray out;
+    for (QByteArray line : lines) {
+        const QRegularExpressionMatch m = uri.match(QString::fromLatin1(line));
+        if (line.startsWith("#EXT-X-KEY:") && m.hasMatch()) {
+            if (keyFileUrl.isEmpty()) {
+                const QByteArray name = client->get(m.captured(1), cookieFor(data)).body;
+                keyFileUrl = school.keyUrl() + "/keyfile/2016/" + keyFileName(name) + ".k";
+            }
+            line.replace(m.capturedStart(1), m.capturedLength(1), keyFileUrl.toLatin1());
+        } else if (line.startsWith("#EXT-X-MAP:") && m.hasMatch()) {
+            line.replace(m.capturedStart(1), m.capturedLength(1),
+                         url.resolved(QUrl(m.captured(1))).toEncoded());
+        } else if (!line.trimmed().isEmpty() && !line.startsWith('#')) {
+            line = url.resolved(QUrl(QString::fromLatin1(line.trimmed()))).toEncoded();
+        }
+        out += line + '\n';
+    }
+    const QString path = temp.filePath(lesson.media + "-client.m3u8");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(out) != out.size()) {
+        *failure = "cannot write " + path;
+        return QString();
+    }
+    return path;
+}
+
+void TestSchoolStream::playlistVariantsDecode_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<bool>("fmp4");
+    // Matched against the answer's address, a line break and the playlist text as served.
+    QTest::addColumn<QString>("served");
+    const QJsonObject onPlaylist{{"route", "*.m3u8"}};
+    auto mode = [&](const char* name) {
+        QJsonObject fault = onPlaylist;
+        fault.insert("playlist", name);
+        return fault;
+    };
+    QTest::newRow("query")
+        << mode("query") << false
+        << "\nseg00000\\.ts\\?token=ab/cd&e=1\n(.|\n)*\nseg00002\\.ts\\?token=ab/"
+           "cd&e=1\n";
+    QTest::newRow("subfolder, fMP4")
+        << mode("subfolder") << true
+        << "\n#EXT-X-MAP:URI=\"sub/init\\.mp4\"\n(.|\n)*\nsub/seg00000\\.m4s\n";
+    QTest::newRow("keyformat") << mode("keyformat") << false
+                               << "\n#EXT-X-KEY:METHOD=AES-128,KEYFORMAT=\"identity\","
+                                  "KEYFORMATVERSIONS=\"1\",URI=\"[^\"]+\",IV=0x[0-9a-f]{32}\n";
+    QTest::newRow("rotate") << mode("rotate") << false
+                            << "\nseg00000\\.ts\n#EXT-X-KEY:METHOD=AES-128,URI=\"[^\"]+/key\","
+                               "IV=0x[0-9a-f]{32}\n#EXTINF:[^\n]+\nseg00001\\.ts\n";
+    QTest::newRow("master") << mode("master") << false
+                            << "^[^\n]+\n#EXTM3U\n(.|\n)*BANDWIDTH=150000\nlo/index\\.m3u8\n(.|\n)*"
+                               "BANDWIDTH=1500000\nhi/index\\.m3u8\\?v=2\n";
+    QTest::newRow("noendlist") << mode("noendlist") << false
+                               << "^(?!(.|\n)*#EXT-X-ENDLIST)(.|\n)*\nseg00002\\.ts$";
+    QTest::newRow("urlQuery")
+        << QJsonObject{{"route", "*/GetKeysAndUrlByLid/*"}, {"urlQuery", "auth=x/y/z"}} << false
+        << "^http://127\\.0\\.0\\.1:\\d+/stream/m1022/index\\.m3u8\\?auth=x/y/z\n#EXTM3U\n";
+    QTest::newRow("fMP4") << QJsonObject() << true
+                          << "\n#EXT-X-KEY:METHOD=AES-128,URI=\"[^\"]+/stream/m1027/key\","
+                             "IV=0x[0-9a-f]{32}\n#EXT-X-MAP:URI=\"init\\.mp4\"\n";
+}
+
+void TestSchoolStream::playlistVariantsDecode()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(bool, fmp4);
+    QFETCH(QString, served);
+    QVERIFY(school.setFaults(fault.isEmpty() ? QJsonArray() : QJsonArray{fault}));
+    QByteArray text;
+    QString failure;
+    const QString local = clientPlaylist(fmp4 ? fmp41027 : short1022, &text, &failure);
+    if (fault.value("playlist") == "master") {
+        const QString master = QString::fromLatin1(text.left(text.indexOf('\n')));
+        QCOMPARE(client->get(QUrl(master).resolved(QUrl("lo/index.m3u8")).toString()).status, 404);
+    }
+    QVERIFY(school.clearFaults());
+    QVERIFY2(!local.isEmpty(), qPrintable(failure));
+    QVERIFY2(QRegularExpression(served).match(QString::fromLatin1(text)).hasMatch(),
+             text.constData());
+
+    // Every frame of the 6 s at 25 frames a second decodes, and nothing complains. Without
+    // an end tag ffmpeg waits for more segments; two loads without news end that.
+    QProcess probe;
+    probe.start(FFPROBE_EXECUTABLE,
+                {"-v", "error", "-allowed_extensions", "ALL", "-protocol_whitelist",
+                 "file,http,tcp,crypto", "-m3u8_hold_counters", "2", "-count_frames",
+                 "-show_entries", "stream=codec_name,nb_read_frames", "-of", "json", local});
+    QVERIFY(probe.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(probe.readAllStandardError()), QString());
+    QCOMPARE(probe.exitCode(), 0);
+    QMap<QString, int> frames;
+    const QJsonObject info = QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+    for (const QJsonValue& stream : info.value("streams").toArray()) {
+        frames.insert(stream.toObject().value("codec_name").toString(),
+                      stream.toObject().value("nb_read_frames").toString().toInt());
+    }
+    QCOMPARE(frames.keys(), QStringList({"aac", "h264"}));
+    QCOMPARE(frames.value("h264"), 150);
+}
+
 void TestSchoolStream::shortKeyName()
 {
     QJsonObject data;
@@ -572,6 +711,31 @@ void TestSchoolStream::stopsPromptlyDuringStall()
     stalled.stop();
     QVERIFY(!stalled.isRunning());
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestSchoolStream::restartOnSamePortsAndDrop()
+{
+    SchoolProcess restarted;
+    QVERIFY2(restarted.start(), qPrintable(restarted.errorString()));
+    const QString api = restarted.apiUrl(), keys = restarted.keyUrl();
+    const QString picture = api + "/img/course/101.jpg";
+    SchoolClient other(api);
+    QCOMPARE(other.get(picture).status, 200);
+
+    // A connection that is reset before any reply, while the control endpoint still answers.
+    QVERIFY(restarted.setFaults({QJsonObject{{"route", "/img/*"}, {"drop", true}}}));
+    const SchoolClient::Reply dropped = other.get(picture);
+    QVERIFY(dropped.networkError);
+    QCOMPARE(dropped.status, 0);
+    // It reached the school (Qt may send it once more on a fresh connection).
+    QVERIFY(restarted.stats().value("routes").toObject().value("image").toInt() >= 2);
+
+    restarted.stop();
+    QVERIFY(other.get(picture, QByteArray(), 2000).networkError); // refused: nobody listens
+    QVERIFY2(restarted.restart(200), qPrintable(restarted.errorString()));
+    QCOMPARE(restarted.apiUrl(), api);
+    QCOMPARE(restarted.keyUrl(), keys);
+    QCOMPARE(other.get(picture).status, 200); // a new process: no faults, no counts
 }
 
 QTEST_GUILESS_MAIN(TestSchoolStream)

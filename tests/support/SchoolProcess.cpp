@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -101,6 +102,8 @@ bool SchoolProcess::start(int timeoutMs)
     }
     api = match.captured(1);
     keys = match.captured(2);
+    apiPort = QUrl(api).port();
+    keyPort = QUrl(keys).port();
 
     while (clock.elapsed() < timeoutMs) {
         bool ok = false;
@@ -118,23 +121,6 @@ bool SchoolProcess::start(int timeoutMs)
     return false;
 }
 
-bool SchoolProcess::restart(int downMs, int timeoutMs)
-{
-    apiPort = QUrl(api).port(0);
-    keyPort = QUrl(keys).port(0);
-    stop();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < downMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    const bool started = start(timeoutMs);
-    apiPort = 0;
-    keyPort = 0;
-    return started;
-}
-
 void SchoolProcess::stop()
 {
     if (!process) {
@@ -149,6 +135,16 @@ void SchoolProcess::stop()
     }
     delete process;
     process = nullptr;
+}
+
+bool SchoolProcess::restart(int downMs, int timeoutMs)
+{
+    stop();
+    // The event loop keeps running, so that a client under test meets the outage.
+    QEventLoop loop;
+    QTimer::singleShot(downMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return start(timeoutMs);
 }
 
 bool SchoolProcess::isRunning() const

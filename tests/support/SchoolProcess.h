@@ -21,11 +21,28 @@ class QProcess;
 //     QCOMPARE(school.stats()["routes"].toObject()["segment"].toInt(), 7);
 //
 // Fault objects take the keys of `tamix-school --help`: route (path glob), every, times,
-// latency, rate, status, cut, stall, html, chunked, playlist, shortKey.
+// latency, rate, status, cut, stall, html, chunked, drop, playlist, urlQuery, shortKey.
+//     {"route": "/stream/*/seg*", "drop": true}     reset the connection, no reply at all
+//         (Qt sends a request once more when a reused connection breaks before the reply;
+//         with "times": 1 a Qt client may never notice)
+//     {"route": "*.m3u8", "playlist": MODE}         MODE one of crlf, absolute, unsafe,
+//         query (segment and init addresses end in "?token=ab/cd&e=1"), subfolder ("sub/NAME"),
+//         keyformat (KEYFORMAT="identity",KEYFORMATVERSIONS="1" before URI in the key line),
+//         rotate (the key line again before the middle segment), master (a master playlist:
+//         "lo/index.m3u8" at BANDWIDTH=150000 answers 404, "hi/index.m3u8?v=2" at
+//         BANDWIDTH=1500000 is the media playlist, keys cookie needed, segments under hi/),
+//         noendlist (no #EXT-X-ENDLIST)
+//     {"route": "*/GetKeysAndUrlByLid/*", "urlQuery": "auth=x/y/z"}   the answer's "url"
+//         ends in "?auth=x/y/z"
+// Lesson 1027 of course 102 (media m1027) is fMP4: #EXT-X-MAP:URI="init.mp4" after the key
+// line; the init section and the .m4s segments are all AES-128 encrypted with the line's IV.
+// Segments are served as video/mp2t (.ts) or video/mp4 (.m4s, .mp4), playlists as
+// application/vnd.apple.mpegurl, html faults as text/html.
 // stats() holds: requests (total), routes {name: count} with the names getSessionId,
 // dologin, doregister, doforget, GetMyCourseList, GetMyCourseInfoForPc,
 // GetMyCourseInfoForPcDownLoad, GetKeysAndUrlByLid, PushLearnStatus, getPcUpdate, myclass,
-// playlist, key, segment, keyfile, image, installer, static, site; paths {path: count};
+// playlist (the variant playlists of the master fault too), key, segment, keyfile, image,
+// installer, static, site; paths {path: count};
 // cookies [{route, path, cookie}] (header values as decoded by the server);
 // learnStatus [{username, class_id, lesson_id, stutas, c_type}]; badSignatures (total);
 // badSignatureRoutes {name: count}; faults (the rules with their seen/hit counters).
@@ -43,12 +60,15 @@ public:
     SchoolProcess& operator=(const SchoolProcess&) = delete;
 
     // Starts the server and waits until it answers; false with errorString() otherwise.
+    // The first start picks free ports; a later one (after stop()) listens on the same ports
+    // again, so that clients find the school where it was.
     bool start(int timeoutMs = 15000);
-    // Terminates the server and waits for it; safe to call twice.
+    // Terminates the server and waits for it; safe to call twice. The ports stay reserved
+    // for start() only by convention: another program could take them meanwhile.
     void stop();
-    // An outage: stops the server, keeps it away for `downMs` (connections are refused; this
-    // thread's events go on) and starts it again on the same ports. Faults and statistics
-    // start afresh; bound sessions stay.
+    // An outage: stops the server, runs the event loop for `downMs` (clients get "connection
+    // refused" then) and starts it again on the same ports. Faults and statistics start
+    // afresh; bound sessions stay.
     bool restart(int downMs, int timeoutMs = 15000);
     bool isRunning() const;
     // The server's process id (0 when not running), for benchmarks that watch its CPU time.
@@ -89,7 +109,7 @@ private:
     QString api;
     QString keys;
     QString error;
-    QHash<QString, QString> sessions; // sid -> user name, bound again by restart()
-    int apiPort = 0;                  // 0: a free port
+    QHash<QString, QString> sessions; // sid -> user name, bound again at every start
+    int apiPort = 0; // 0 until the first start, then kept for the next ones
     int keyPort = 0;
 };
