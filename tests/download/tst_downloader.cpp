@@ -231,8 +231,9 @@ void TestDownloader::courseDownloadsThenDeleteKeepsThumb()
     QCOMPARE(LessonFixture::lesson(stored.courses[0], "1016")->state, qint32(NotChosen));
 
     downloader->deleteDownloaded({courseDir});
-    QCOMPARE(library->courses().size(), 1);
-    for (const LessonRecord& lesson : library->courses().first().list) {
+    const QList<CourseRecord> after = library->courses();
+    QCOMPARE(after.size(), 1);
+    for (const LessonRecord& lesson : after.first().list) {
         QCOMPARE(lesson.state, qint32(NotChosen));
     }
     QCOMPARE(LessonFixture::entries(courseDir), QStringList{"thumb.jpg"});
@@ -486,7 +487,7 @@ void TestDownloader::outageEndsWithTheLessonDone()
     QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Downloaded), 15000);
     QVERIFY(!waiting.isEmpty());
     QCOMPARE(waiting.first().at(1).toBool(), true);
-    QVERIFY(!downloader->isWaiting(dir));
+    QTRY_VERIFY(!downloader->isWaiting(dir));
     // What was stored before the outage is not fetched again.
     const QHash<QString, int> after = fx.segmentRequests("m1013");
     for (const QString& file : before) {

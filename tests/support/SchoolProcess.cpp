@@ -1,6 +1,5 @@
 #include "SchoolProcess.h"
 
-#include <QCoreApplication>
 #include <QUrl>
 
 #include <QElapsedTimer>
