@@ -12,7 +12,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
-#include <algorithm>
 
 static const QString thumbName = QStringLiteral("thumb.jpg");
 
@@ -183,12 +182,6 @@ bool Downloader::loadStore()
             }
         }
     }
-    // Queue entries must name a directory and be chosen; anything else could never be fetched.
-    user.queue.erase(std::remove_if(user.queue.begin(), user.queue.end(),
-                                    [](const LessonRecord& lesson) {
-                                        return lesson.dir.isEmpty() || lesson.state != Chosen;
-                                    }),
-                     user.queue.end());
     library.replace(user);
     emit refreshUI();
     QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);

@@ -4,40 +4,63 @@
 
 #include <QSet>
 
-QHash<QString, QString> HlsPlaylist::attributes(const QString& line)
+namespace {
+
+// One attribute of a tag line; its value is line[begin, end), without quotes.
+struct Attribute
 {
-    QHash<QString, QString> result;
+    QString name;
+    int begin = 0;
+    int end = 0;
+    bool quoted = false; // and closed
+};
+
+// The attribute list after the tag's colon. Commas inside quoted values belong to the value,
+// so a name inside another attribute's value never counts as an attribute.
+QList<Attribute> attributeList(const QString& line)
+{
+    QList<Attribute> list;
     const int colon = line.indexOf(QLatin1Char(':'));
-    if (colon < 0) {
-        return result;
-    }
-    int i = colon + 1;
     const int n = line.size();
-    while (i < n) {
+    int i = colon + 1;
+    while (colon >= 0 && i < n) {
         const int equals = line.indexOf(QLatin1Char('='), i);
         if (equals < 0) {
             break;
         }
-        const QString name = line.mid(i, equals - i).trimmed();
-        int j = equals + 1;
-        QString value;
-        if (j < n && line.at(j) == QLatin1Char('"')) {
-            const int close = line.indexOf(QLatin1Char('"'), j + 1);
-            const int end = close < 0 ? n : close;
-            value = line.mid(j + 1, end - j - 1);
-            j = close < 0 ? n : close + 1;
+        Attribute attribute;
+        attribute.name = line.mid(i, equals - i).trimmed();
+        int next = equals + 1;
+        if (next < n && line.at(next) == QLatin1Char('"')) {
+            const int close = line.indexOf(QLatin1Char('"'), next + 1);
+            attribute.begin = next + 1;
+            attribute.end = close < 0 ? n : close;
+            attribute.quoted = close >= 0;
+            next = close < 0 ? n : close + 1;
         } else {
-            const int comma = line.indexOf(QLatin1Char(','), j);
-            const int end = comma < 0 ? n : comma;
-            value = line.mid(j, end - j).trimmed();
-            j = end;
+            const int comma = line.indexOf(QLatin1Char(','), next);
+            attribute.begin = next;
+            attribute.end = comma < 0 ? n : comma;
+            next = attribute.end;
         }
-        result.insert(name, value);
-        const int comma = line.indexOf(QLatin1Char(','), j);
+        list << attribute;
+        const int comma = line.indexOf(QLatin1Char(','), next);
         if (comma < 0) {
             break;
         }
         i = comma + 1;
+    }
+    return list;
+}
+
+} // namespace
+
+QHash<QString, QString> HlsPlaylist::attributes(const QString& line)
+{
+    QHash<QString, QString> result;
+    for (const Attribute& a : attributeList(line)) {
+        const QString value = line.mid(a.begin, a.end - a.begin);
+        result.insert(a.name, a.quoted ? value : value.trimmed());
     }
     return result;
 }
@@ -45,33 +68,10 @@ QHash<QString, QString> HlsPlaylist::attributes(const QString& line)
 QString HlsPlaylist::replaceAttribute(const QString& line, const QString& name,
                                       const QString& value)
 {
-    // Walks the attribute list so that a name inside another attribute's quoted value never
-    // matches.
-    const int colon = line.indexOf(QLatin1Char(':'));
-    int i = colon + 1;
-    const int n = line.size();
-    while (colon >= 0 && i < n) {
-        const int equals = line.indexOf(QLatin1Char('='), i);
-        if (equals < 0) {
-            break;
+    for (const Attribute& a : attributeList(line)) {
+        if (a.quoted && a.name == name) {
+            return line.left(a.begin) + value + line.mid(a.end);
         }
-        const bool match = line.mid(i, equals - i).trimmed() == name;
-        int j = equals + 1;
-        if (j < n && line.at(j) == QLatin1Char('"')) {
-            const int close = line.indexOf(QLatin1Char('"'), j + 1);
-            if (close < 0) {
-                break;
-            }
-            if (match) {
-                return line.left(j + 1) + value + line.mid(close);
-            }
-            j = close + 1;
-        }
-        const int comma = line.indexOf(QLatin1Char(','), j);
-        if (comma < 0) {
-            break;
-        }
-        i = comma + 1;
     }
     return line;
 }

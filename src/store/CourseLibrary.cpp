@@ -90,6 +90,19 @@ void CourseLibrary::setSession(const UserRecord& session)
 void CourseLibrary::replace(const UserRecord& record)
 {
     UserRecord copy = own(record);
+    // Queue entries must name a directory and be chosen; anything else could never be fetched
+    // and would stay for ever.
+    copy.queue.erase(std::remove_if(copy.queue.begin(), copy.queue.end(),
+                                    [](const LessonRecord& entry) {
+                                        if (entry.dir.isEmpty() || entry.state != Chosen) {
+                                            qDebug() << "queue entry that cannot be fetched "
+                                                        "dropped:"
+                                                     << entry.id << entry.dir;
+                                            return true;
+                                        }
+                                        return false;
+                                    }),
+                     copy.queue.end());
     Lock lock(mutex);
     user = std::move(copy);
 }
@@ -278,20 +291,11 @@ CourseLibrary::takeNext(const std::function<bool(const LessonRecord&)>& eligible
     if (held || !current.isEmpty()) {
         return std::nullopt;
     }
-    QList<LessonRecord>& queue = user.queue;
-    for (int i = 0; i < queue.size();) {
-        const LessonRecord& entry = queue.at(i);
-        if (entry.dir.isEmpty() || entry.state != Chosen) {
-            // Cannot be fetched and would stay for ever.
-            qDebug() << "queue entry that cannot be fetched dropped:" << entry.id << entry.dir;
-            queue.removeAt(i);
-            continue;
-        }
+    for (const LessonRecord& entry : qAsConst(user.queue)) {
         if (!eligible || eligible(entry)) {
             current = entry.dir;
             return entry;
         }
-        ++i;
     }
     return std::nullopt;
 }

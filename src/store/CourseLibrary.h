@@ -31,7 +31,8 @@ public:
     void setSid(const QString& sid);
     // The session fields of `session` (same user); the lists stay.
     void setSession(const UserRecord& session);
-    // Replaces everything, lists included (a user switch or a load).
+    // Replaces everything, lists included (a user switch or a load); queue entries that could
+    // never be fetched are dropped.
     void replace(const UserRecord& record);
     // The next start must not restore this session.
     void expireSession();
@@ -61,7 +62,7 @@ public:
     bool dequeue(const QStringList& lessonDirs);
 
     // The worker's side. takeNext() returns the first queue entry that `eligible` accepts and
-    // marks it in flight in the same step; entries that can never be fetched leave the queue.
+    // marks it in flight in the same step.
     std::optional<LessonRecord> takeNext(const std::function<bool(const LessonRecord&)>& eligible);
     // The lesson in flight ended with `state` (2 or 3): set on its course and out of the queue,
     // but only while it is still queued (a delete may have taken it). True when it was set.
