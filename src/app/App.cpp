@@ -102,6 +102,11 @@ App::App() : fileCipher(FileCipher::programCipher())
 
 App::~App()
 {
+    // The player goes first and saves its position on the way.
+    if (playerWindow) {
+        QMetaObject::invokeMethod(playerWindow, "close", Qt::DirectConnection);
+        delete playerWindow;
+    }
     emit toQuit();
     QuitNotifier::instance()->requestQuit();
     // The worker lets go of the record before it goes; the last states are saved.
@@ -202,6 +207,14 @@ void App::setSize(int w, int h)
 void App::addUserImg(const QString& path)
 {
     emit userImgAdd(path);
+}
+
+void App::closePlayer()
+{
+    if (playerWindow) {
+        playerWindow->deleteLater();
+        playerWindow = nullptr;
+    }
 }
 
 void App::requestShutdown()

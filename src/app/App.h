@@ -5,6 +5,7 @@
 
 #include <QMutex>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 #include <memory>
 
@@ -63,7 +64,14 @@ public:
     void setScreenRect(const QRect& rect) { screen = rect; }
     MainForm* mainForm() const { return mainWindow; }
     void setMainForm(MainForm* form) { mainWindow = form; }
-    FormPlayer* player() const { return playerWindow; }
+    // The one player window, or null. The player and the two operations below live with the
+    // player's sources, in the widget library.
+    FormPlayer* player() const;
+    // Closes the player window if one is open (its position is saved) and opens a new one;
+    // the caller starts it with playLesson or playLocal.
+    FormPlayer* openPlayer(const QString& title);
+    // Called by the player window while it closes: it is deleted once that has returned.
+    void closePlayer();
     // The download scheduler. The main window shows its completion tip on allDone() and a tray
     // message on storageFailed(QString); its shutdown request arrives as toShutdown().
     Downloader* downloader() const { return scheduler; }
@@ -97,7 +105,7 @@ private:
     void settleVideoPath();
     void restoreLastSession();
 
-    FormPlayer* playerWindow = nullptr;
+    QPointer<QObject> playerWindow; // a FormPlayer
     bool login = false;
     QString sheet;
     QSettings* settings = nullptr;

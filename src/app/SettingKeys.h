@@ -15,5 +15,6 @@ inline const QString autoDownload = QStringLiteral("DOWNLOAD/AUTO");      // "1"
 inline const QString shutdownAfter = QStringLiteral("DOWNLOAD/SHUTDOWN"); // "1" power off when done
 inline const QString tipAfter = QStringLiteral("DOWNLOAD/TIP"); // "1" tray notice when done
 inline const QString resumePlayback = QStringLiteral("PLAYER/WATCHTIME"); // "1" resume position
+inline const QString playerSpeed = QStringLiteral("PLAYER/SPEED");        // "0.75" .. "2"
 inline const QString lastUser = QStringLiteral("APP/LASTUSER");           // last user name
 } // namespace SettingKeys

@@ -1,0 +1,232 @@
+#include "MpvController.h"
+
+#include <QByteArray>
+#include <QDebug>
+#include <QFile>
+#include <mpv/client.h>
+#include <vector>
+
+namespace {
+
+enum Observed : uint64_t { TimePos = 1, Duration, Pause, EofReached };
+
+void setOption(mpv_handle* mpv, const char* name, const char* value)
+{
+    const int result = mpv_set_option_string(mpv, name, value);
+    if (result < 0) {
+        qDebug() << "mpv option" << name << "refused:" << mpv_error_string(result);
+    }
+}
+
+} // namespace
+
+MpvController::MpvController(QObject* parent) : QObject(parent)
+{
+    mpv = mpv_create();
+    if (!mpv) {
+        setupError = QStringLiteral("mpv_create failed");
+        return;
+    }
+    // Nothing of the user's own mpv set-up, no window, no keys, no scripts: the player
+    // window is the whole user interface.
+    setOption(mpv, "config", "no");
+    setOption(mpv, "terminal", "no");
+    setOption(mpv, "osc", "no");
+    setOption(mpv, "input-default-bindings", "no");
+    setOption(mpv, "input-vo-keyboard", "no");
+    setOption(mpv, "load-scripts", "no");
+    setOption(mpv, "ytdl", "no");
+    setOption(mpv, "idle", "yes");
+    // The end of a lecture keeps the last picture and the controls; play starts it again.
+    setOption(mpv, "keep-open", "yes");
+    setOption(mpv, "hwdec", "auto-safe");
+    setOption(mpv, "vo", "libmpv");
+    // Every file handed over is an HLS playlist: a local one with segments on disk and its
+    // key on the key-file server, or an online one. Forcing the format stops mpv from trying
+    // the lines of a broken playlist as files of their own.
+    setOption(mpv, "demuxer-lavf-format", "hls");
+    setOption(mpv, "demuxer-lavf-o", "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]");
+
+    if (const int result = mpv_initialize(mpv); result < 0) {
+        setupError = QString::fromUtf8(mpv_error_string(result));
+        mpv_terminate_destroy(mpv);
+        mpv = nullptr;
+        return;
+    }
+    mpv_request_log_messages(mpv, "warn");
+    mpv_observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(mpv, Duration, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(mpv, Pause, "pause", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_set_wakeup_callback(mpv, &MpvController::wakeup, this);
+}
+
+MpvController::~MpvController()
+{
+    if (mpv) {
+        mpv_set_wakeup_callback(mpv, nullptr, nullptr);
+        mpv_terminate_destroy(mpv);
+    }
+}
+
+void MpvController::wakeup(void* context)
+{
+    // Called on one of mpv's threads: no mpv call here, only one queued drain at a time.
+    auto* self = static_cast<MpvController*>(context);
+    if (!self->drainQueued.exchange(true)) {
+        QMetaObject::invokeMethod(self, "drainEvents", Qt::QueuedConnection);
+    }
+}
+
+void MpvController::drainEvents()
+{
+    drainQueued = false;
+    while (mpv) {
+        const mpv_event* event = mpv_wait_event(mpv, 0);
+        if (event->event_id == MPV_EVENT_NONE) {
+            break;
+        }
+        handleEvent(*event);
+    }
+}
+
+void MpvController::handleEvent(const mpv_event& event)
+{
+    switch (event.event_id) {
+    case MPV_EVENT_FILE_LOADED: {
+        loaded = true;
+        atEnd = false;
+        double seconds = 0;
+        if (mpv_get_property(mpv, "duration", MPV_FORMAT_DOUBLE, &seconds) >= 0) {
+            durationMs = qint64(seconds * 1000);
+        }
+        emit started();
+        break;
+    }
+    case MPV_EVENT_END_FILE: {
+        const auto* end = static_cast<const mpv_event_end_file*>(event.data);
+        loaded = false;
+        if (end->reason == MPV_END_FILE_REASON_ERROR) {
+            emit error(QString::fromUtf8(mpv_error_string(end->error)));
+        }
+        break;
+    }
+    case MPV_EVENT_LOG_MESSAGE: {
+        const auto* message = static_cast<const mpv_event_log_message*>(event.data);
+        qDebug().noquote() << "mpv" << message->prefix << message->level
+                           << QString::fromUtf8(message->text).trimmed();
+        break;
+    }
+    case MPV_EVENT_PROPERTY_CHANGE: {
+        const auto* property = static_cast<const mpv_event_property*>(event.data);
+        if (property->format == MPV_FORMAT_DOUBLE) {
+            const qint64 ms = qint64(*static_cast<const double*>(property->data) * 1000);
+            if (event.reply_userdata == TimePos) {
+                positionMs = ms;
+                emit positionChanged(ms);
+            } else if (event.reply_userdata == Duration) {
+                durationMs = ms;
+            }
+        } else if (property->format == MPV_FORMAT_FLAG) {
+            const bool on = *static_cast<const int*>(property->data) != 0;
+            if (event.reply_userdata == Pause && on != paused) {
+                paused = on;
+                emit pausedChanged(on);
+            } else if (event.reply_userdata == EofReached && on != atEnd) {
+                atEnd = on;
+                if (on) {
+                    emit endReached();
+                }
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void MpvController::command(std::initializer_list<const char*> args)
+{
+    if (!mpv) {
+        return;
+    }
+    std::vector<const char*> list(args);
+    list.push_back(nullptr);
+    // Asynchronous: the GUI thread never waits for mpv's core.
+    const int result = mpv_command_async(mpv, 0, list.data());
+    if (result < 0) {
+        qDebug() << "mpv command" << list.front() << "failed:" << mpv_error_string(result);
+    }
+}
+
+void MpvController::load(const QString& file)
+{
+    current = file;
+    loaded = false;
+    atEnd = false;
+    positionMs = 0;
+    durationMs = 0;
+    setPaused(false);
+    command({"loadfile", QFile::encodeName(file).constData(), "replace"});
+}
+
+void MpvController::setPaused(bool pause)
+{
+    if (!mpv) {
+        return;
+    }
+    int flag = pause ? 1 : 0;
+    mpv_set_property_async(mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+    paused = pause;
+}
+
+void MpvController::restart()
+{
+    if (loaded) {
+        seek(0);
+        setPaused(false);
+    } else if (!current.isEmpty()) {
+        load(current);
+    }
+}
+
+void MpvController::stop()
+{
+    command({"stop"});
+    loaded = false;
+}
+
+void MpvController::seek(qint64 ms)
+{
+    const QByteArray seconds = QByteArray::number(double(ms) / 1000.0, 'f', 3);
+    command({"seek", seconds.constData(), "absolute+exact"});
+}
+
+void MpvController::setVolume(double level)
+{
+    if (!mpv) {
+        return;
+    }
+    double percent = qBound(0.0, level, 1.0) * 100.0;
+    mpv_set_property_async(mpv, 0, "volume", MPV_FORMAT_DOUBLE, &percent);
+}
+
+void MpvController::setMuted(bool mute)
+{
+    if (!mpv) {
+        return;
+    }
+    int flag = mute ? 1 : 0;
+    mpv_set_property_async(mpv, 0, "mute", MPV_FORMAT_FLAG, &flag);
+    muted = mute;
+}
+
+void MpvController::setSpeed(double factor)
+{
+    if (!mpv) {
+        return;
+    }
+    speedFactor = factor;
+    mpv_set_property_async(mpv, 0, "speed", MPV_FORMAT_DOUBLE, &factor);
+}

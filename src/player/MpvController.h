@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <initializer_list>
+
+struct mpv_handle;
+struct mpv_event;
+
+// One libmpv instance without any widget: options, commands and the observed playback state.
+// mpv calls its wakeup callback from its own threads; that only posts a queued call, and the
+// events are drained here on the GUI thread. The video goes to a render context that MpvWidget
+// creates on handle(); that context must be freed before this object goes.
+class MpvController : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MpvController(QObject* parent = nullptr);
+    ~MpvController() override;
+
+    // False when mpv could not be created or initialised (errorString() says why).
+    bool isValid() const { return mpv != nullptr; }
+    QString errorString() const { return setupError; }
+    mpv_handle* handle() const { return mpv; }
+
+    // Starts `file` (a playlist) from the beginning, replacing what plays.
+    void load(const QString& file);
+    // Loaded and not at its end: the state in which pausing and seeking mean something.
+    bool isPlaying() const { return loaded && !atEnd; }
+    bool isLoaded() const { return loaded; }
+    bool isPaused() const { return paused; }
+    void setPaused(bool pause);
+    // Plays the current file again from the start (after its end, or after stop()).
+    void restart();
+    void stop();
+    // Exact seek to an absolute position.
+    void seek(qint64 ms);
+    qint64 position() const { return positionMs; }
+    qint64 duration() const { return durationMs; }
+    // 0.0 .. 1.0 of full volume.
+    void setVolume(double level);
+    void setMuted(bool mute);
+    bool isMuted() const { return muted; }
+    void setSpeed(double factor);
+    double speed() const { return speedFactor; }
+
+signals:
+    void started();
+    void positionChanged(qint64 ms);
+    void pausedChanged(bool paused);
+    void endReached();
+    // mpv's reason for a file that could not be played.
+    void error(QString reason);
+
+private:
+    Q_INVOKABLE void drainEvents();
+    void handleEvent(const mpv_event& event);
+    void command(std::initializer_list<const char*> args);
+    static void wakeup(void* context);
+
+    mpv_handle* mpv = nullptr;
+    QString setupError;
+    QString current;
+    bool loaded = false;
+    bool atEnd = false;
+    bool paused = false;
+    bool muted = false;
+    std::atomic_bool drainQueued{false}; // set by mpv's threads
+    double speedFactor = 1.0;
+    qint64 positionMs = 0;
+    qint64 durationMs = 0;
+};
