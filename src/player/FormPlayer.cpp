@@ -34,7 +34,7 @@ namespace {
 
 // While playing, the remembered position is written this often, so that a crash or a power
 // cut loses little of the place in a lecture.
-constexpr int positionSaveMs = 30000;
+int positionSaveMs = 30000;
 
 QPushButton* barButton(const QString& name, QWidget* parent)
 {
@@ -61,6 +61,11 @@ bool isPlaylist(const QByteArray& bytes)
 }
 
 } // namespace
+
+void FormPlayer::setPositionSaveInterval(int ms)
+{
+    positionSaveMs = ms;
+}
 
 FormPlayer::FormPlayer(const QString& title, QWidget* parent) : QWidget(parent)
 {
@@ -494,12 +499,12 @@ void FormPlayer::setSpeed(double factor)
 
 double FormPlayer::speed() const
 {
-    return mpv->speed();
+    return speedBox->currentData().toDouble();
 }
 
 void FormPlayer::stepSpeed(int step)
 {
-    const int index = speeds.indexOf(mpv->speed()) + step;
+    const int index = speedBox->currentIndex() + step;
     if (index >= 0 && index < speeds.size()) {
         setSpeed(speeds.at(index));
     }

@@ -40,6 +40,9 @@ public:
     // The downloaded lesson stored in `dir`.
     void playLocal(const QString& dir);
 
+    // How often the position is written while playing; tests shorten it.
+    static void setPositionSaveInterval(int ms);
+
     void setSpeed(double factor);
     double speed() const;
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-enum Observed : uint64_t { TimePos = 1, Duration, Pause, EofReached };
+enum Observed : uint64_t { TimePos = 1, Duration, Pause, EofReached, Speed };
 
 void setOption(mpv_handle* mpv, const char* name, const char* value)
 {
@@ -58,6 +58,7 @@ MpvController::MpvController(QObject* parent) : QObject(parent)
     mpv_observe_property(mpv, Duration, "duration", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv, Pause, "pause", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(mpv, Speed, "speed", MPV_FORMAT_DOUBLE);
     mpv_set_wakeup_callback(mpv, &MpvController::wakeup, this);
 }
 
@@ -93,16 +94,13 @@ void MpvController::drainEvents()
 void MpvController::handleEvent(const mpv_event& event)
 {
     switch (event.event_id) {
-    case MPV_EVENT_FILE_LOADED: {
+    case MPV_EVENT_FILE_LOADED:
+        // Started once the duration is known; it arrives as a property change. (Reading it
+        // here would wait for mpv's core, which may itself wait for this thread to render.)
         loaded = true;
         atEnd = false;
-        double seconds = 0;
-        if (mpv_get_property(mpv, "duration", MPV_FORMAT_DOUBLE, &seconds) >= 0) {
-            durationMs = qint64(seconds * 1000);
-        }
-        emit started();
+        startPending = true;
         break;
-    }
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         loaded = false;
@@ -123,9 +121,13 @@ void MpvController::handleEvent(const mpv_event& event)
             const qint64 ms = qint64(*static_cast<const double*>(property->data) * 1000);
             if (event.reply_userdata == TimePos) {
                 positionMs = ms;
+                announceStart();
                 emit positionChanged(ms);
             } else if (event.reply_userdata == Duration) {
                 durationMs = ms;
+                announceStart();
+            } else if (event.reply_userdata == Speed) {
+                speedFactor = *static_cast<const double*>(property->data);
             }
         } else if (property->format == MPV_FORMAT_FLAG) {
             const bool on = *static_cast<const int*>(property->data) != 0;
@@ -143,6 +145,14 @@ void MpvController::handleEvent(const mpv_event& event)
     }
     default:
         break;
+    }
+}
+
+void MpvController::announceStart()
+{
+    if (startPending && loaded) {
+        startPending = false;
+        emit started();
     }
 }
 
@@ -227,6 +237,5 @@ void MpvController::setSpeed(double factor)
     if (!mpv) {
         return;
     }
-    speedFactor = factor;
     mpv_set_property_async(mpv, 0, "speed", MPV_FORMAT_DOUBLE, &factor);
 }

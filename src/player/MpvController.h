@@ -11,7 +11,8 @@ struct mpv_event;
 // One libmpv instance without any widget: options, commands and the observed playback state.
 // mpv calls its wakeup callback from its own threads; that only posts a queued call, and the
 // events are drained here on the GUI thread. The video goes to a render context that MpvWidget
-// creates on handle(); that context must be freed before this object goes.
+// creates on handle(); that context must be freed before this object goes. Nothing here
+// calls mpv synchronously: with a render context, mpv's core may wait for the GUI thread.
 class MpvController : public QObject
 {
     Q_OBJECT
@@ -43,6 +44,7 @@ public:
     void setMuted(bool mute);
     bool isMuted() const { return muted; }
     void setSpeed(double factor);
+    // The speed mpv plays at, as it last reported it.
     double speed() const { return speedFactor; }
 
 signals:
@@ -56,6 +58,7 @@ signals:
 private:
     Q_INVOKABLE void drainEvents();
     void handleEvent(const mpv_event& event);
+    void announceStart();
     void command(std::initializer_list<const char*> args);
     static void wakeup(void* context);
 
@@ -64,6 +67,7 @@ private:
     QString current;
     bool loaded = false;
     bool atEnd = false;
+    bool startPending = false;
     bool paused = false;
     bool muted = false;
     std::atomic_bool drainQueued{false}; // set by mpv's threads
