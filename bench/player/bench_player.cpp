@@ -113,6 +113,9 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 11;
     QStandardPaths::setTestModeEnabled(true);
+    if (qEnvironmentVariableIsEmpty("TAMIX_MPV_OPTIONS")) {
+        qputenv("TAMIX_MPV_OPTIONS", "ao=null"); // as the mpv command line below
+    }
     QTemporaryDir docs;
     QTemporaryDir scratch;
     SchoolProcess school;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDebug>
 #include <QFile>
+#include <QStringList>
 #include <mpv/client.h>
 #include <vector>
 
@@ -46,6 +47,17 @@ MpvController::MpvController(QObject* parent) : QObject(parent)
     // the lines of a broken playlist as files of their own.
     setOption(mpv, "demuxer-lavf-format", "hls");
     setOption(mpv, "demuxer-lavf-o", "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]");
+
+    // For test machines without sound or video hardware, e.g. "ao=null,hwdec=no".
+    const QStringList extra =
+        qEnvironmentVariable("TAMIX_MPV_OPTIONS").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& option : extra) {
+        const int equals = option.indexOf(QLatin1Char('='));
+        if (equals > 0) {
+            setOption(mpv, option.left(equals).toUtf8().constData(),
+                      option.mid(equals + 1).toUtf8().constData());
+        }
+    }
 
     if (const int result = mpv_initialize(mpv); result < 0) {
         setupError = QString::fromUtf8(mpv_error_string(result));
