@@ -23,7 +23,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyleOption>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -67,7 +66,7 @@ void FormPlayer::setPositionSaveInterval(int ms)
     positionSaveMs = ms;
 }
 
-FormPlayer::FormPlayer(const QString& title, QWidget* parent) : QWidget(parent)
+FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(parent)
 {
     setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setMouseTracking(true);
@@ -558,15 +557,6 @@ void FormPlayer::mouseDoubleClickEvent(QMouseEvent*)
     if (built) {
         normalFullScreen();
     }
-}
-
-void FormPlayer::paintEvent(QPaintEvent* event)
-{
-    QStyleOption option;
-    option.initFrom(this);
-    QPainter painter(this);
-    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
-    QWidget::paintEvent(event);
 }
 
 void FormPlayer::resizeEvent(QResizeEvent* event)

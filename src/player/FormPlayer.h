@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CourseRecord.h"
+#include "StyledWidget.h"
 
 #include <QPoint>
 #include <QPointer>
@@ -21,8 +22,9 @@ class QTimer;
 class Slider;
 
 // The video player window: one lesson, online or from the store, with its own title bar and
-// control bar, the remembered position, learning-status reports and the download button.
-class FormPlayer : public QWidget
+// control bar (background from the style sheet), the remembered position, learning-status reports
+// and the download button.
+class FormPlayer : public StyledWidget
 {
     Q_OBJECT
 public:
@@ -75,7 +77,6 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

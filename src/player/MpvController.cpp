@@ -193,13 +193,24 @@ void MpvController::load(const QString& file)
     command({"loadfile", QFile::encodeName(file).constData(), "replace"});
 }
 
+void MpvController::setFlag(const char* name, bool on)
+{
+    int flag = on ? 1 : 0;
+    if (mpv) {
+        mpv_set_property_async(mpv, 0, name, MPV_FORMAT_FLAG, &flag);
+    }
+}
+
+void MpvController::setNumber(const char* name, double value)
+{
+    if (mpv) {
+        mpv_set_property_async(mpv, 0, name, MPV_FORMAT_DOUBLE, &value);
+    }
+}
+
 void MpvController::setPaused(bool pause)
 {
-    if (!mpv) {
-        return;
-    }
-    int flag = pause ? 1 : 0;
-    mpv_set_property_async(mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+    setFlag("pause", pause);
     paused = pause;
 }
 
@@ -227,27 +238,16 @@ void MpvController::seek(qint64 ms)
 
 void MpvController::setVolume(double level)
 {
-    if (!mpv) {
-        return;
-    }
-    double percent = qBound(0.0, level, 1.0) * 100.0;
-    mpv_set_property_async(mpv, 0, "volume", MPV_FORMAT_DOUBLE, &percent);
+    setNumber("volume", qBound(0.0, level, 1.0) * 100.0);
 }
 
 void MpvController::setMuted(bool mute)
 {
-    if (!mpv) {
-        return;
-    }
-    int flag = mute ? 1 : 0;
-    mpv_set_property_async(mpv, 0, "mute", MPV_FORMAT_FLAG, &flag);
+    setFlag("mute", mute);
     muted = mute;
 }
 
 void MpvController::setSpeed(double factor)
 {
-    if (!mpv) {
-        return;
-    }
-    mpv_set_property_async(mpv, 0, "speed", MPV_FORMAT_DOUBLE, &factor);
+    setNumber("speed", factor);
 }

@@ -60,6 +60,9 @@ private:
     void handleEvent(const mpv_event& event);
     void announceStart();
     void command(std::initializer_list<const char*> args);
+    // Asynchronous property writes; mpv copies the value at once.
+    void setFlag(const char* name, bool on);
+    void setNumber(const char* name, double value);
     static void wakeup(void* context);
 
     mpv_handle* mpv = nullptr;
