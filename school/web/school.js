@@ -4,16 +4,6 @@
   'use strict';
   var data = window.SCHOOL || {};
 
-  // A client built on a web channel exposes the object asynchronously.
-  if (!window.FormMyClass && window.qt && window.qt.webChannelTransport &&
-      typeof window.QWebChannel === 'function') {
-    new window.QWebChannel(window.qt.webChannelTransport, function (channel) {
-      if (channel.objects.FormMyClass) {
-        window.FormMyClass = channel.objects.FormMyClass;
-      }
-    });
-  }
-
   function toast(text) {
     var el = document.getElementById('toast');
     if (!el) { return; }

@@ -7,17 +7,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-static BaseDialog::RunHook& runHook()
-{
-    static BaseDialog::RunHook hook;
-    return hook;
-}
-
-void BaseDialog::setRunHook(RunHook hook)
-{
-    runHook() = std::move(hook);
-}
-
 BaseDialog::BaseDialog(const QString& title, int panelWidth, int panelHeight, QWidget* parent)
     : SheetDialog(QSize(panelWidth + 40, panelHeight + 40), parent)
 {
@@ -56,17 +45,4 @@ BaseDialog::BaseDialog(const QString& title, int panelWidth, int panelHeight, QW
     titleLayout->addStretch();
     titleLayout->addWidget(closeBtn);
     connect(closeBtn, &QPushButton::clicked, this, &QDialog::close);
-}
-
-int BaseDialog::run()
-{
-    if (runHook()) {
-        show();
-        const int code = runHook()(*this);
-        if (isVisible()) {
-            done(code);
-        }
-        return code;
-    }
-    return exec();
 }

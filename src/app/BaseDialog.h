@@ -2,8 +2,6 @@
 
 #include "SheetDialog.h"
 
-#include <functional>
-
 class QPushButton;
 class QVBoxLayout;
 
@@ -19,12 +17,6 @@ public:
     QWidget* body() const { return bodyWidget; }
     QWidget* panel() const { return panelWidget; }
     QPushButton* closeButton() const { return closeBtn; }
-
-    // Runs the dialog modally and returns its result. A test installs a hook that receives the
-    // shown dialog instead of a person and returns the result; no modal loop runs then.
-    int run();
-    using RunHook = std::function<int(BaseDialog&)>;
-    static void setRunHook(RunHook hook);
 
 private:
     QVBoxLayout* dialogLayout = nullptr;

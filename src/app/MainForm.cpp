@@ -5,6 +5,8 @@
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormAbout.h"
+#include "FormMyClass.h"
+#include "FormQA.h"
 #include "FormUser.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
@@ -70,9 +72,9 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     mainLayout->addWidget(border());
     mainLayout->addWidget(navigatWidget);
 
-    formMyClass = makePlaceholder();
+    formMyClass = new FormMyClass(this);
     formDownload = makePlaceholder();
-    formQA = makePlaceholder();
+    formQA = new FormQA(this);
     formUser = new FormUser(this);
     formCourseware = makePlaceholder();
 
@@ -91,6 +93,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     connect(sidHttp, &HttpHelper::done, this, &MainForm::httpSidDone);
 
     connect(app, &App::Login, this, &MainForm::showMyClassForm);
+    connect(formMyClass, &FormMyClass::showNavigate, this, &MainForm::showNavigate);
     connect(app, &App::toShutdown, this, &MainForm::onShutdown);
     connect(app, &App::initDone, this, &MainForm::onInitDone);
     connect(app->downloader(), &Downloader::allDone, this, &MainForm::downloadDone);
@@ -208,6 +211,11 @@ QList<QWidget*> MainForm::pages() const
     return {formMyClass, formDownload, formQA, formUser, formCourseware};
 }
 
+QWidget* MainForm::qaPage() const
+{
+    return formQA;
+}
+
 QWidget* MainForm::userPage() const
 {
     return formUser;
@@ -236,6 +244,7 @@ void MainForm::showMyClassForm()
 {
     if (App::instance()->isLogin()) {
         showVisible(formMyClass, 1);
+        formMyClass->reloadIfFailed();
     } else {
         showVisible(formUser, 4);
     }
@@ -273,9 +282,9 @@ void MainForm::showNavigate(bool show)
 
 void MainForm::webBack()
 {
-    // The my-classes page reports whether it could go back; until it exists there is nothing
-    // to go back to.
-    showNavigate(true);
+    if (formMyClass->back()) {
+        showNavigate(true);
+    }
 }
 
 void MainForm::showSetForm()

@@ -7,6 +7,8 @@
 
 class BaseDialog;
 class FormAbout;
+class FormMyClass;
+class FormQA;
 class FormUser;
 class HttpHelper;
 class NavigatWidget;
@@ -40,9 +42,9 @@ public:
     TitleWidget* title() const { return titleWidget; }
     NavigatWidget* navigation() const { return navigatWidget; }
     QWidget* visiblePage() const;
-    QWidget* myClassPage() const { return formMyClass; }
+    FormMyClass* myClassPage() const { return formMyClass; }
     QWidget* downloadPage() const { return formDownload; }
-    QWidget* qaPage() const { return formQA; }
+    QWidget* qaPage() const;
     QWidget* userPage() const;
     FormUser* userForm() const { return formUser; }
     QWidget* coursewarePage() const { return formCourseware; }
@@ -102,10 +104,10 @@ private:
     QVBoxLayout* mainLayout = nullptr;
     TitleWidget* titleWidget = nullptr;
     NavigatWidget* navigatWidget = nullptr;
-    QWidget* formMyClass = nullptr;
+    FormMyClass* formMyClass = nullptr;
     QWidget* formDownload = nullptr;
     FormUser* formUser = nullptr;
-    QWidget* formQA = nullptr;
+    FormQA* formQA = nullptr;
     BaseDialog* formBaseSet = nullptr;
     FormAbout* formAbout = nullptr;
     BaseDialog* formUpgrade = nullptr;

@@ -21,7 +21,19 @@ QRect SheetDialog::sheetGeometry(const QSize& fallback)
     return rect;
 }
 
-SheetDialog::SheetDialog(const QSize& fallback, QWidget* parent) : QDialog(parent)
+static SheetDialog::RunHook& runHook()
+{
+    static SheetDialog::RunHook hook;
+    return hook;
+}
+
+void SheetDialog::setRunHook(RunHook hook)
+{
+    runHook() = std::move(hook);
+}
+
+SheetDialog::SheetDialog(const QSize& fallback, QWidget* parent)
+    : QDialog(parent), fallbackSize(fallback)
 {
     setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -29,6 +41,27 @@ SheetDialog::SheetDialog(const QSize& fallback, QWidget* parent) : QDialog(paren
     setFixedSize(sheet.size());
     move(sheet.topLeft());
     setMouseTracking(true);
+}
+
+void SheetDialog::showEvent(QShowEvent* event)
+{
+    const QRect sheet = sheetGeometry(fallbackSize);
+    setFixedSize(sheet.size());
+    move(sheet.topLeft());
+    QDialog::showEvent(event);
+}
+
+int SheetDialog::run()
+{
+    if (runHook()) {
+        show();
+        const int code = runHook()(*this);
+        if (isVisible()) {
+            done(code);
+        }
+        return code;
+    }
+    return exec();
 }
 
 void SheetDialog::paintEvent(QPaintEvent*)

@@ -49,6 +49,8 @@ int main(int argc, char* argv[])
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    // The web view and the video area share OpenGL contexts with the toolkit.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
 
     QCommandLineParser parser;

@@ -53,6 +53,8 @@ public:
     MpvWidget* videoWidget() const { return video; }
     const std::optional<CourseRecord>& currentCourse() const { return course; }
     const LessonRecord* currentLesson() const;
+    // The lesson now loaded, once its playlist has come.
+    const QString& lesson() const { return lessonId; }
 
 public slots:
     void onMax();

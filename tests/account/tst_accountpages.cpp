@@ -607,7 +607,7 @@ void TestAccountPages::passwordChangeThroughSchool()
     QString reloginTitle;
     bool pwdVisibleAfterwards = true;
     FormAlterPwd* shownDialog = nullptr;
-    BaseDialog::setRunHook([&](BaseDialog& dialog) -> int {
+    BaseDialog::setRunHook([&](SheetDialog& dialog) -> int {
         if (auto* relogin = qobject_cast<ReLogin*>(&dialog)) {
             reloginShown = true;
             pwdHiddenMeanwhile = shownDialog && !shownDialog->isVisible();
@@ -659,7 +659,7 @@ void TestAccountPages::refusedPasswordChangeKeepsBoxes()
     QStringList texts;
     bool answered = false;
     bool visibleAfterAnswer = false;
-    BaseDialog::setRunHook([&](BaseDialog& dialog) -> int {
+    BaseDialog::setRunHook([&](SheetDialog& dialog) -> int {
         auto* pwd = qobject_cast<FormAlterPwd*>(&dialog);
         if (!pwd) {
             return 0;

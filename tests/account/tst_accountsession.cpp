@@ -3,6 +3,7 @@
 // logout is never restored.
 #include "AccountTestEnv.h"
 #include "CourseLibrary.h"
+#include "FormMyClass.h"
 #include "FormLoginin.h"
 #include "FormUser.h"
 #include "FormUserInfo.h"

@@ -144,10 +144,10 @@ void TestDialogs::baseDialogFrame()
 
     int seen = 0;
     bool wasShown = false;
-    BaseDialog::setRunHook([&seen, &wasShown](BaseDialog& shown) {
+    BaseDialog::setRunHook([&seen, &wasShown](SheetDialog& shown) {
         ++seen;
         wasShown = shown.isVisible();
-        shown.closeButton()->click();
+        static_cast<BaseDialog&>(shown).closeButton()->click();
         return 7;
     });
     QCOMPARE(dialog.run(), 7);

@@ -4,6 +4,7 @@
 #include "App.h"
 #include "BaseDialog.h"
 #include "CourseLibrary.h"
+#include "FormMyClass.h"
 #include "MainForm.h"
 #include "NavigatWidget.h"
 #include "QuitNotifier.h"

@@ -1,0 +1,309 @@
+#include "FormMyClass.h"
+
+#include "App.h"
+#include "CourseInfo.h"
+#include "Downloader.h"
+#include "FormPlayer.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "MyClassBridge.h"
+#include "SchoolPage.h"
+#include "ServerConfig.h"
+#include "StyledWidget.h"
+#include "URLManager.h"
+#include "XMessageBox.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+static QString resourceText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning().noquote() << "missing resource" << path;
+        return QString();
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
+FormMyClass::FormMyClass(QWidget* parent)
+    : QWidget(parent), schoolOrigin(MyClassBridge::originOf(QUrl(ServerConfig::apiBaseUrl())))
+{
+    setObjectName(QStringLiteral("MainWidget"));
+    courseUrlHttp = new HttpHelper(this);
+    courseInfoHttp = new HttpHelper(this);
+
+    lineHolder = new StyledWidget(this);
+    lineHolder->setObjectName(QStringLiteral("MainWidget"));
+    lineHolder->setFixedHeight(1);
+    progressLine = new StyledWidget(lineHolder);
+    progressLine->setObjectName(QStringLiteral("line"));
+    progressLine->setFixedHeight(1);
+    progressLine->hide();
+    auto* lineLayout = new QVBoxLayout(lineHolder);
+    lineLayout->setContentsMargins(0, 0, 0, 0);
+    lineLayout->setSpacing(0);
+    lineLayout->addWidget(progressLine, 0, Qt::AlignLeft);
+
+    // Shown in place of the page when it could not be loaded.
+    failureView = new StyledWidget(this);
+    failureView->setObjectName(QStringLiteral("ContentWidget"));
+    auto* failureText =
+        new QLabel(QStringLiteral("课程页面加载失败，请检查网络后重试。"), failureView);
+    failureText->setObjectName(QStringLiteral("lblLoadFailed"));
+    auto* retryButton = new QPushButton(QStringLiteral("重新加载"), failureView);
+    retryButton->setObjectName(QStringLiteral("btnReload"));
+    retryButton->setCursor(Qt::PointingHandCursor);
+    auto* failureLayout = new QVBoxLayout(failureView);
+    failureLayout->addStretch();
+    failureLayout->addWidget(failureText, 0, Qt::AlignHCenter);
+    failureLayout->addSpacing(15);
+    failureLayout->addWidget(retryButton, 0, Qt::AlignHCenter);
+    failureLayout->addStretch();
+    failureView->hide();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(lineHolder);
+    layout->addWidget(failureView, 1);
+
+    connect(retryButton, &QPushButton::clicked, this, &FormMyClass::retry);
+    connect(courseUrlHttp, &HttpHelper::done, this, &FormMyClass::httpGetCourseUrlDone);
+    connect(courseInfoHttp, &HttpHelper::done, this, &FormMyClass::httpGetMyCourseInfoDone);
+    connect(App::instance(), &App::Login, this, &FormMyClass::getCourseUrl);
+}
+
+FormMyClass::~FormMyClass()
+{
+    // The page must go before the profile it was made with.
+    delete webView;
+    delete page;
+}
+
+void FormMyClass::createView()
+{
+    // Cookies and cache of the school's pages live in the data folder, not in a browser's.
+    const QString webDir = App::instance()->appDir() + QStringLiteral("/web");
+    profile = new QWebEngineProfile(QStringLiteral("tamix"), this);
+    profile->setPersistentStoragePath(webDir);
+    profile->setCachePath(webDir + QStringLiteral("/cache"));
+    profile->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    // A failed load shows the page's own notice with its retry button instead.
+    profile->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+
+    page = new SchoolPage(profile, schoolOrigin);
+    webView = new QWebEngineView(this);
+    webView->setContextMenuPolicy(Qt::NoContextMenu);
+    webView->setPage(page);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(1, webView, 1);
+
+    connect(page, &QWebEnginePage::loadProgress, this, &FormMyClass::onWebProgress);
+    connect(page, &QWebEnginePage::loadStarted, this, &FormMyClass::onWebStart);
+    connect(page, &QWebEnginePage::loadFinished, this, &FormMyClass::onWebFinish);
+    connect(page, &SchoolPage::openExternally, this,
+            [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    connect(page, &SchoolPage::openInView, this,
+            [this](const QUrl& url) { loadUrl(url.toString(QUrl::FullyEncoded)); });
+    populateJavaScriptWindowObject();
+}
+
+// Every document of the main frame gets the client object before its own scripts run, so
+// each load attaches it again by itself.
+void FormMyClass::populateJavaScriptWindowObject()
+{
+    bridge = new MyClassBridge(
+        schoolOrigin, [this] { return page->url(); }, this, this);
+    auto* channel = new QWebChannel(page);
+    channel->registerObject(QStringLiteral("FormMyClass"), bridge);
+    page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
+
+    QString quotedOrigin = schoolOrigin;
+    quotedOrigin.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('\''), QLatin1String("\\'"));
+    QWebEngineScript client;
+    client.setName(QStringLiteral("tamix-formmyclass"));
+    client.setSourceCode(resourceText(QStringLiteral(":/web/formmyclass.js"))
+                             .replace(QLatin1String("__SCHOOL_ORIGIN__"),
+                                      QLatin1Char('\'') + quotedOrigin + QLatin1Char('\'')));
+    client.setWorldId(QWebEngineScript::MainWorld);
+    client.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    client.setRunsOnSubFrames(false);
+
+    QWebEngineScript relay;
+    relay.setName(QStringLiteral("tamix-bridge"));
+    relay.setSourceCode(resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) +
+                        QLatin1Char('\n') + resourceText(QStringLiteral(":/web/bridge.js")));
+    relay.setWorldId(QWebEngineScript::ApplicationWorld);
+    relay.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    relay.setRunsOnSubFrames(false);
+
+    page->scripts().insert(relay);
+    page->scripts().insert(client);
+}
+
+bool FormMyClass::loadUrl(const QString& url)
+{
+    if (!navigable) {
+        return false;
+    }
+    load(url);
+    return true;
+}
+
+void FormMyClass::load(const QString& url)
+{
+    if (!webView) {
+        createView();
+    }
+    webView->load(QUrl(url));
+}
+
+bool FormMyClass::back()
+{
+    return loadUrl(homeUrl);
+}
+
+void FormMyClass::reloadIfFailed()
+{
+    // A login on its way brings a fresh address anyway.
+    if (loadFailed && !addressPending) {
+        retry();
+    }
+}
+
+void FormMyClass::retry()
+{
+    if (homeUrl.isEmpty()) {
+        getCourseUrl(true);
+    } else {
+        load(homeUrl);
+    }
+}
+
+void FormMyClass::getCourseUrl(bool value)
+{
+    const QString url = App::instance()->urlManager()->getMyCourseListUrl();
+    if (!value) {
+        qDebug().noquote() << "logged out; the course list page stays:"
+                           << QUrl(url).toDisplayString(QUrl::RemoveQuery);
+        return;
+    }
+    addressPending = true;
+    courseUrlHttp->get(url);
+}
+
+void FormMyClass::httpGetCourseUrlDone(QString result)
+{
+    addressPending = false;
+    if (result.isEmpty()) {
+        qDebug() << "the course list address did not come: no answer from the school";
+        showFailure(true);
+        return;
+    }
+    const JsonNode answer = JsonHelper::parse(result);
+    if (answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
+        qDebug() << "the course list address was refused:"
+                 << answer.getString(QStringLiteral("infos"));
+        return;
+    }
+    const QString url = answer.getObject(QStringLiteral("data")).getString(QStringLiteral("url"));
+    homeUrl = App::instance()->urlManager()->signUrl(url);
+    // A login also recovers from a failed load, which otherwise blocks navigation.
+    if (loadFailed) {
+        load(homeUrl);
+    } else {
+        loadUrl(homeUrl);
+    }
+}
+
+void FormMyClass::onWebProgress(int value)
+{
+    progressLine->setVisible(value < 100);
+    progressLine->setFixedWidth(width() * value / 100);
+}
+
+void FormMyClass::onWebStart()
+{
+    navigable = true;
+}
+
+void FormMyClass::onWebFinish(bool value)
+{
+    navigable = value;
+    progressLine->hide();
+    if (!value) {
+        qDebug().noquote() << "page did not load:"
+                           << page->requestedUrl().toDisplayString(QUrl::RemoveQuery);
+    }
+    showFailure(!value);
+}
+
+void FormMyClass::showFailure(bool failed)
+{
+    loadFailed = failed;
+    failureView->setVisible(failed);
+    if (webView) {
+        webView->setVisible(!failed);
+    }
+}
+
+void FormMyClass::skipToList(QString id)
+{
+    if (!navigable) {
+        return;
+    }
+    loadUrl(App::instance()->urlManager()->getMyCourseInfoForPcUrl(id));
+    emit showNavigate(false);
+}
+
+void FormMyClass::skipToVideo(QString cid, QString lid, QString, QString c_type, QString title)
+{
+    if (!navigable) {
+        return;
+    }
+    navigable = false;
+    FormPlayer* player = App::instance()->openPlayer(title);
+    player->playLesson(cid, lid, c_type);
+    navigable = true;
+}
+
+void FormMyClass::getMyCourseInfo(QString cid)
+{
+    courseInfoHttp->get(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
+}
+
+void FormMyClass::httpGetMyCourseInfoDone(QString result)
+{
+    if (result.isEmpty()) {
+        XMessageBox::inform(QStringLiteral("获取课程信息失败"), this);
+        return;
+    }
+    const JsonNode answer = JsonHelper::parse(result);
+    if (answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
+        qDebug() << "course information refused:" << answer.getString(QStringLiteral("infos"));
+        return;
+    }
+    const JsonNode data = answer.getObject(QStringLiteral("data"));
+    const QString id = data.getString(QStringLiteral("id"));
+    const std::optional<CourseRecord> stored = App::instance()->downloader()->findCourse(id);
+    course = stored ? *stored : CourseRecord(data, *App::instance()->urlManager());
+    delete courseInfo.data();
+    courseInfo = new CourseInfo(course, this);
+    courseInfo->run();
+    if (courseInfo) {
+        courseInfo->deleteLater();
+    }
+}

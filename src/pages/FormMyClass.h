@@ -1,0 +1,85 @@
+#pragma once
+
+#include "CourseInfo.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class HttpHelper;
+class MyClassBridge;
+class QLabel;
+class QPushButton;
+class QWebEngineProfile;
+class QWebEngineView;
+class SchoolPage;
+
+// The my-classes page: the school's course page in an embedded web view. After a login it
+// asks for the page's address, signs and loads it; the page's script reaches the client
+// through the window object "FormMyClass" (skipToList, skipToVideo, getMyCourseInfo).
+//
+// The web engine is started with the first page load, after the window has been painted.
+class FormMyClass : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit FormMyClass(QWidget* parent = nullptr);
+    ~FormMyClass() override;
+
+    // Loads `url` when navigation is allowed; false otherwise.
+    bool loadUrl(const QString& url);
+    // Back to the course list page.
+    bool back();
+    // After a failed load: loads the course list page again (a press on "我的课程").
+    void reloadIfFailed();
+
+    bool isNavigable() const { return navigable; }
+    QString home() const { return homeUrl; }
+    bool hasFailed() const { return loadFailed; }
+    // Null until the first page load.
+    QWebEngineView* view() const { return webView; }
+    QWidget* loadingBar() const { return progressLine; }
+    QWidget* failurePanel() const { return failureView; }
+    CourseInfo* selectionDialog() const { return courseInfo; }
+
+signals:
+    // The title bar's back button: shown when false.
+    void showNavigate(bool show);
+
+private slots:
+    void getCourseUrl(bool value);
+    void httpGetCourseUrlDone(QString result);
+    void httpGetMyCourseInfoDone(QString result);
+    void populateJavaScriptWindowObject();
+    void onWebProgress(int value);
+    void onWebStart();
+    void onWebFinish(bool value);
+
+public slots:
+    void skipToList(QString id);
+    void skipToVideo(QString cid, QString lid, QString vid, QString c_type, QString title);
+    void getMyCourseInfo(QString cid);
+
+private:
+    void createView();
+    void load(const QString& url);
+    void showFailure(bool failed);
+    void retry();
+
+    QWebEngineView* webView = nullptr;
+    HttpHelper* courseUrlHttp = nullptr;
+    HttpHelper* courseInfoHttp = nullptr;
+    QPointer<CourseInfo> courseInfo;
+    CourseRecord course;
+    bool navigable = true;
+    QString homeUrl;
+    QWidget* progressLine = nullptr;
+    QWidget* lineHolder = nullptr;
+
+    QString schoolOrigin;
+    QWebEngineProfile* profile = nullptr;
+    SchoolPage* page = nullptr;
+    MyClassBridge* bridge = nullptr;
+    bool loadFailed = false;
+    bool addressPending = false; // a page-address call is on its way
+    QWidget* failureView = nullptr;
+};

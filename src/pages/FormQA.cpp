@@ -1,0 +1,6 @@
+#include "FormQA.h"
+
+FormQA::FormQA(QWidget* parent) : StyledWidget(parent)
+{
+    setObjectName(QStringLiteral("ContentWidget"));
+}

@@ -1,0 +1,145 @@
+#include "App.h"
+#include "CourseInfo.h"
+#include "CourseItem.h"
+#include "CourseLibrary.h"
+#include "Downloader.h"
+#include "UserRecord.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// A chapter heading and one courseware row per given state. The scheduler is not started,
+// so what "下载选中" hands it stays in its queue.
+class TestCourseInfo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void selectionRules_data();
+    void selectionRules();
+
+private:
+    QTemporaryDir docs;
+    QTemporaryDir videos;
+};
+
+void TestCourseInfo::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
+    qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    UserRecord session;
+    session.username = "13800000001";
+    App::instance()->library()->setSession(session);
+}
+
+void TestCourseInfo::cleanup()
+{
+    App::instance()->library()->replace(App::instance()->session());
+}
+
+void TestCourseInfo::selectionRules_data()
+{
+    QTest::addColumn<QList<int>>("states");
+    // Steps: "rN" clicks row N's box, "tN" presses on its title, "all" clicks "全选", each
+    // followed by ":1" or ":0", whether "全选" is then checked; "down" presses "下载选中".
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("checked");    // per row after the steps
+    QTest::addColumn<QStringList>("queued"); // lesson ids; empty: nothing handed over
+
+    QTest::newRow("all downloaded: nothing to choose") << QList<int>{2, 2, 2} << "r0:0 r1:0 down"
+                                                       << "000" << QStringList();
+    QTest::newRow("one by one, then one off") << QList<int>{0, 0, 0} << "r0:0 r1:0 r2:1 r1:0"
+                                              << "101" << QStringList();
+    QTest::newRow("a chosen row keeps all unchecked") << QList<int>{0, 1, 0} << "r0:0 r2:0"
+                                                      << "101" << QStringList();
+    QTest::newRow("all toggles enabled rows only") << QList<int>{0, 3, 0} << "all:1"
+                                                   << "101" << QStringList();
+    QTest::newRow("all twice clears") << QList<int>{0, 3, 0} << "all:1 all:0"
+                                      << "000" << QStringList();
+    QTest::newRow("title press counts as a click") << QList<int>{0, 0, 0} << "t0:0 t1:0 t2:1 t2:0"
+                                                   << "110" << QStringList();
+    QTest::newRow("download queues the checked") << QList<int>{0, 0, 2} << "r0:0 down"
+                                                 << "100" << QStringList{"L0"};
+}
+
+void TestCourseInfo::selectionRules()
+{
+    QFETCH(QList<int>, states);
+    QFETCH(QString, steps);
+    QFETCH(QString, checked);
+    QFETCH(QStringList, queued);
+
+    CourseRecord course;
+    course.id = "501";
+    course.title = "测试课程";
+    LessonRecord chapter;
+    chapter.courseId = course.id;
+    chapter.id = "C";
+    chapter.level = 1;
+    chapter.title = "第1章 总论";
+    course.list.append(chapter);
+    for (int i = 0; i < states.size(); ++i) {
+        LessonRecord lesson;
+        lesson.courseId = course.id;
+        lesson.id = "L" + QString::number(i);
+        lesson.level = 3;
+        lesson.type = "kejian";
+        lesson.title = "课件" + QString::number(i + 1);
+        lesson.state = states.at(i);
+        course.list.append(lesson);
+    }
+
+    CourseInfo dialog(course);
+    dialog.show();
+    QCOMPARE(dialog.rows().size(), states.size());
+    for (const QString& step : steps.split(' ')) {
+        const QString action = step.section(':', 0, 0);
+        if (action == "down") {
+            dialog.downloadButton()->click();
+            continue;
+        }
+        if (action == "all") {
+            QTest::mouseClick(dialog.checkAllBox(), Qt::LeftButton);
+        } else {
+            CourseItem* row = dialog.rows().at(action.mid(1).toInt());
+            if (action.startsWith('t')) {
+                QTest::mouseClick(row->titleLabel(), Qt::LeftButton);
+            } else {
+                // On the indicator, at the box's left.
+                QTest::mouseClick(row->checkBox(), Qt::LeftButton, {},
+                                  QPoint(6, row->checkBox()->height() / 2));
+            }
+        }
+        QCOMPARE(dialog.checkAllBox()->isChecked(), step.endsWith(":1"));
+    }
+    for (int i = 0; i < states.size(); ++i) {
+        QCOMPARE(dialog.rows().at(i)->checkBox()->isChecked(), checked.at(i) == '1');
+        QCOMPARE(dialog.rows().at(i)->checkBox()->isEnabled(), states.at(i) == 0);
+    }
+
+    const QList<LessonRecord> queue = App::instance()->downloader()->queue();
+    QStringList queuedIds;
+    for (const LessonRecord& lesson : queue) {
+        QCOMPARE(lesson.state, qint32(Chosen));
+        queuedIds.append(lesson.id);
+    }
+    QCOMPARE(queuedIds, queued);
+    // The dialog closes only when it handed something over.
+    QCOMPARE(dialog.isVisible(), queued.isEmpty());
+    if (!queued.isEmpty()) {
+        const std::optional<CourseRecord> stored = App::instance()->downloader()->findCourse("501");
+        QVERIFY(stored);
+        QCOMPARE(stored->list.at(1).state, qint32(Chosen));
+        QCOMPARE(stored->list.at(2).state, qint32(NotChosen));
+        QCOMPARE(stored->list.at(3).state, qint32(Downloaded));
+    }
+}
+
+QTEST_MAIN(TestCourseInfo)
+#include "tst_courseinfo.moc"

@@ -1,0 +1,309 @@
+#include "App.h"
+#include "CourseInfo.h"
+#include "CourseItem.h"
+#include "CourseLibrary.h"
+#include "Downloader.h"
+#include "FormMyClass.h"
+#include "FormPlayer.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "SchoolProcess.h"
+#include "URLManager.h"
+#include "UserRecord.h"
+#include "XMessageBox.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <QWebEngineView>
+#include <QtTest>
+
+// The school's pages call window.FormMyClass as they always have; everything that makes that
+// work comes from the client. User 13800000001 owns courses 101 to 103.
+class TestMyClass : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void everyLoginLoadsTheListPage();
+    void pageButtonsReachTheClient_data();
+    void pageButtonsReachTheClient();
+    void callBeforeTheChannelIsUpArrives();
+    void secondVideoWhileOpeningIsIgnored();
+    void storedCourseOpensOnItsRecord();
+    void missingAnswerShowsMessage();
+    void otherOriginCannotCall();
+    void failedLoadRecoversOnNextLogin();
+
+private:
+    bool loginAndWait();
+    bool waitLoaded(int loads);
+    QVariant script(const QString& source);
+    int route(const QString& name);
+
+    SchoolProcess school;
+    QTemporaryDir docs;
+    QTemporaryDir videos;
+    FormMyClass* form = nullptr;
+    QSignalSpy* loads = nullptr;
+    // What the last selection dialog showed, read while it was open (it lives for one use).
+    QString dialogCourse;
+    QString dialogDir;
+    QStringList dialogRows; // "id enabled icon"
+    QStringList messages;
+};
+
+void TestMyClass::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
+    QVERIFY2(school.start(), qPrintable(school.errorString()));
+    QVERIFY(school.bindSession("web-a", "13800000001"));
+    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
+    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
+    qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    UserRecord session;
+    session.sid = "web-a";
+    session.username = "13800000001";
+    App::instance()->library()->setSession(session);
+    XMessageBox::setResponder([this](XMessageBox& box) {
+        messages.append(box.text());
+        return true;
+    });
+    SheetDialog::setRunHook([this](SheetDialog& dialog) {
+        if (auto* info = qobject_cast<CourseInfo*>(&dialog)) {
+            dialogCourse = info->record().id;
+            dialogDir = info->record().dir;
+            dialogRows.clear();
+            for (CourseItem* row : info->rows()) {
+                const QLabel* icon = row->findChild<QLabel*>("lblDoneIcon");
+                dialogRows.append(info->record().list.at(row->lessonIndex()).id +
+                                  (row->checkBox()->isEnabled() ? " enabled" : " disabled") +
+                                  (icon ? " done" : ""));
+            }
+        }
+        return 0;
+    });
+}
+
+void TestMyClass::init()
+{
+    form = new FormMyClass;
+    form->resize(1000, 600);
+    form->show();
+    dialogCourse.clear();
+    messages.clear();
+}
+
+void TestMyClass::cleanup()
+{
+    if (App::instance()->player()) {
+        App::instance()->player()->close();
+    }
+    delete loads;
+    loads = nullptr;
+    delete form;
+    QVERIFY(school.clearFaults());
+}
+
+int TestMyClass::route(const QString& name)
+{
+    return school.stats().value("routes").toObject().value(name).toInt();
+}
+
+bool TestMyClass::waitLoaded(int count)
+{
+    if (!loads) {
+        if (!QTest::qWaitFor([this] { return form->view() != nullptr; }, 10000)) {
+            return false;
+        }
+        loads = new QSignalSpy(form->view()->page(), &QWebEnginePage::loadFinished);
+    }
+    return QTest::qWaitFor([&] { return loads->count() >= count; }, 20000);
+}
+
+bool TestMyClass::loginAndWait()
+{
+    App::instance()->setLogin(true);
+    return waitLoaded(1) && loads->last().first().toBool();
+}
+
+QVariant TestMyClass::script(const QString& source)
+{
+    QVariant result;
+    bool answered = false;
+    form->view()->page()->runJavaScript(source, [&](const QVariant& value) {
+        result = value;
+        answered = true;
+    });
+    if (!QTest::qWaitFor([&] { return answered; }, 5000)) {
+        qWarning("the page did not answer a script");
+    }
+    return result;
+}
+
+void TestMyClass::everyLoginLoadsTheListPage()
+{
+    const int before = route("GetMyCourseList");
+    QVERIFY(loginAndWait());
+    QVERIFY(form->view()->url().path().startsWith("/myclass/index"));
+    App::instance()->setLogin(true);
+    QVERIFY(waitLoaded(2));
+    QVERIFY(loads->last().first().toBool());
+    QCOMPARE(route("GetMyCourseList") - before, 2);
+    QCOMPARE(script("typeof window.FormMyClass.getMyCourseInfo").toString(), QString("function"));
+}
+
+// Each button of the school's list page, pressed as a student would.
+void TestMyClass::pageButtonsReachTheClient_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("skipToList") << "list-102";
+    QTest::newRow("getMyCourseInfo") << "download-103";
+    QTest::newRow("skipToVideo") << "play-101-1014";
+}
+
+void TestMyClass::pageButtonsReachTheClient()
+{
+    QFETCH(QString, button);
+    QSignalSpy navigate(form, &FormMyClass::showNavigate);
+    QVERIFY(loginAndWait());
+    QVERIFY(script(QString("document.getElementById('%1') !== null").arg(button)).toBool());
+    script(QString("document.getElementById('%1').click()").arg(button));
+
+    if (button.startsWith("list-")) {
+        QVERIFY(waitLoaded(2));
+        const QUrl shown = form->view()->url();
+        QVERIFY(shown.path().contains("GetMyCourseInfoForPc"));
+        QCOMPARE(QUrlQuery(shown).queryItemValue("class_id"), QString("102"));
+        QCOMPARE(navigate.count(), 1);
+        QCOMPARE(navigate.first().first().toBool(), false);
+        // The lesson list page has the client object too, and back() returns to the list.
+        QCOMPARE(script("typeof window.FormMyClass").toString(), QString("object"));
+        QVERIFY(form->back());
+        QVERIFY(waitLoaded(3));
+        QCOMPARE(form->view()->url(), QUrl(form->home()));
+    } else if (button.startsWith("download-")) {
+        QTRY_COMPARE_WITH_TIMEOUT(dialogCourse, QString("103"), 10000);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(App::instance()->player() != nullptr, 10000);
+        const QString title = script("SCHOOL.courses.find(c => c.id == '101')"
+                                     ".lessons.find(l => l.id == '1014').title")
+                                  .toString();
+        QVERIFY(!title.isEmpty());
+        QCOMPARE(App::instance()->player()->windowTitle(), title);
+        QTRY_COMPARE_WITH_TIMEOUT(App::instance()->player()->lesson(), QString("1014"), 10000);
+    }
+}
+
+void TestMyClass::callBeforeTheChannelIsUpArrives()
+{
+    QVERIFY(loginAndWait());
+    // An inline script calls while the document is still being parsed, long before the
+    // client's channel can have answered; the call is kept and delivered.
+    form->view()->page()->setHtml(
+        "<html><body><script>window.FormMyClass.getMyCourseInfo(102);</script></body></html>",
+        QUrl(school.apiUrl() + "/myclass/index"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialogCourse, QString("102"), 10000);
+}
+
+void TestMyClass::secondVideoWhileOpeningIsIgnored()
+{
+    // A second call that arrives while the player of the first is being opened (here: from
+    // inside its show event) must not open another one.
+    struct Reenter : QObject
+    {
+        FormMyClass* form;
+        int shown = 0;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show && qobject_cast<FormPlayer*>(watched)) {
+                ++shown;
+                form->skipToVideo("101", "1013", "", "1", "second");
+            }
+            return false;
+        }
+    } reenter;
+    reenter.form = form;
+    qApp->installEventFilter(&reenter);
+    form->skipToVideo("101", "1014", "", "1", "first");
+    qApp->removeEventFilter(&reenter);
+    QCOMPARE(reenter.shown, 1);
+    QVERIFY(App::instance()->player());
+    QCOMPARE(App::instance()->player()->windowTitle(), QString("first"));
+    QVERIFY(form->isNavigable());
+}
+
+void TestMyClass::storedCourseOpensOnItsRecord()
+{
+    // Course 101 is stored with lesson 1013 downloaded; the dialog must show that.
+    HttpHelper http(nullptr, true);
+    const QString answer =
+        http.getSync(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl("101"));
+    CourseRecord course(JsonHelper::parse(answer).getObject("data"),
+                        *App::instance()->urlManager());
+    for (LessonRecord& lesson : course.list) {
+        lesson.state = lesson.id == "1013" ? Downloaded : NotChosen;
+    }
+    course.dir = videos.path() + "/stored-101";
+    UserRecord record = App::instance()->session();
+    record.courses = {course};
+    App::instance()->library()->replace(record);
+
+    form->getMyCourseInfo("101");
+    QTRY_COMPARE_WITH_TIMEOUT(dialogCourse, QString("101"), 10000);
+    QCOMPARE(dialogDir, course.dir);
+    QCOMPARE(dialogRows,
+             QStringList({"1013 disabled done", "1014 enabled", "1016 enabled", "1018 enabled"}));
+    App::instance()->library()->replace(App::instance()->session());
+}
+
+void TestMyClass::missingAnswerShowsMessage()
+{
+    QVERIFY(
+        school.addFault(QJsonObject{{"route", "*GetMyCourseInfoForPcDownLoad*"}, {"drop", true}}));
+    form->getMyCourseInfo("101");
+    QTRY_COMPARE_WITH_TIMEOUT(messages, QStringList{"获取课程信息失败"}, 10000);
+    QVERIFY(dialogCourse.isEmpty());
+}
+
+void TestMyClass::otherOriginCannotCall()
+{
+    QVERIFY(loginAndWait());
+    // The key-file listener is another origin on the same host.
+    form->view()->page()->setHtml("<html><body>other</body></html>", QUrl(school.keyUrl() + "/x"));
+    QVERIFY(waitLoaded(2));
+    QCOMPARE(script("typeof window.FormMyClass").toString(), QString("undefined"));
+    // Even a hand-made call in the relay's own format is refused and logged.
+    const int before = route("GetMyCourseInfoForPcDownLoad");
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("refused a page call of getMyCourseInfo"));
+    script("document.dispatchEvent(new CustomEvent('tamix:call', {detail: JSON.stringify("
+           "{method: 'getMyCourseInfo', args: ['101']})}))");
+    QTest::qWait(500);
+    QCOMPARE(route("GetMyCourseInfoForPcDownLoad"), before);
+    QVERIFY(dialogCourse.isEmpty());
+}
+
+void TestMyClass::failedLoadRecoversOnNextLogin()
+{
+    QVERIFY(school.addFault(QJsonObject{{"route", "/myclass/*"}, {"drop", true}, {"times", 1}}));
+    App::instance()->setLogin(true);
+    QVERIFY(waitLoaded(1));
+    QCOMPARE(loads->last().first().toBool(), false);
+    QVERIFY(form->failurePanel()->isVisible());
+    QVERIFY(!form->loadUrl(form->home()));
+    App::instance()->setLogin(true);
+    QVERIFY(waitLoaded(2));
+    QVERIFY(loads->last().first().toBool());
+    QVERIFY(!form->failurePanel()->isVisible());
+    QVERIFY(form->view()->isVisible());
+}
+
+QTEST_MAIN(TestMyClass)
+#include "tst_myclass.moc"
