@@ -1,5 +1,6 @@
 #include "App.h"
 #include "MainForm.h"
+#include "ScreenshotTour.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -62,9 +63,26 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Save the main window to <file> once "
                                                        "it is shown, and quit."),
                                         QStringLiteral("file"));
+    const QCommandLineOption shotView(
+        QStringLiteral("view"),
+        QStringLiteral("With --screenshot: the view to save, one of ") +
+            ScreenshotTour::views.join(QStringLiteral(", ")) + QStringLiteral(" (main)."),
+        QStringLiteral("name"), QStringLiteral("main"));
+    const QCommandLineOption shotLogin(QStringLiteral("login"),
+                                       QStringLiteral("With --screenshot: log in as "
+                                                      "<user:password> first."),
+                                       QStringLiteral("user:password"));
     parser.addOption(probe);
     parser.addOption(screenshot);
+    parser.addOption(shotView);
+    parser.addOption(shotLogin);
     parser.process(application);
+    if (parser.isSet(screenshot) && !ScreenshotTour::views.contains(parser.value(shotView))) {
+        std::fprintf(stderr, "unknown view %s; the views are %s\n",
+                     qPrintable(parser.value(shotView)),
+                     qPrintable(ScreenshotTour::views.join(QStringLiteral(", "))));
+        return 2;
+    }
 
     // Building the context here, before any window, also reads the style sheet.
     application.setStyleSheet(App::instance()->styleSheet());
@@ -84,15 +102,9 @@ int main(int argc, char* argv[])
                 QCoreApplication::quit();
             });
         } else if (parser.isSet(screenshot)) {
-            const QString file = parser.value(screenshot);
-            new FirstPaintWatcher(window, [window, file] {
-                // A moment for the pages to finish their first layout.
-                QTimer::singleShot(300, window, [window, file] {
-                    const bool saved = window->grab().save(file);
-                    std::printf("%s %s\n", saved ? "saved" : "could not save", qPrintable(file));
-                    QCoreApplication::exit(saved ? 0 : 1);
-                });
-            });
+            auto* tour = new ScreenshotTour(window, parser.value(shotView),
+                                            parser.value(screenshot), parser.value(shotLogin));
+            new FirstPaintWatcher(window, [tour] { tour->start(); });
         }
         window->show();
         code = application.exec();

@@ -1,0 +1,110 @@
+#include "ScreenshotTour.h"
+
+#include "CourseInfo.h"
+#include "FormLoginin.h"
+#include "FormMyClass.h"
+#include "FormUser.h"
+#include "MainForm.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <cstdio>
+
+const QStringList ScreenshotTour::views = {QStringLiteral("main"), QStringLiteral("myclass"),
+                                           QStringLiteral("selection")};
+
+namespace {
+constexpr int tickMs = 100;
+constexpr int giveUpTicks = 300; // 30 s for any one stage
+constexpr int settleTicks = 5;   // a moment to paint before the picture
+} // namespace
+
+ScreenshotTour::ScreenshotTour(MainForm* window, const QString& view, const QString& file,
+                               const QString& login)
+    : QObject(window), window(window), view(view), file(file), login(login)
+{
+    poll = new QTimer(this);
+    poll->setInterval(tickMs);
+    connect(poll, &QTimer::timeout, this, &ScreenshotTour::step);
+}
+
+void ScreenshotTour::start()
+{
+    if (view == QLatin1String("main")) {
+        QTimer::singleShot(300, this, [this] { save(window); });
+        return;
+    }
+    FormLoginin* page = window->userForm()->loginPage();
+    page->nameBox()->setCurrentText(login.section(QLatin1Char(':'), 0, 0));
+    page->passwordBox()->setText(login.section(QLatin1Char(':'), 1));
+    page->loginButton()->click();
+    poll->start();
+}
+
+void ScreenshotTour::step()
+{
+    if (++ticks > giveUpTicks) {
+        fail("the view did not come");
+        return;
+    }
+    FormMyClass* myClass = window->myClassPage();
+    QWebEngineView* web = myClass->view();
+    switch (stage) {
+    case 0: // the course page is loading
+        if (web) {
+            connect(web->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
+                if (stage == 1) {
+                    stage = ok ? 2 : 1;
+                    ticks = 0;
+                }
+            });
+            stage = 1;
+        }
+        break;
+    case 1: // waiting for it to finish
+        break;
+    case 2: // loaded; let it paint
+        if (ticks < settleTicks) {
+            break;
+        }
+        if (view == QLatin1String("myclass")) {
+            poll->stop();
+            save(window);
+            return;
+        }
+        web->page()->runJavaScript(
+            QStringLiteral("document.querySelector('[id^=\"download-\"]').click()"));
+        stage = 3;
+        ticks = 0;
+        break;
+    case 3: // the selection dialog runs modally; this timer still ticks in its loop
+        if (auto* dialog = qobject_cast<CourseInfo*>(QApplication::activeModalWidget())) {
+            if (ticks >= settleTicks) {
+                poll->stop();
+                save(dialog);
+            }
+        }
+        break;
+    }
+}
+
+void ScreenshotTour::save(QWidget* widget)
+{
+    const bool saved = widget->grab().save(file);
+    std::printf("%s %s\n", saved ? "saved" : "could not save", qPrintable(file));
+    std::fflush(stdout);
+    QCoreApplication::exit(saved ? 0 : 1);
+}
+
+void ScreenshotTour::fail(const char* why)
+{
+    poll->stop();
+    std::printf("no picture of %s: %s\n", qPrintable(view), why);
+    std::fflush(stdout);
+    QCoreApplication::exit(1);
+}

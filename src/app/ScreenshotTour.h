@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class MainForm;
+class QTimer;
+
+// Drives the running client to one of its views and saves a picture of it, then quits:
+// "main" (the window as it starts), "myclass" (logged in, the school's course page loaded) and
+// "selection" (the download selection dialog the page's own button opens).
+class ScreenshotTour : public QObject
+{
+    Q_OBJECT
+public:
+    static const QStringList views;
+
+    // `login` is "user:password", needed by every view but "main".
+    ScreenshotTour(MainForm* window, const QString& view, const QString& file,
+                   const QString& login);
+
+    // Called once the main window has been painted.
+    void start();
+
+private:
+    void step();
+    void save(QWidget* widget);
+    void fail(const char* why);
+
+    MainForm* window;
+    QString view;
+    QString file;
+    QString login;
+    QTimer* poll = nullptr;
+    int stage = 0;
+    int ticks = 0;
+};
