@@ -1,0 +1,181 @@
+// The my-classes page in the real main window against the stand-in school: the time from
+// Login(true) to the course page finished loading (the first login also starts the web
+// engine), and the memory of this process with all its web-engine processes once the page is
+// loaded (sum of PSS from /proc/PID/smaps_rollup). Run it as
+//   QTWEBENGINE_DISABLE_SANDBOX=1 xvfb-run -a -s "-screen 0 1920x1080x24"
+//       build/bench/pages/bench_myclass 11
+#include "App.h"
+#include "CourseLibrary.h"
+#include "FormMyClass.h"
+#include "MainForm.h"
+#include "SchoolProcess.h"
+#include "UserRecord.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+static double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+static bool waitFor(const std::function<bool()>& done, int ms = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Kilobytes of proportional set size of `pid`, 0 when it cannot be read.
+static qint64 pssKB(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith("Pss:")) {
+            return line.mid(4).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return 0;
+}
+
+// This process and every process below it.
+static QList<qint64> processTree(qint64 root)
+{
+    QMultiHash<qint64, qint64> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!isPid || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (name) state ppid ...": the name may hold spaces, so read after the last ')'.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        children.insert(fields.value(1).toLongLong(), pid);
+    }
+    QList<qint64> tree{root};
+    for (int i = 0; i < tree.size(); ++i) {
+        tree.append(children.values(tree.at(i)));
+    }
+    return tree;
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 11;
+
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir docs;
+    QTemporaryDir videos;
+    SchoolProcess school;
+    if (!school.start() ||
+        !school.bindSession(QStringLiteral("bench-web"), QStringLiteral("13800000001"))) {
+        std::fprintf(stderr, "the school did not start: %s\n", qPrintable(school.errorString()));
+        return 1;
+    }
+    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
+    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
+    qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    application.setStyleSheet(App::instance()->styleSheet());
+
+    int code = 0;
+    {
+        MainForm window;
+        window.show();
+        waitFor([] { return false; }, 300);
+        UserRecord session;
+        session.sid = QStringLiteral("bench-web");
+        session.username = QStringLiteral("13800000001");
+        App::instance()->library()->setSession(session);
+
+        FormMyClass* page = window.myClassPage();
+        std::vector<double> times;
+        for (int i = 0; i < runs; ++i) {
+            int finished = 0;
+            bool ok = false;
+            QMetaObject::Connection watch;
+            QElapsedTimer clock;
+            clock.start();
+            App::instance()->setLogin(true);
+            const bool loaded = waitFor([&] {
+                if (!watch && page->view()) {
+                    watch = QObject::connect(page->view()->page(), &QWebEnginePage::loadFinished,
+                                             [&](bool value) {
+                                                 ++finished;
+                                                 ok = value;
+                                             });
+                }
+                return finished > 0;
+            });
+            const double ms = clock.nsecsElapsed() / 1e6;
+            QObject::disconnect(watch);
+            if (!loaded || !ok) {
+                std::fprintf(stderr, "login %d: the page did not load\n", i + 1);
+                code = 1;
+                break;
+            }
+            times.push_back(ms);
+        }
+        if (!times.empty()) {
+            std::printf("Login(true) to page loaded: first (web engine start) %.0f ms, "
+                        "median of %zu %.0f ms (target < 800)\n",
+                        times.front(), times.size(), median(times));
+            waitFor([] { return false; }, 1000); // let the renderer settle
+            // The stand-in school is a child of this program, not part of the client.
+            QList<qint64> tree = processTree(QCoreApplication::applicationPid());
+            for (qint64 pid : processTree(school.processId())) {
+                tree.removeAll(pid);
+            }
+            qint64 total = 0;
+            for (qint64 pid : tree) {
+                const qint64 kb = pssKB(pid);
+                QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+                cmd.open(QIODevice::ReadOnly);
+                const QList<QByteArray> args = cmd.readAll().split('\0');
+                QByteArray type;
+                for (const QByteArray& arg : args) {
+                    type = arg.startsWith("--type=") ? arg : type;
+                }
+                std::printf("  %lld %-28s %.1f MB\n", static_cast<long long>(pid),
+                            (QFileInfo(QString::fromLocal8Bit(args.value(0))).fileName() +
+                             QLatin1Char(' ') + QString::fromLatin1(type))
+                                .toLocal8Bit()
+                                .constData(),
+                            kb / 1024.0);
+                total += kb;
+            }
+            std::printf("memory: %lld processes, PSS %.1f MB (target < 300)\n",
+                        static_cast<long long>(tree.size()), total / 1024.0);
+        }
+    }
+    if (App::exists()) {
+        delete App::instance();
+    }
+    return code;
+}
