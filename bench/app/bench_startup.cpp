@@ -3,6 +3,7 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/app/bench_startup 21
 // The client runs with a fresh data folder each time and a school address nobody answers, so
 // only the program's own start-up is measured (the network step does not hold up the window).
+#include "BenchSupport.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -10,13 +11,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-static double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 int main(int argc, char* argv[])
 {

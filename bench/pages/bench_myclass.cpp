@@ -5,6 +5,7 @@
 //   QTWEBENGINE_DISABLE_SANDBOX=1 xvfb-run -a -s "-screen 0 1920x1080x24"
 //       build/bench/pages/bench_myclass 11
 #include "App.h"
+#include "BenchSupport.h"
 #include "CourseLibrary.h"
 #include "FormMyClass.h"
 #include "MainForm.h"
@@ -24,26 +25,6 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
-
-static double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-static bool waitFor(const std::function<bool()>& done, int ms = 30000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // Kilobytes of proportional set size of `pid`, 0 when it cannot be read.
 static qint64 pssKB(qint64 pid)
@@ -123,16 +104,17 @@ int main(int argc, char* argv[])
             QElapsedTimer clock;
             clock.start();
             App::instance()->setLogin(true);
-            const bool loaded = waitFor([&] {
-                if (!watch && page->view()) {
-                    watch = QObject::connect(page->view()->page(), &QWebEnginePage::loadFinished,
-                                             [&](bool value) {
-                                                 ++finished;
-                                                 ok = value;
-                                             });
-                }
-                return finished > 0;
-            });
+            const bool loaded =
+                0 <= waitFor([&] {
+                    if (!watch && page->view()) {
+                        watch = QObject::connect(page->view()->page(),
+                                                 &QWebEnginePage::loadFinished, [&](bool value) {
+                                                     ++finished;
+                                                     ok = value;
+                                                 });
+                    }
+                    return finished > 0;
+                });
             const double ms = clock.nsecsElapsed() / 1e6;
             QObject::disconnect(watch);
             if (!loaded || !ok) {

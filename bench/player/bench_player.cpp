@@ -3,6 +3,7 @@
 // process start) on the same playlists, and the time a 60-s seek takes to land. Run it as
 //   xvfb-run -a -s "-screen 0 1920x1080x24" build/bench/player/bench_player 11
 #include "App.h"
+#include "BenchSupport.h"
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormPlayer.h"
@@ -28,27 +29,6 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
-
-static double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Runs the event loop until `done` holds or `ms` pass; the elapsed time, or -1.
-static double waitFor(const std::function<bool()>& done, int ms = 20000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) {
-            return -1;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return clock.nsecsElapsed() / 1e6;
-}
 
 static void useSession(const QString& sid, const QString& user)
 {
