@@ -155,7 +155,7 @@ bool outage(SchoolProcess& school, const CourseRecord& course, int outageSeconds
         const QList<CourseRecord> courses = library.courses();
         return courses.isEmpty() ? -1 : courses.first().list.value(0).state;
     };
-    while (state() != Downloaded && clock.elapsed() < 120000) {
+    while (state() != Complete && clock.elapsed() < 120000) {
         waitMs(20);
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
@@ -164,7 +164,7 @@ bool outage(SchoolProcess& school, const CourseRecord& course, int outageSeconds
     for (const QString& name : qAsConst(before)) {
         again += paths.value("/stream/bench/" + name).toInt();
     }
-    const bool done = state() == Downloaded;
+    const bool done = state() == Complete;
     std::printf("outage: lesson %s %.2f s after the school is back (target <= 10), "
                 "%d stored segments fetched again (target 0)\n",
                 done ? "done" : "NOT done", seconds, again);

@@ -145,7 +145,7 @@ int main(int argc, char* argv[])
     QString dir;
     const CourseRecord stored = downloader->findCourse(cid).value_or(CourseRecord());
     for (const LessonRecord& lesson : stored.list) {
-        if (lesson.id == lid && lesson.state == Downloaded) {
+        if (lesson.id == lid && lesson.state == Complete) {
             dir = lesson.dir;
         }
     }

@@ -5,6 +5,8 @@
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormAbout.h"
+#include "FormCourseware.h"
+#include "FormDownload.h"
 #include "FormMyClass.h"
 #include "FormQA.h"
 #include "FormUser.h"
@@ -73,10 +75,10 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     mainLayout->addWidget(navigatWidget);
 
     formMyClass = new FormMyClass(this);
-    formDownload = makePlaceholder();
+    formDownload = new FormDownload(this);
     formQA = new FormQA(this);
     formUser = new FormUser(this);
-    formCourseware = makePlaceholder();
+    formCourseware = new FormCourseware(this);
 
     createMenus();
 
@@ -110,14 +112,6 @@ MainForm::~MainForm()
     if (App::exists() && App::instance()->mainForm() == this) {
         App::instance()->setMainForm(nullptr);
     }
-}
-
-// Pages that are not built yet hold their place in the stack with an empty page.
-QWidget* MainForm::makePlaceholder()
-{
-    auto* page = new StyledWidget(this);
-    page->setObjectName(QStringLiteral("ContentWidget"));
-    return page;
 }
 
 void MainForm::createMenus()
@@ -211,6 +205,16 @@ QList<QWidget*> MainForm::pages() const
     return {formMyClass, formDownload, formQA, formUser, formCourseware};
 }
 
+QWidget* MainForm::downloadPage() const
+{
+    return formDownload;
+}
+
+QWidget* MainForm::coursewarePage() const
+{
+    return formCourseware;
+}
+
 QWidget* MainForm::qaPage() const
 {
     return formQA;
@@ -270,8 +274,9 @@ void MainForm::showLogin()
     showUserForm();
 }
 
-void MainForm::showCourseware(QString)
+void MainForm::showCourseware(QString cid)
 {
+    formCourseware->showCourse(cid);
     showVisible(formCourseware, 0);
 }
 

@@ -7,6 +7,8 @@
 
 class BaseDialog;
 class FormAbout;
+class FormCourseware;
+class FormDownload;
 class FormMyClass;
 class FormQA;
 class FormUser;
@@ -43,11 +45,13 @@ public:
     NavigatWidget* navigation() const { return navigatWidget; }
     QWidget* visiblePage() const;
     FormMyClass* myClassPage() const { return formMyClass; }
-    QWidget* downloadPage() const { return formDownload; }
+    FormDownload* downloadForm() const { return formDownload; }
+    QWidget* downloadPage() const;
     QWidget* qaPage() const;
     QWidget* userPage() const;
     FormUser* userForm() const { return formUser; }
-    QWidget* coursewarePage() const { return formCourseware; }
+    FormCourseware* coursewareForm() const { return formCourseware; }
+    QWidget* coursewarePage() const;
     QMenu* trayContextMenu() const { return trayMenu; }
     QSystemTrayIcon* tray() const { return trayIcon; }
 
@@ -96,7 +100,6 @@ private:
     // The orderly stop: player closed, fetchers told to quit, scheduler stopped and waited
     // for, store saved. Runs on every path that ends the program.
     void stopContext();
-    QWidget* makePlaceholder();
     // The five pages of the stack, in navigation order.
     QList<QWidget*> pages() const;
 
@@ -105,13 +108,13 @@ private:
     TitleWidget* titleWidget = nullptr;
     NavigatWidget* navigatWidget = nullptr;
     FormMyClass* formMyClass = nullptr;
-    QWidget* formDownload = nullptr;
+    FormDownload* formDownload = nullptr;
     FormUser* formUser = nullptr;
     FormQA* formQA = nullptr;
     BaseDialog* formBaseSet = nullptr;
     FormAbout* formAbout = nullptr;
     BaseDialog* formUpgrade = nullptr;
-    QWidget* formCourseware = nullptr;
+    FormCourseware* formCourseware = nullptr;
     QMenu* setMenu = nullptr;
     QMenu* userMenu = nullptr;
     QMenu* helpMenu = nullptr;

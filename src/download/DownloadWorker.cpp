@@ -89,7 +89,7 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
     case M3u8Loader::Result::Complete:
     case M3u8Loader::Result::Failed: {
         endWait(dir);
-        const qint32 state = result == M3u8Loader::Result::Complete ? Downloaded : Failed;
+        const qint32 state = result == M3u8Loader::Result::Complete ? Complete : Failed;
         // A delete may have taken the lesson meanwhile; then its outcome is dropped.
         if (library.finishInFlight(state)) {
             library.save();

@@ -281,7 +281,7 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
         for (int i = 0; i < course->list.size(); ++i) {
             if (course->list.at(i).id == lid) {
                 lessonIndex = i;
-                if (course->list.at(i).state == Downloaded) {
+                if (course->list.at(i).state == Complete) {
                     playLocal(course->list.at(i).dir);
                     return;
                 }
@@ -692,7 +692,7 @@ void FormPlayer::onBtnDownClick()
     case Chosen:
         showTip(QStringLiteral("该课件已经开始下载"));
         break;
-    case Downloaded:
+    case Complete:
         showTip(QStringLiteral("该课件已下载"));
         break;
     default:

@@ -11,7 +11,7 @@ class URLManager;
 enum DownloadState : qint32 {
     NotChosen = 0,
     Chosen = 1, // chosen, waiting in or running from the queue
-    Downloaded = 2,
+    Complete = 2, // downloaded and stored
     Failed = 3,
 };
 

@@ -199,8 +199,8 @@ void TestDownloader::courseDownloadsThenDeleteKeepsThumb()
     const LessonRecord* l1013 = LessonFixture::lesson(course, "1013");
     QCOMPARE(lessonDir("1013"), courseDir + "/" + md5(l1013->title));
 
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Downloaded), 15000);
-    QCOMPARE(stateOf("1013"), qint32(Downloaded));
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 15000);
+    QCOMPARE(stateOf("1013"), qint32(Complete));
     QCOMPARE(queueSize(), 0);
     // The tip and the shutdown request once, after the last lesson.
     QTRY_COMPARE(done.size(), 1);
@@ -227,7 +227,7 @@ void TestDownloader::courseDownloadsThenDeleteKeepsThumb()
     UserRecord stored;
     QCOMPARE(store->load(LessonFixture::user, stored), CourseStore::LoadResult::Loaded);
     QCOMPARE(stored.courses.size(), 1);
-    QCOMPARE(LessonFixture::lesson(stored.courses[0], "1013")->state, qint32(Downloaded));
+    QCOMPARE(LessonFixture::lesson(stored.courses[0], "1013")->state, qint32(Complete));
     QCOMPARE(LessonFixture::lesson(stored.courses[0], "1016")->state, qint32(NotChosen));
 
     downloader->deleteDownloaded({courseDir});
@@ -253,7 +253,7 @@ void TestDownloader::failedLessonLeavesTheQueue()
     downloader->addCourse(course);
     // Lessons run in list order: 1013 before 1014.
     QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Failed), 15000);
-    QTRY_COMPARE(stateOf("1013"), qint32(Downloaded));
+    QTRY_COMPARE(stateOf("1013"), qint32(Complete));
     QCOMPARE(queueSize(), 0);
     QTRY_COMPARE(errors.size(), 1);
     QCOMPARE(errors.first().first().toString(), lessonDir("1014"));
@@ -286,7 +286,7 @@ void TestDownloader::pauseLetsInFlightFinish()
     QCOMPARE(shutdowns.load(), 0);
 
     downloader->setStart(true);
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 5000);
     const QHash<QString, int> requests = fx.segmentRequests("m1013");
     QCOMPARE(requests.size(), 5);
     for (int count : requests) {
@@ -310,7 +310,7 @@ void TestDownloader::cancelOtherLessonLeavesTheOneInFlight()
     QCOMPARE(queueSize(), 1);
     QCOMPARE(stateOf("1014"), qint32(NotChosen));
 
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 10000);
     QCOMPARE(fx.routeCount("GetKeysAndUrlByLid"), 1);
     const QHash<QString, int> requests = fx.segmentRequests("m1013");
     QCOMPARE(requests.size(), 5);
@@ -409,7 +409,7 @@ void TestDownloader::writeFailurePausesAndKeepsTheLesson()
 
     diskFull = false;
     downloader->setStart(true);
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 5000);
     QCOMPARE(fx.segmentRequests("m1013").value("seg00000.ts"), 0);
     QCOMPARE(filesUnder(dir, ".ts").size(), 5);
     QTRY_COMPARE(shutdowns.load(), 1);
@@ -447,7 +447,7 @@ void TestDownloader::restoredQueueWaitsForStart()
     lesson.dir = course.dir + "/old-lesson"; // a directory name of an older store stays
     LessonFixture::lesson(course, "1013")->dir = lesson.dir;
     LessonRecord done = lesson;
-    done.state = Downloaded;
+    done.state = Complete;
     done.dir = course.dir + "/other";
     UserRecord user = library->record();
     user.courses.append(course);
@@ -465,7 +465,7 @@ void TestDownloader::restoredQueueWaitsForStart()
     QCOMPARE(stateOf("1013"), qint32(Chosen));
 
     downloader->setStart(true);
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 5000);
     QCOMPARE(filesUnder(lesson.dir, ".ts").size(), 5);
     QTRY_COMPARE(shutdowns.load(), 1);
 }
@@ -483,8 +483,8 @@ void TestDownloader::outageEndsWithTheLessonDone()
     // The school goes away (connections refused) and comes back on the same ports.
     QVERIFY(fx.school.restart(2500));
     QVERIFY(fx.school.addFault({{"route", "/stream/m1013/seg*"}, {"latency", 300}}));
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Downloaded), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 15000);
     QVERIFY(!waiting.isEmpty());
     QCOMPARE(waiting.first().at(1).toBool(), true);
     QTRY_VERIFY(!downloader->isWaiting(dir));
@@ -500,7 +500,7 @@ void TestDownloader::storedCourseKeepsItsFolders()
     auto downloader = makeDownloader();
     downloader->start();
     downloader->addCourse(chosen({"1013"}));
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 10000);
     const QString courseDir = downloader->findCourse("101")->dir;
     downloader.reset();
 
@@ -513,8 +513,8 @@ void TestDownloader::storedCourseKeepsItsFolders()
     downloader->addCourse(chosen({"1014"}));
     QCOMPARE(downloader->findCourse("101")->dir, courseDir);
     QVERIFY(lessonDir("1014").startsWith(courseDir + "/"));
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Downloaded), 10000);
-    QCOMPARE(stateOf("1013"), qint32(Downloaded));
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 10000);
+    QCOMPARE(stateOf("1013"), qint32(Complete));
     QCOMPARE(filesUnder(lessonDir("1014"), ".ts").size(),
              LessonFixture::segmentNames("m1014").size());
     QVERIFY(LessonFixture::entries(video).isEmpty());
@@ -549,7 +549,7 @@ void TestDownloader::userSwitchDuringADownload()
     first.loginTime = QDateTime::currentDateTime();
     downloader->switchUser(first);
     QCOMPARE(stateOf("1013"), qint32(Chosen));
-    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Downloaded), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 15000);
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

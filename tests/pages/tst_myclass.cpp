@@ -248,7 +248,7 @@ void TestMyClass::storedCourseOpensOnItsRecord()
     CourseRecord course(JsonHelper::parse(answer).getObject("data"),
                         *App::instance()->urlManager());
     for (LessonRecord& lesson : course.list) {
-        lesson.state = lesson.id == "1013" ? Downloaded : NotChosen;
+        lesson.state = lesson.id == "1013" ? Complete : NotChosen;
     }
     course.dir = videos.path() + "/stored-101";
     UserRecord record = App::instance()->session();

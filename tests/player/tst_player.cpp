@@ -276,7 +276,7 @@ void TestPlayer::rememberedPosition()
     LessonRecord lesson;
     lesson.courseId = "109";
     lesson.id = "1091";
-    lesson.state = Downloaded;
+    lesson.state = Complete;
     lesson.watchtimes = "120";
     lesson.dir = dir;
     course.list = {lesson};

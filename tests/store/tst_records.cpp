@@ -159,7 +159,7 @@ void TestRecords::roundTrip()
     CourseRecord c = course(
         "[" + lesson("7", "2", "zhang", "章") + "," + lesson("8", "1", "kejian", "课") + "]", urls);
     c.dir = "/videos/abc";
-    c.list[0].state = Downloaded;
+    c.list[0].state = Complete;
     c.list[0].dir = "/videos/abc/def";
     c.list[1].state = Failed;
     QList<CourseRecord> courses{c, CourseRecord()};
@@ -180,7 +180,7 @@ void TestRecords::roundTrip()
     QVERIFY(back[1] == CourseRecord());
     QVERIFY(back[0].list[1].dir.isNull());
     QVERIFY(!back[1].id.isNull());
-    QCOMPARE(back[0].list[0].state, qint32(Downloaded));
+    QCOMPARE(back[0].list[0].state, qint32(Complete));
     QCOMPARE(back[0].list[1].keyUrl, c.list[1].keyUrl);
 }
 

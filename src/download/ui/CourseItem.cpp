@@ -40,7 +40,7 @@ CourseItem::CourseItem(const LessonRecord& lesson, int index, CourseInfo* dialog
     if (lesson.state == NotChosen) {
         icon->hide();
     } else {
-        icon->setObjectName(lesson.state == Downloaded ? QStringLiteral("lblDoneIcon")
+        icon->setObjectName(lesson.state == Complete ? QStringLiteral("lblDoneIcon")
                                                        : QStringLiteral("lblDownIcon"));
         ckCourse->setEnabled(false);
     }

@@ -137,7 +137,7 @@ void TestCourseInfo::selectionRules()
         QVERIFY(stored);
         QCOMPARE(stored->list.at(1).state, qint32(Chosen));
         QCOMPARE(stored->list.at(2).state, qint32(NotChosen));
-        QCOMPARE(stored->list.at(3).state, qint32(Downloaded));
+        QCOMPARE(stored->list.at(3).state, qint32(Complete));
     }
 }
 

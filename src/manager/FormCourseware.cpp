@@ -1,0 +1,197 @@
+#include "FormCourseware.h"
+
+#include "App.h"
+#include "Downloader.h"
+#include "FormThumbnail.h"
+#include "MainForm.h"
+#include "StyledWidget.h"
+#include "ThumbnailCache.h"
+#include "TileGrid.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+FormCourseware::FormCourseware(QWidget* parent) : QWidget(parent)
+{
+    scroll = new QScrollArea(this);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll, 0, 0);
+    connect(App::instance(), &App::sizeChange, this, &FormCourseware::onSizeChange);
+}
+
+QString FormCourseware::courseTitle() const
+{
+    return lblTitle ? lblTitle->text() : QString();
+}
+
+void FormCourseware::showCourse(QString cid)
+{
+    tiles.clear();
+    course = App::instance()->downloader()->findCourse(cid);
+
+    TileGrid grid(nullptr, 0, QMargins(20, 20, 20, 0));
+    btnBack = new QPushButton(grid.container());
+    btnBack->setObjectName(QStringLiteral("btnBack2"));
+    btnBack->setFixedSize(30, 20);
+    lblTitle = new QLabel(grid.container());
+    lblTitle->setObjectName(QStringLiteral("lblUserInfo"));
+    ckAll = new QCheckBox(QStringLiteral("全选"), grid.container());
+    ckAll->setObjectName(QStringLiteral("ckAll"));
+    auto button = [&grid](const char* text, const char* name) {
+        auto* b = new QPushButton(QString::fromUtf8(text), grid.container());
+        b->setObjectName(QLatin1String(name));
+        return b;
+    };
+    btnDelete = button("删除所选", "btnDelete");
+    btnCancel = button("取消", "btnCourseCancel");
+    btnEdit = button("编辑", "btnEdit");
+    auto* header = new QHBoxLayout();
+    header->setContentsMargins(0, 0, 0, 0);
+    header->setSpacing(20);
+    header->addWidget(btnBack);
+    header->addWidget(lblTitle);
+    header->addStretch();
+    for (QWidget* w : std::initializer_list<QWidget*>{ckAll, btnDelete, btnCancel, btnEdit}) {
+        w->setCursor(Qt::PointingHandCursor);
+        header->addWidget(w);
+    }
+    btnBack->setCursor(Qt::PointingHandCursor);
+    ckAll->hide();
+    btnDelete->hide();
+    btnCancel->hide();
+    auto* separator = new StyledWidget(grid.container());
+    separator->setObjectName(QStringLiteral("MainBorder"));
+    separator->setFixedHeight(1);
+    grid.inner()->addLayout(header);
+    grid.inner()->addSpacing(7);
+    grid.inner()->addWidget(separator);
+    grid.inner()->addSpacing(25);
+
+    if (course) {
+        lblTitle->setText(course->title);
+        ThumbnailCache pictures;
+        for (const LessonRecord& lesson : course->list) {
+            if (lesson.state != Complete) {
+                continue;
+            }
+            auto* tile =
+                new FormThumbnail(lesson, FormThumbnail::DownloadedLesson, this, &pictures);
+            grid.add(tile);
+            tiles.append(tile);
+            connect(tile, &FormThumbnail::checkChange, this, &FormCourseware::onThumbCheck);
+        }
+        if (grid.count() % TileGrid::perRow != 0) {
+            auto* more = new FormThumbnail(&*course, this);
+            grid.add(more);
+            tiles.append(more);
+        }
+    }
+    grid.finish();
+    container = grid.container();
+    // The scroll area destroys the previous build with its tiles.
+    scroll->setWidget(container);
+    container->adjustSize();
+
+    connect(btnBack, &QPushButton::clicked, this, &FormCourseware::onBtnBackClick);
+    connect(btnEdit, &QPushButton::clicked, this, &FormCourseware::onBtnEditClick);
+    connect(btnCancel, &QPushButton::clicked, this, &FormCourseware::onBtnCancelClick);
+    connect(ckAll, &QCheckBox::toggled, this, &FormCourseware::onCkAllChecked);
+    connect(btnDelete, &QPushButton::clicked, this, &FormCourseware::onBtnDeleteClick);
+}
+
+void FormCourseware::onSizeChange(int w, int)
+{
+    if (container) {
+        container->setFixedWidth(w);
+    }
+}
+
+void FormCourseware::onBtnBackClick()
+{
+    if (MainForm* main = App::instance()->mainForm()) {
+        main->showDownloadForm();
+    }
+}
+
+// The add-more tile takes no part in a selection.
+QList<FormThumbnail*> FormCourseware::lessonTiles() const
+{
+    QList<FormThumbnail*> lessons;
+    for (FormThumbnail* tile : tiles) {
+        if (tile->mode != FormThumbnail::AddMore) {
+            lessons.append(tile);
+        }
+    }
+    return lessons;
+}
+
+void FormCourseware::onBtnEditClick()
+{
+    btnEdit->hide();
+    ckAll->show();
+    btnDelete->show();
+    btnCancel->show();
+    for (FormThumbnail* tile : tiles) {
+        tile->setEditMode(true);
+    }
+}
+
+void FormCourseware::onBtnCancelClick()
+{
+    btnEdit->show();
+    ckAll->hide();
+    btnDelete->hide();
+    btnCancel->hide();
+    ckAll->setChecked(false);
+    for (FormThumbnail* tile : tiles) {
+        tile->setEditMode(false);
+        tile->setChecked(false);
+    }
+}
+
+void FormCourseware::onCkAllChecked(bool value)
+{
+    const QList<FormThumbnail*> lessons = lessonTiles();
+    const bool allChecked =
+        !lessons.isEmpty() && std::all_of(lessons.begin(), lessons.end(),
+                                          [](const FormThumbnail* t) { return t->isChecked(); });
+    if (value || allChecked) {
+        for (FormThumbnail* tile : lessons) {
+            tile->setChecked(value);
+        }
+    }
+}
+
+void FormCourseware::onThumbCheck(bool)
+{
+    const QList<FormThumbnail*> lessons = lessonTiles();
+    const int checked = std::count_if(lessons.begin(), lessons.end(),
+                                      [](const FormThumbnail* t) { return t->isChecked(); });
+    const QSignalBlocker blocker(ckAll);
+    ckAll->setChecked(!lessons.isEmpty() && checked == lessons.size());
+}
+
+void FormCourseware::onBtnDeleteClick()
+{
+    QStringList dirs;
+    for (int i = tiles.size() - 1; i >= 0; --i) {
+        FormThumbnail* tile = tiles.at(i);
+        if (tile->mode != FormThumbnail::AddMore && tile->isChecked()) {
+            dirs.append(tile->dir);
+            tiles.removeAt(i);
+            delete tile;
+        }
+    }
+    onBtnCancelClick();
+    if (!dirs.isEmpty()) {
+        App::instance()->downloader()->deleteLessons(dirs);
+    }
+}

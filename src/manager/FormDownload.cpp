@@ -1,0 +1,299 @@
+#include "FormDownload.h"
+
+#include "App.h"
+#include "Downloaded.h"
+#include "Downloader.h"
+#include "Downloading.h"
+#include "FormThumbnail.h"
+#include "StyledWidget.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOption>
+#include <QVBoxLayout>
+
+FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("ContentWidget"));
+    auto button = [this](const char* text, const char* name) {
+        auto* b = new QPushButton(QString::fromUtf8(text), this);
+        b->setObjectName(QLatin1String(name));
+        b->setCursor(Qt::PointingHandCursor);
+        return b;
+    };
+    auto line = [this](const char* name, int height) {
+        auto* w = new StyledWidget(this);
+        w->setObjectName(QLatin1String(name));
+        w->setFixedHeight(height);
+        return w;
+    };
+
+    lblSpace = new QLabel(QStringLiteral("总空间：- / 可用空间：-"), this);
+    lblSpace->setObjectName(QStringLiteral("label14999"));
+    lblSpace->setFixedHeight(25);
+    downloaded = new Downloaded(this);
+    downloading = new Downloading(this);
+    btnDownloaded = button("已缓存", "btnDownTitle");
+    btnDownloading = button("缓存中", "btnDownTitle");
+    btnDownloadedSel = button("已缓存", "btnDownTitleClick");
+    btnDownloadingSel = button("缓存中", "btnDownTitleClick");
+    btnStart = button("全部开始", "btnPauseAll");
+    btnPause = button("全部暂停", "btnPauseAll");
+    btnEdit = button("编辑", "btnEdit");
+    btnDelete = button("删除所选", "btnDelete");
+    btnCancel = button("取消", "btnCourseCancel");
+    ckAll = new QCheckBox(QStringLiteral("全选"), this);
+    ckAll->setObjectName(QStringLiteral("ckAll"));
+    ckAll->setCursor(Qt::PointingHandCursor);
+    lineDownloaded = line("line", 2);
+    lineDownloading = line("line", 2);
+
+    auto* spaceRow = new QHBoxLayout();
+    spaceRow->setContentsMargins(20, 15, 20, 5);
+    spaceRow->addWidget(lblSpace);
+    auto tab = [](QPushButton* plain, QPushButton* selected, QWidget* underline) {
+        auto* box = new QVBoxLayout();
+        box->setContentsMargins(0, 0, 0, 0);
+        box->setSpacing(0);
+        box->addWidget(plain, 0, Qt::AlignTop);
+        box->addWidget(selected, 0, Qt::AlignTop);
+        box->addSpacing(15);
+        box->addWidget(underline);
+        return box;
+    };
+    auto* tabRow = new QHBoxLayout();
+    tabRow->setSpacing(20);
+    tabRow->setContentsMargins(20, 20, 20, 0);
+    tabRow->addLayout(tab(btnDownloaded, btnDownloadedSel, lineDownloaded));
+    tabRow->addLayout(tab(btnDownloading, btnDownloadingSel, lineDownloading));
+    tabRow->addStretch();
+    for (QWidget* w : std::initializer_list<QWidget*>{btnStart, btnPause, ckAll, btnEdit, btnDelete,
+                                                      btnCancel}) {
+        tabRow->addWidget(w);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(spaceRow);
+    layout->addWidget(line("MainBorder", 1));
+    layout->addLayout(tabRow);
+    layout->addWidget(line("MainBorder", 1));
+    layout->addWidget(downloaded, 1);
+    layout->addWidget(downloading, 1);
+
+    for (QWidget* w : std::initializer_list<QWidget*>{btnStart, btnPause, btnDelete, btnCancel,
+                                                      ckAll, btnDownloadedSel, btnDownloadingSel,
+                                                      lineDownloaded, lineDownloading}) {
+        w->hide();
+    }
+
+    connect(downloaded, &TileList::listCountChange, this, &FormDownload::setText1);
+    connect(downloading, &TileList::listCountChange, this, &FormDownload::setText2);
+    connect(downloaded, &TileList::tileChecked, this, &FormDownload::onThumbCheck);
+    connect(downloading, &TileList::tileChecked, this, &FormDownload::onThumbCheck);
+    connect(btnDownloaded, &QPushButton::clicked, this, &FormDownload::onBtnDownloadedClick);
+    connect(btnDownloading, &QPushButton::clicked, this, &FormDownload::onBtnDownloadingClick);
+    connect(btnEdit, &QPushButton::clicked, this, &FormDownload::onEditClick);
+    connect(btnCancel, &QPushButton::clicked, this, &FormDownload::onCancelClick);
+    connect(btnStart, &QPushButton::clicked, this, &FormDownload::onStartClick);
+    connect(btnPause, &QPushButton::clicked, this, &FormDownload::onPauseClick);
+    connect(ckAll, &QCheckBox::toggled, this, &FormDownload::onCkAllChecked);
+    connect(btnDelete, &QPushButton::clicked, this, &FormDownload::onBtnDeleteClick);
+
+    // The lists were filled before they were connected.
+    setText1(downloaded->tileList().size());
+    setText2(downloading->tileList().size());
+    onBtnDownloadedClick();
+}
+
+void FormDownload::paintEvent(QPaintEvent* event)
+{
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+    QWidget::paintEvent(event);
+}
+
+TileList* FormDownload::visibleList() const
+{
+    if (downloaded->isVisibleTo(const_cast<FormDownload*>(this))) {
+        return downloaded;
+    }
+    return downloading;
+}
+
+void FormDownload::onBtnDownloadedClick()
+{
+    downloaded->show();
+    downloading->hide();
+    lineDownloaded->show();
+    lineDownloading->hide();
+    btnStart->hide();
+    btnPause->hide();
+    btnDownloadedSel->show();
+    btnDownloaded->hide();
+    btnDownloading->show();
+    btnDownloadingSel->hide();
+}
+
+void FormDownload::onBtnDownloadingClick()
+{
+    downloaded->hide();
+    downloading->show();
+    lineDownloaded->hide();
+    lineDownloading->show();
+    if (App::instance()->downloader()->isStart()) {
+        btnPause->show();
+    } else {
+        btnStart->show();
+    }
+    btnDownloadedSel->hide();
+    btnDownloaded->show();
+    btnDownloading->hide();
+    btnDownloadingSel->show();
+}
+
+void FormDownload::onStartClick()
+{
+    btnStart->hide();
+    btnPause->show();
+    App::instance()->downloader()->setStart(true);
+}
+
+void FormDownload::onPauseClick()
+{
+    btnStart->show();
+    btnPause->hide();
+    App::instance()->downloader()->setStart(false);
+}
+
+void FormDownload::setText1(int count)
+{
+    countDownloaded = count;
+    updateCaptions();
+    updateSpace();
+}
+
+void FormDownload::setText2(int count)
+{
+    countDownloading = count;
+    updateCaptions();
+}
+
+void FormDownload::updateCaptions()
+{
+    auto caption = [](const QString& base, int count) {
+        return count > 0 ? base + QStringLiteral("（%1个课程）").arg(count) : base;
+    };
+    const QString done = caption(QStringLiteral("已缓存"), countDownloaded);
+    btnDownloaded->setText(done);
+    btnDownloadedSel->setText(done);
+    const QString coming = caption(QStringLiteral("缓存中"), countDownloading);
+    btnDownloading->setText(coming);
+    btnDownloadingSel->setText(coming);
+}
+
+QString FormDownload::spaceText(const QString& answer)
+{
+    const QStringList parts = answer.split(QLatin1Char('-'));
+    if (answer.isEmpty() || parts.size() != 2) {
+        return QString();
+    }
+    return QStringLiteral("总空间：") + parts.at(0) + QStringLiteral("GB / 可用空间：") +
+           parts.at(1) + QStringLiteral("GB");
+}
+
+void FormDownload::updateSpace()
+{
+    App* app = App::instance();
+#ifdef Q_OS_WIN
+    // The drive root of the download folder, such as "D:/".
+    const QString where = app->videoPath().left(3);
+#else
+    // No drive letters here: the folder itself names its file system.
+    const QString where = app->videoPath();
+#endif
+    const QString text = spaceText(app->diskSpace(where));
+    if (!text.isEmpty()) {
+        lblSpace->setText(text);
+    }
+}
+
+void FormDownload::onEditClick()
+{
+    btnEdit->hide();
+    ckAll->show();
+    btnDelete->show();
+    btnCancel->show();
+    for (FormThumbnail* tile : visibleList()->tileList()) {
+        tile->setEditMode(true);
+    }
+}
+
+void FormDownload::onCancelClick()
+{
+    btnEdit->show();
+    ckAll->hide();
+    btnDelete->hide();
+    btnCancel->hide();
+    ckAll->setChecked(false);
+    for (FormThumbnail* tile : visibleList()->tileList()) {
+        tile->setChecked(false);
+        tile->setEditMode(false);
+    }
+}
+
+void FormDownload::onCkAllChecked(bool value)
+{
+    const QList<FormThumbnail*> tiles = visibleList()->tileList();
+    if (value) {
+        for (FormThumbnail* tile : tiles) {
+            tile->setChecked(true);
+        }
+        return;
+    }
+    const bool allChecked =
+        !tiles.isEmpty() && std::all_of(tiles.begin(), tiles.end(),
+                                        [](const FormThumbnail* t) { return t->isChecked(); });
+    if (allChecked) {
+        for (FormThumbnail* tile : tiles) {
+            tile->setChecked(false);
+        }
+    }
+}
+
+void FormDownload::onThumbCheck(bool)
+{
+    const QList<FormThumbnail*> tiles = visibleList()->tileList();
+    const int checked = std::count_if(tiles.begin(), tiles.end(),
+                                      [](const FormThumbnail* t) { return t->isChecked(); });
+    // Set without the toggled handler: unchecking one tile leaves the others checked.
+    const QSignalBlocker blocker(ckAll);
+    ckAll->setChecked(!tiles.isEmpty() && checked == tiles.size());
+}
+
+void FormDownload::onBtnDeleteClick()
+{
+    TileList* list = visibleList();
+    QStringList dirs;
+    const QList<FormThumbnail*> tiles = list->tileList();
+    for (FormThumbnail* tile : tiles) {
+        if (tile->isChecked()) {
+            dirs.append(tile->dir);
+            list->removeTile(tile);
+        }
+    }
+    onCancelClick();
+    if (dirs.isEmpty()) {
+        return;
+    }
+    if (list == downloaded) {
+        App::instance()->downloader()->deleteDownloaded(dirs);
+    } else {
+        App::instance()->downloader()->deleteDownloading(dirs);
+    }
+}

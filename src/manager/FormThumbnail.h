@@ -1,0 +1,76 @@
+#pragma once
+
+#include "CourseRecord.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class CourseInfo;
+class FormMaskBtn;
+class QCheckBox;
+class QLabel;
+class ThumbnailCache;
+
+// A tile of the download manager: a downloaded course, a downloaded lesson, a queued lesson
+// with its progress overlay, or the add-more tile of the courseware page.
+class FormThumbnail : public QWidget
+{
+    Q_OBJECT
+public:
+    enum TileMode {
+        AddMore = 0,
+        DownloadedCourse = 1,
+        DownloadedLesson = 2,
+        LessonProgress = 3,
+        LessonQueued = 4,
+        LessonFailed = 5,
+    };
+
+    // The pictures come from `cache` when one is given (a list rebuild shares one).
+    FormThumbnail(const CourseRecord* course, QWidget* parent, ThumbnailCache* cache = nullptr);
+    FormThumbnail(const CourseRecord& course, QWidget* parent, ThumbnailCache* cache = nullptr);
+    FormThumbnail(const LessonRecord& lesson, int mode, QWidget* parent,
+                  ThumbnailCache* cache = nullptr);
+
+    bool isChecked() const;
+    void setChecked(bool value);
+    void setEditMode(bool value);
+    bool isEditMode() const { return editMode; }
+
+    QString dir;
+    int mode = AddMore;
+    QString courseId;
+    QString lessonId;
+    QString thumbPath;
+    QString title;
+    int doneCount = 0;
+
+    FormMaskBtn* overlay() const { return mask; }
+    QLabel* picture() const { return image; }
+    // The badge text of a course tile ("已缓存3个视频"), empty for other tiles.
+    QString badgeText() const;
+
+signals:
+    void checkChange(bool value);
+
+public slots:
+    void onRefreshProgress(QString path, float size, float totalSize, float speed);
+    void onCkChooseChecked(bool value);
+    void onError(QString path);
+    // The scheduler reports the lesson stalled waiting for its server, or going on.
+    void onWaiting(QString path, bool waiting);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build(ThumbnailCache* cache);
+
+    const CourseRecord* course = nullptr; // the add-more tile's, not owned
+    QLabel* image = nullptr;
+    FormMaskBtn* mask = nullptr;
+    QCheckBox* ckDel = nullptr;
+    QLabel* badge = nullptr;
+    bool editMode = false;
+    QPointer<CourseInfo> dialog;
+};

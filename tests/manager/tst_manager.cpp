@@ -1,0 +1,340 @@
+#include "App.h"
+#include "CourseLibrary.h"
+#include "Downloaded.h"
+#include "Downloader.h"
+#include "Downloading.h"
+#include "FormCourseware.h"
+#include "FormDownload.h"
+#include "FormMaskBtn.h"
+#include "FormPlayer.h"
+#include "FormThumbnail.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "Md5.h"
+#include "MpvController.h"
+#include "SchoolProcess.h"
+#include "URLManager.h"
+#include "UserRecord.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Made-up stores for the page's rules; the scheduler runs only for the real download at the
+// end, from the stand-in school.
+class TestManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void emptyStoreShowsNoCourse();
+    void downloadedCourseIsOneTileWithBadge();
+    void queuedLessonsFillRowsOfFive();
+    void overlayTexts_data();
+    void overlayTexts();
+    void overlayFollowsPause();
+    void downloadingTabShowsPauseWhileStarted();
+    void deleteHandsExactlyTheCheckedCourses();
+    void coursewareRows_data();
+    void coursewareRows();
+    void realDownloadMovesTileAndPlaysLocally();
+
+private:
+    CourseRecord makeCourse(const QString& id, int lessons, int state);
+    void store(const QList<CourseRecord>& courses, const QList<LessonRecord>& queue = {});
+    static QList<int> rowSizes(const QList<FormThumbnail*>& tiles);
+
+    SchoolProcess school;
+    QTemporaryDir docs;
+    QTemporaryDir videos;
+    FormDownload* page = nullptr;
+};
+
+void TestManager::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
+    QVERIFY2(school.start(), qPrintable(school.errorString()));
+    QVERIFY(school.bindSession("mgr-a", "13800000001"));
+    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
+    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
+    qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    UserRecord session;
+    session.sid = "mgr-a";
+    session.username = "13800000001";
+    App::instance()->library()->setSession(session);
+}
+
+void TestManager::init()
+{
+    App::instance()->downloader()->setStart(false);
+    store({});
+    page = new FormDownload;
+    page->resize(1210, 600);
+    page->show();
+}
+
+void TestManager::cleanup()
+{
+    delete page;
+    if (App::instance()->player()) {
+        App::instance()->player()->close();
+    }
+}
+
+// Folders named as the store names them, so that deleting them is allowed.
+CourseRecord TestManager::makeCourse(const QString& id, int lessons, int state)
+{
+    CourseRecord course;
+    course.id = id;
+    course.title = "课程" + id;
+    course.dir = App::instance()->videoPath() + "/" + Md5::utf8Hex(course.title);
+    for (int i = 0; i < lessons; ++i) {
+        LessonRecord lesson;
+        lesson.courseId = id;
+        lesson.id = id + "-" + QString::number(i);
+        lesson.level = 3;
+        lesson.type = "kejian";
+        lesson.title = "课件" + QString::number(i + 1);
+        lesson.state = state;
+        lesson.dir = course.dir + "/" + Md5::utf8Hex(lesson.title);
+        course.list.append(lesson);
+    }
+    return course;
+}
+
+void TestManager::store(const QList<CourseRecord>& courses, const QList<LessonRecord>& queue)
+{
+    UserRecord record = App::instance()->session();
+    record.courses = courses;
+    record.queue = queue;
+    App::instance()->library()->replace(record);
+    emit App::instance()->downloader()->refreshUI();
+}
+
+QList<int> TestManager::rowSizes(const QList<FormThumbnail*>& tiles)
+{
+    QList<int> sizes;
+    QWidget* row = nullptr;
+    for (const FormThumbnail* tile : tiles) {
+        if (tile->parentWidget() != row) {
+            row = tile->parentWidget();
+            sizes.append(0);
+        }
+        ++sizes.last();
+    }
+    return sizes;
+}
+
+void TestManager::emptyStoreShowsNoCourse()
+{
+    QSignalSpy counts(page->downloadedList(), &TileList::listCountChange);
+    store({});
+    QCOMPARE(counts.count(), 1);
+    QCOMPARE(counts.first().first().toInt(), 0);
+    QVERIFY(page->downloadedList()->noCourseLabel()->isVisible());
+    QCOMPARE(page->downloadedTabSelected()->text(), QString("已缓存"));
+    QCOMPARE(page->downloadingTab()->text(), QString("缓存中"));
+    QVERIFY(!page->startButton()->isVisible() && !page->pauseButton()->isVisible());
+}
+
+void TestManager::downloadedCourseIsOneTileWithBadge()
+{
+    CourseRecord course = makeCourse("601", 4, Complete);
+    course.list[3].state = NotChosen;
+    store({course, makeCourse("602", 2, NotChosen)});
+    const QList<FormThumbnail*> tiles = page->downloadedList()->tileList();
+    QCOMPARE(tiles.size(), 1);
+    QCOMPARE(tiles.first()->badgeText(), QString("已缓存3个视频"));
+    QCOMPARE(page->downloadedTabSelected()->text(), QString("已缓存（1个课程）"));
+    QVERIFY(!page->downloadedList()->noCourseLabel()->isVisible());
+}
+
+void TestManager::queuedLessonsFillRowsOfFive()
+{
+    const CourseRecord course = makeCourse("603", 11, Chosen);
+    store({course}, course.list);
+    const QList<FormThumbnail*> tiles = page->downloadingList()->tileList();
+    QCOMPARE(rowSizes(tiles), QList<int>({5, 5, 1}));
+    QCOMPARE(tiles.first()->mode, int(FormThumbnail::LessonQueued));
+    QCOMPARE(page->downloadingTab()->text(), QString("缓存中（11个课程）"));
+}
+
+void TestManager::overlayTexts_data()
+{
+    QTest::addColumn<float>("speed");
+    QTest::addColumn<float>("size");
+    QTest::addColumn<QString>("speedText");
+    QTest::addColumn<QString>("sizeText");
+    QTest::newRow("MB/s and KB") << 2048.5f << 1023.9f << "2.00MB/s"
+                                 << "1023.90KB/123.50MB";
+    QTest::newRow("exactly 1024 KB/s") << 1024.0f << 1536.0f << "1024.00KB/s"
+                                       << "1.50MB/123.50MB";
+}
+
+void TestManager::overlayTexts()
+{
+    QFETCH(float, speed);
+    QFETCH(float, size);
+    QFETCH(QString, speedText);
+    QFETCH(QString, sizeText);
+    QCOMPARE(FormMaskBtn::speedText(speed), speedText);
+    QCOMPARE(FormMaskBtn::sizeText(size, 123.5f), sizeText);
+}
+
+void TestManager::overlayFollowsPause()
+{
+    const CourseRecord course = makeCourse("604", 3, Chosen);
+    store({course}, course.list);
+    const QList<FormThumbnail*> tiles = page->downloadingList()->tileList();
+    emit App::instance()->downloader()->refreshProgress(course.list.at(1).dir, 512, 2, 100);
+    QCOMPARE(tiles.at(1)->mode, int(FormThumbnail::LessonProgress));
+    // 512 KB of 2 MB as the server counts them (1000 KB): 25.6 %, 5760 × 0.256 = 1474.56.
+    QCOMPARE(tiles.at(1)->overlay()->pieSpan(), 1474);
+    emit App::instance()->downloader()->refreshProgress(course.list.at(2).dir, 0, 2, 0);
+    QCOMPARE(tiles.at(2)->overlay()->pieSpan(), 0);
+    for (const FormThumbnail* tile : tiles) {
+        QCOMPARE(tile->overlay()->statusText(), QString("暂停中"));
+    }
+    App::instance()->downloader()->setStart(true);
+    QCOMPARE(tiles.at(0)->overlay()->statusText(), QString("等待中"));
+    QCOMPARE(tiles.at(1)->overlay()->statusText(), QString("100.00KB/s"));
+    emit App::instance()->downloader()->downloadError(course.list.at(2).dir);
+    QCOMPARE(tiles.at(2)->overlay()->statusText(), QString("缓存失败"));
+    emit App::instance()->downloader()->lessonWaiting(course.list.at(1).dir, true);
+    QCOMPARE(tiles.at(1)->overlay()->statusText(), QString("等待中"));
+}
+
+void TestManager::downloadingTabShowsPauseWhileStarted()
+{
+    App::instance()->downloader()->setStart(true);
+    page->downloadingTab()->click();
+    QVERIFY(page->pauseButton()->isVisible());
+    QVERIFY(!page->startButton()->isVisible());
+    QVERIFY(page->downloadingList()->isVisible() && !page->downloadedList()->isVisible());
+    page->pauseButton()->click();
+    QVERIFY(!App::instance()->downloader()->isStart());
+    QVERIFY(page->startButton()->isVisible() && !page->pauseButton()->isVisible());
+}
+
+void TestManager::deleteHandsExactlyTheCheckedCourses()
+{
+    QList<CourseRecord> courses{makeCourse("605", 2, Complete), makeCourse("606", 1, Complete),
+                                makeCourse("607", 1, Complete)};
+    for (const CourseRecord& course : courses) {
+        for (const LessonRecord& lesson : course.list) {
+            QVERIFY(QDir().mkpath(lesson.dir));
+            QFile media(lesson.dir + "/index.m3u8");
+            QVERIFY(media.open(QIODevice::WriteOnly));
+        }
+    }
+    store(courses);
+    page->editButton()->click();
+    QTest::mouseClick(page->checkAllBox(), Qt::LeftButton, {}, QPoint(6, 6));
+    const QList<FormThumbnail*> tiles = page->downloadedList()->tileList();
+    QCOMPARE(tiles.size(), 3);
+    tiles.at(1)->setChecked(false);
+    QVERIFY(!page->checkAllBox()->isChecked());
+    QVERIFY(tiles.at(0)->isChecked() && tiles.at(2)->isChecked());
+    page->deleteButton()->click();
+
+    QVERIFY(page->editButton()->isVisible() && !page->deleteButton()->isVisible());
+    for (const CourseRecord& stored : App::instance()->downloader()->courses()) {
+        const bool kept = stored.id == "606";
+        QCOMPARE(stored.list.first().state, kept ? qint32(Complete) : qint32(NotChosen));
+        QCOMPARE(QFileInfo::exists(stored.list.first().dir + "/index.m3u8"), kept);
+    }
+    QCOMPARE(page->downloadedList()->tileList().size(), 1);
+}
+
+void TestManager::coursewareRows_data()
+{
+    QTest::addColumn<int>("lessons");
+    QTest::addColumn<QList<int>>("rows");
+    QTest::newRow("3: room for add-more") << 3 << QList<int>{4};
+    QTest::newRow("5: a full row") << 5 << QList<int>{5};
+    QTest::newRow("10: two full rows") << 10 << QList<int>{5, 5};
+}
+
+void TestManager::coursewareRows()
+{
+    QFETCH(int, lessons);
+    QFETCH(QList<int>, rows);
+    CourseRecord course = makeCourse("608", lessons + 1, Complete);
+    course.list.last().state = NotChosen;
+    store({course});
+    FormCourseware courseware;
+    courseware.showCourse("608");
+    QCOMPARE(courseware.courseTitle(), course.title);
+    QCOMPARE(rowSizes(courseware.tileList()), rows);
+    const bool addMore = courseware.tileList().last()->mode == FormThumbnail::AddMore;
+    QCOMPARE(addMore, lessons % 5 != 0);
+    // "全选" checks the lessons and can be checked with an add-more tile present.
+    courseware.editButton()->click();
+    courseware.checkAllBox()->setChecked(true);
+    for (const FormThumbnail* tile : courseware.tileList()) {
+        QCOMPARE(tile->isChecked(), tile->mode != FormThumbnail::AddMore);
+    }
+    courseware.tileList().first()->setChecked(false);
+    courseware.tileList().first()->setChecked(true);
+    QVERIFY(courseware.checkAllBox()->isChecked());
+}
+
+void TestManager::realDownloadMovesTileAndPlaysLocally()
+{
+    HttpHelper http(nullptr, true);
+    const QString answer =
+        http.getSync(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl("102"));
+    CourseRecord course(JsonHelper::parse(answer).getObject("data"),
+                        *App::instance()->urlManager());
+    for (LessonRecord& lesson : course.list) {
+        lesson.state = lesson.id == "1022" ? Chosen : NotChosen;
+    }
+    // The lesson's 108 KB at 30 KB/s: long enough for a progress report (every 2 s).
+    QVERIFY(school.addFault(QJsonObject{{"route", "/stream/*"}, {"rate", 30000}}));
+    Downloader* downloader = App::instance()->downloader();
+    downloader->addCourse(course);
+    page->downloadingTab()->click();
+    QCOMPARE(page->downloadingList()->tileList().size(), 1);
+    QCOMPARE(page->downloadingList()->tileList().first()->overlay()->statusText(),
+             QString("等待中"));
+
+    // The lesson's tile (the list may have been rebuilt meanwhile) shows progress as it comes,
+    // before the lesson leaves the queue.
+    QStringList seen;
+    connect(downloader, &Downloader::refreshProgress, this, [&] {
+        for (const FormThumbnail* tile : page->downloadingList()->tileList()) {
+            seen.append(QString::number(tile->mode) + " " + tile->overlay()->statusText());
+        }
+    });
+    downloader->start();
+    QTRY_VERIFY_WITH_TIMEOUT(!page->downloadedList()->tileList().isEmpty(), 30000);
+    QVERIFY(school.clearFaults());
+    QVERIFY(!seen.isEmpty());
+    QVERIFY2(seen.first().startsWith("3 ") && seen.first().endsWith("B/s"),
+             qPrintable(seen.first()));
+    QVERIFY(page->downloadingList()->tileList().isEmpty());
+    QCOMPARE(page->downloadedList()->tileList().first()->courseId, QString("102"));
+
+    FormCourseware courseware;
+    courseware.show();
+    courseware.showCourse("102");
+    FormThumbnail* lesson = courseware.tileList().first();
+    QTest::mouseClick(lesson->picture(), Qt::LeftButton);
+    FormPlayer* player = App::instance()->player();
+    QVERIFY(player);
+    QCOMPARE(player->windowTitle(), lesson->title);
+    QSignalSpy started(player->controller(), &MpvController::started);
+    QVERIFY(started.wait(15000));
+    downloader->stop();
+}
+
+QTEST_MAIN(TestManager)
+#include "tst_manager.moc"
