@@ -15,16 +15,19 @@ Downloaded::Downloaded(QWidget* parent) : TileList(parent)
     onRefreshUI();
 }
 
-int Downloaded::fill(TileGrid& grid, ThumbnailCache& pictures)
+QList<TileList::Entry> Downloaded::entries() const
 {
-    int count = 0;
+    QList<Entry> list;
     for (const CourseRecord& course : App::instance()->downloader()->courses()) {
-        const bool any = std::any_of(course.list.begin(), course.list.end(),
-                                     [](const LessonRecord& l) { return l.state == Complete; });
-        if (any) {
-            addTile(grid, new FormThumbnail(course, this, &pictures));
-            ++count;
+        const int done = std::count_if(course.list.begin(), course.list.end(),
+                                       [](const LessonRecord& l) { return l.state == Complete; });
+        if (done == 0) {
+            continue;
         }
+        list.append({course.dir, course.title + QLatin1Char('\n') + QString::number(done),
+                     [course](QWidget* parent, ThumbnailCache& pictures) {
+                         return new FormThumbnail(course, parent, &pictures);
+                     }});
     }
-    return count;
+    return list;
 }

@@ -15,7 +15,7 @@ public:
     QLabel* noCourseLabel() const { return lblNoCourse; }
 
 protected:
-    int fill(TileGrid& grid, ThumbnailCache& pictures) override;
+    QList<Entry> entries() const override;
 
 private:
     QLabel* lblNoCourse = nullptr;

@@ -2,7 +2,6 @@
 
 #include "App.h"
 #include "Downloader.h"
-#include "FormMaskBtn.h"
 #include "FormThumbnail.h"
 
 Downloading::Downloading(QWidget* parent) : TileList(parent)
@@ -10,13 +9,14 @@ Downloading::Downloading(QWidget* parent) : TileList(parent)
     onRefreshUI();
 }
 
-int Downloading::fill(TileGrid& grid, ThumbnailCache& pictures)
+QList<TileList::Entry> Downloading::entries() const
 {
-    Downloader* downloader = App::instance()->downloader();
-    const QList<LessonRecord> queue = downloader->queue();
-    for (const LessonRecord& lesson : queue) {
-        auto* tile = new FormThumbnail(lesson, FormThumbnail::LessonQueued, this, &pictures);
-        addTile(grid, tile);
+    QList<Entry> list;
+    for (const LessonRecord& lesson : App::instance()->downloader()->queue()) {
+        list.append({lesson.dir, lesson.title, [lesson](QWidget* parent, ThumbnailCache& pictures) {
+                         return new FormThumbnail(lesson, FormThumbnail::LessonQueued, parent,
+                                                  &pictures);
+                     }});
     }
-    return queue.size();
+    return list;
 }

@@ -11,5 +11,5 @@ public:
     explicit Downloading(QWidget* parent);
 
 protected:
-    int fill(TileGrid& grid, ThumbnailCache& pictures) override;
+    QList<Entry> entries() const override;
 };

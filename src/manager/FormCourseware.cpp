@@ -21,6 +21,7 @@ FormCourseware::FormCourseware(QWidget* parent) : QWidget(parent)
     scroll = new QScrollArea(this);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll, 0, 0);
@@ -37,16 +38,27 @@ void FormCourseware::showCourse(QString cid)
     tiles.clear();
     course = App::instance()->downloader()->findCourse(cid);
 
-    TileGrid grid(nullptr, 0, QMargins(20, 20, 20, 0));
-    btnBack = new QPushButton(grid.container());
+    auto* box = new StyledWidget;
+    box->setObjectName(QStringLiteral("MainBorder"));
+    box->setMinimumWidth(App::instance()->width());
+    auto* boxLayout = new QVBoxLayout(box);
+    boxLayout->setContentsMargins(0, 0, 0, 1);
+    auto* inner = new StyledWidget(box);
+    inner->setObjectName(QStringLiteral("NavigatWidget"));
+    boxLayout->addWidget(inner);
+    auto* innerLayout = new QVBoxLayout(inner);
+    innerLayout->setContentsMargins(20, 20, 20, 0);
+    innerLayout->setSpacing(0);
+
+    btnBack = new QPushButton(inner);
     btnBack->setObjectName(QStringLiteral("btnBack2"));
     btnBack->setFixedSize(30, 20);
-    lblTitle = new QLabel(grid.container());
+    lblTitle = new QLabel(inner);
     lblTitle->setObjectName(QStringLiteral("lblUserInfo"));
-    ckAll = new QCheckBox(QStringLiteral("全选"), grid.container());
+    ckAll = new QCheckBox(QStringLiteral("全选"), inner);
     ckAll->setObjectName(QStringLiteral("ckAll"));
-    auto button = [&grid](const char* text, const char* name) {
-        auto* b = new QPushButton(QString::fromUtf8(text), grid.container());
+    auto button = [inner](const char* text, const char* name) {
+        auto* b = new QPushButton(QString::fromUtf8(text), inner);
         b->setObjectName(QLatin1String(name));
         return b;
     };
@@ -60,20 +72,25 @@ void FormCourseware::showCourse(QString cid)
     header->addWidget(lblTitle);
     header->addStretch();
     for (QWidget* w : std::initializer_list<QWidget*>{ckAll, btnDelete, btnCancel, btnEdit}) {
-        w->setCursor(Qt::PointingHandCursor);
         header->addWidget(w);
     }
-    btnBack->setCursor(Qt::PointingHandCursor);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{btnBack, ckAll, btnDelete, btnCancel, btnEdit}) {
+        w->setCursor(Qt::PointingHandCursor);
+    }
     ckAll->hide();
     btnDelete->hide();
     btnCancel->hide();
-    auto* separator = new StyledWidget(grid.container());
+    auto* separator = new StyledWidget(inner);
     separator->setObjectName(QStringLiteral("MainBorder"));
     separator->setFixedHeight(1);
-    grid.inner()->addLayout(header);
-    grid.inner()->addSpacing(7);
-    grid.inner()->addWidget(separator);
-    grid.inner()->addSpacing(25);
+    innerLayout->addLayout(header);
+    innerLayout->addSpacing(7);
+    innerLayout->addWidget(separator);
+    innerLayout->addSpacing(25);
+    auto* grid = new TileGrid(0, inner);
+    innerLayout->addWidget(grid);
+    innerLayout->addStretch();
 
     if (course) {
         lblTitle->setText(course->title);
@@ -83,22 +100,18 @@ void FormCourseware::showCourse(QString cid)
                 continue;
             }
             auto* tile =
-                new FormThumbnail(lesson, FormThumbnail::DownloadedLesson, this, &pictures);
-            grid.add(tile);
+                new FormThumbnail(lesson, FormThumbnail::DownloadedLesson, grid, &pictures);
             tiles.append(tile);
             connect(tile, &FormThumbnail::checkChange, this, &FormCourseware::onThumbCheck);
         }
-        if (grid.count() % TileGrid::perRow != 0) {
-            auto* more = new FormThumbnail(&*course, this);
-            grid.add(more);
-            tiles.append(more);
+        if (tiles.size() % TileGrid::perRow != 0) {
+            tiles.append(new FormThumbnail(&*course, grid));
         }
     }
-    grid.finish();
-    container = grid.container();
+    grid->setTiles(QList<QWidget*>(tiles.begin(), tiles.end()));
+    container = box;
     // The scroll area destroys the previous build with its tiles.
     scroll->setWidget(container);
-    container->adjustSize();
 
     connect(btnBack, &QPushButton::clicked, this, &FormCourseware::onBtnBackClick);
     connect(btnEdit, &QPushButton::clicked, this, &FormCourseware::onBtnEditClick);
@@ -110,7 +123,7 @@ void FormCourseware::showCourse(QString cid)
 void FormCourseware::onSizeChange(int w, int)
 {
     if (container) {
-        container->setFixedWidth(w);
+        container->setMinimumWidth(w);
     }
 }
 

@@ -90,12 +90,20 @@ void FormThumbnail::build(ThumbnailCache* cache)
         boxLayout->setContentsMargins(0, 0, 0, 0);
         boxLayout->addWidget(badge, 0, Qt::AlignCenter);
     }
-    ckDel = new QCheckBox(this);
-    ckDel->setObjectName(QStringLiteral("ckDel"));
-    ckDel->setGeometry(208, 0, 24, 24);
-    ckDel->hide();
-    connect(ckDel, &QCheckBox::toggled, this, &FormThumbnail::checkChange);
-    connect(ckDel, &QCheckBox::toggled, this, &FormThumbnail::onCkChooseChecked);
+}
+
+// The check mark is made when a tile is first checked: most tiles never are.
+QCheckBox* FormThumbnail::checkMark()
+{
+    if (!ckDel) {
+        ckDel = new QCheckBox(this);
+        ckDel->setObjectName(QStringLiteral("ckDel"));
+        ckDel->setGeometry(208, 0, 24, 24);
+        ckDel->hide();
+        connect(ckDel, &QCheckBox::toggled, this, &FormThumbnail::checkChange);
+        connect(ckDel, &QCheckBox::toggled, this, &FormThumbnail::onCkChooseChecked);
+    }
+    return ckDel;
 }
 
 QString FormThumbnail::badgeText() const
@@ -105,12 +113,14 @@ QString FormThumbnail::badgeText() const
 
 bool FormThumbnail::isChecked() const
 {
-    return ckDel->isChecked();
+    return ckDel && ckDel->isChecked();
 }
 
 void FormThumbnail::setChecked(bool value)
 {
-    ckDel->setChecked(value);
+    if (value || ckDel) {
+        checkMark()->setChecked(value);
+    }
 }
 
 void FormThumbnail::setEditMode(bool value)
@@ -120,7 +130,7 @@ void FormThumbnail::setEditMode(bool value)
 
 void FormThumbnail::onCkChooseChecked(bool value)
 {
-    ckDel->setVisible(value);
+    checkMark()->setVisible(value);
 }
 
 void FormThumbnail::onRefreshProgress(QString path, float size, float totalSize, float speed)
@@ -133,7 +143,9 @@ void FormThumbnail::onRefreshProgress(QString path, float size, float totalSize,
     mask->speed = speed;
     mask->size = size;
     mask->totalSize = totalSize;
-    mask->repaint();
+    // Reports come several times a second for the lesson in flight; one paint per pass of the
+    // event loop is enough.
+    mask->update();
 }
 
 void FormThumbnail::onError(QString path)
@@ -167,7 +179,7 @@ bool FormThumbnail::eventFilter(QObject* watched, QEvent* event)
     if (editMode) {
         // The add-more tile takes no part in a selection.
         if (mode != AddMore) {
-            ckDel->toggle();
+            checkMark()->toggle();
         }
     } else if (watched == image) {
         App* app = App::instance();

@@ -65,6 +65,7 @@ protected:
 
 private:
     void build(ThumbnailCache* cache);
+    QCheckBox* checkMark();
 
     const CourseRecord* course = nullptr; // the add-more tile's, not owned
     QLabel* image = nullptr;

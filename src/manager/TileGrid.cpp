@@ -1,50 +1,42 @@
 #include "TileGrid.h"
 
-#include "App.h"
-#include "StyledWidget.h"
+#include <QResizeEvent>
 
-#include <QHBoxLayout>
-#include <QVBoxLayout>
-
-TileGrid::TileGrid(QWidget* parent, int lead, const QMargins& innerMargins)
+TileGrid::TileGrid(int lead, QWidget* parent) : StyledWidget(parent), lead(lead)
 {
-    box = new StyledWidget(parent);
-    box->setObjectName(QStringLiteral("MainBorder"));
-    box->setMinimumWidth(App::instance()->width());
-    auto* boxLayout = new QVBoxLayout(box);
-    boxLayout->setContentsMargins(0, 0, 0, 1);
-    innerWidget = new StyledWidget(box);
-    innerWidget->setObjectName(QStringLiteral("NavigatWidget"));
-    boxLayout->addWidget(innerWidget);
-    innerLayout = new QVBoxLayout(innerWidget);
-    innerLayout->setContentsMargins(innerMargins);
-    innerLayout->setSpacing(0);
-    if (lead > 0) {
-        innerLayout->addSpacing(lead);
+    setObjectName(QStringLiteral("NavigatWidget"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QSize TileGrid::sizeHint() const
+{
+    const int rows = (placed.size() + perRow - 1) / perRow;
+    return QSize(rowWidth, lead + rows * tileHeight);
+}
+
+void TileGrid::setTiles(const QList<QWidget*>& tiles)
+{
+    placed = tiles;
+    place();
+    updateGeometry();
+}
+
+void TileGrid::resizeEvent(QResizeEvent* event)
+{
+    StyledWidget::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width()) {
+        place();
     }
 }
 
-void TileGrid::add(QWidget* tile)
+void TileGrid::place()
 {
-    if (tiles % perRow == 0) {
-        if (row) {
-            row->addStretch();
+    const int left = std::max(0, (width() - rowWidth) / 2);
+    for (int i = 0; i < placed.size(); ++i) {
+        const int column = i % perRow;
+        placed.at(i)->move(left + column * (tileWidth + tileSpacing), lead + rowOf(i) * tileHeight);
+        if (placed.at(i)->isHidden()) {
+            placed.at(i)->show();
         }
-        auto* rowWidget = new QWidget(innerWidget);
-        rowWidget->setFixedWidth(rowWidth);
-        row = new QHBoxLayout(rowWidget);
-        row->setContentsMargins(0, 0, 0, 0);
-        row->setSpacing(2);
-        innerLayout->addWidget(rowWidget, 0, Qt::AlignHCenter);
     }
-    row->addWidget(tile, 0, Qt::AlignLeft);
-    ++tiles;
-}
-
-void TileGrid::finish()
-{
-    if (row) {
-        row->addStretch();
-    }
-    innerLayout->addStretch();
 }

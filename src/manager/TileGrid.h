@@ -1,36 +1,41 @@
 #pragma once
 
-#include <QMargins>
+#include "StyledWidget.h"
 
-class QHBoxLayout;
-class QVBoxLayout;
-class QWidget;
+#include <QList>
 
-// The rows of five tiles the download manager's lists and the courseware page share: a
-// container ("MainBorder", at least the main window's width) with an inner widget
-// ("NavigatWidget") whose rows, 1160 pixels wide, are centred and filled from the left.
-class TileGrid
+// The tile area the download manager's lists and the courseware page share: rows of five
+// tiles, 1160 pixels wide, centred and filled from the left, one under the other. Tiles are
+// children of the grid and are placed, not laid out, so that a list can keep its tiles
+// across rebuilds and only move them.
+class TileGrid : public StyledWidget
 {
+    Q_OBJECT
 public:
     static constexpr int perRow = 5;
     static constexpr int rowWidth = 1160;
+    static constexpr int tileWidth = 230;
+    static constexpr int tileHeight = 210;
+    static constexpr int tileSpacing = 2;
 
-    // `innerMargins` are the inner box's margins; `lead` the spacing before the first row.
-    TileGrid(QWidget* parent, int lead, const QMargins& innerMargins);
+    // `lead` is the space above the first row.
+    TileGrid(int lead, QWidget* parent = nullptr);
 
-    QWidget* container() const { return box; }
-    // The inner box, for a header above the rows.
-    QVBoxLayout* inner() const { return innerLayout; }
-    // Places `tile` after the previous one, opening a new row every five.
-    void add(QWidget* tile);
-    int count() const { return tiles; }
-    // After the last tile: the last row fills from the left, the rows from the top.
-    void finish();
+    // The tiles in display order; each must be a child of the grid.
+    void setTiles(const QList<QWidget*>& tiles);
+    const QList<QWidget*>& tileWidgets() const { return placed; }
+    // The row and column of the tile at `index`.
+    static int rowOf(int index) { return index / perRow; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QWidget* box;
-    QWidget* innerWidget;
-    QVBoxLayout* innerLayout;
-    QHBoxLayout* row = nullptr;
-    int tiles = 0;
+    void place();
+
+    int lead;
+    QList<QWidget*> placed;
 };

@@ -3,20 +3,31 @@
 #include "App.h"
 #include "Downloader.h"
 #include "FormThumbnail.h"
+#include "StyledWidget.h"
 #include "ThumbnailCache.h"
 #include "TileGrid.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
-#include <QScrollBar>
+#include <QVBoxLayout>
 
 TileList::TileList(QWidget* parent) : QWidget(parent)
 {
+    container = new StyledWidget(this);
+    container->setObjectName(QStringLiteral("MainBorder"));
+    container->setMinimumWidth(App::instance()->width());
+    auto* containerLayout = new QVBoxLayout(container);
+    containerLayout->setContentsMargins(0, 0, 0, 1);
+    grid = new TileGrid(12, container);
+    containerLayout->addWidget(grid);
+    containerLayout->addStretch();
+
     scroll = new QScrollArea(this);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(false);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(container);
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll, 0, 0);
@@ -36,50 +47,60 @@ void TileList::setEmptyLabel(QLabel* label)
     static_cast<QGridLayout*>(layout())->addWidget(label, 0, 0, Qt::AlignCenter);
 }
 
-void TileList::addTile(TileGrid& grid, FormThumbnail* tile)
+void TileList::onRefreshUI()
 {
-    grid.add(tile);
-    tiles.append(tile);
-    byDir.insert(tile->dir, tile);
-    connect(tile, &FormThumbnail::checkChange, this, &TileList::tileChecked);
+    QHash<QString, FormThumbnail*> kept;
+    for (FormThumbnail* tile : qAsConst(tiles)) {
+        kept.insert(tile->dir + QLatin1Char('\n') + looks.value(tile), tile);
+    }
+    QList<FormThumbnail*> next;
+    QHash<FormThumbnail*, QString> nextLooks;
+    ThumbnailCache pictures;
+    for (const Entry& entry : entries()) {
+        FormThumbnail* tile = kept.take(entry.dir + QLatin1Char('\n') + entry.look);
+        if (!tile) {
+            tile = entry.make(grid, pictures);
+            connect(tile, &FormThumbnail::checkChange, this, &TileList::tileChecked);
+        }
+        next.append(tile);
+        nextLooks.insert(tile, entry.look);
+    }
+    qDeleteAll(kept);
+    tiles = next;
+    looks = nextLooks;
+    byDir.clear();
+    for (FormThumbnail* tile : qAsConst(tiles)) {
+        byDir.insert(tile->dir, tile);
+    }
+    place();
+    emit listCountChange(tiles.size());
+}
+
+void TileList::place()
+{
+    grid->setTiles(QList<QWidget*>(tiles.begin(), tiles.end()));
+    const bool empty = tiles.isEmpty();
+    if (emptyLabel) {
+        emptyLabel->setVisible(empty);
+        scroll->setVisible(!empty);
+    }
+    container->setVisible(!empty);
 }
 
 void TileList::removeTile(FormThumbnail* tile)
 {
     tiles.removeOne(tile);
+    looks.remove(tile);
     if (byDir.value(tile->dir) == tile) {
         byDir.remove(tile->dir);
     }
     delete tile;
-}
-
-void TileList::onRefreshUI()
-{
-    tiles.clear();
-    byDir.clear();
-    ThumbnailCache pictures;
-    TileGrid grid(nullptr, 12, QMargins());
-    const int count = fill(grid, pictures);
-    grid.finish();
-    container = grid.container();
-    const int scrolled = scroll->verticalScrollBar()->value();
-    // The scroll area destroys the previous container with its tiles.
-    scroll->setWidget(container);
-    container->adjustSize();
-    scroll->verticalScrollBar()->setValue(scrolled);
-    if (emptyLabel) {
-        emptyLabel->setVisible(count == 0);
-        scroll->setVisible(count > 0);
-    }
-    container->setVisible(count > 0);
-    emit listCountChange(count);
+    place();
 }
 
 void TileList::onSizeChange(int w, int)
 {
-    if (container) {
-        container->setFixedWidth(w);
-    }
+    container->setMinimumWidth(w);
 }
 
 void TileList::onProgress(const QString& path, float size, float totalSize, float speed)

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QWidget>
+#include <functional>
 
 class FormThumbnail;
 class QLabel;
@@ -13,6 +14,9 @@ class TileGrid;
 // What the two lists of the download manager share: tiles in rows of five rebuilt from the
 // store on every refreshUI(), a container that follows the main window's width, and the
 // progress, failure and waiting reports of the scheduler handed to the one tile they name.
+//
+// A rebuild keeps the tiles whose entry has not changed (same folder, same caption and
+// count) and only makes the new ones: a finished lesson must not cost a thousand new tiles.
 class TileList : public QWidget
 {
     Q_OBJECT
@@ -32,21 +36,32 @@ public slots:
     void onSizeChange(int w, int h);
 
 protected:
+    // One tile to be: its folder, what else decides whether an existing tile still fits, and
+    // how to make a new one on the given parent.
+    struct Entry
+    {
+        QString dir;
+        QString look;
+        std::function<FormThumbnail*(QWidget* parent, ThumbnailCache& pictures)> make;
+    };
+
     explicit TileList(QWidget* parent);
-    // Builds the tiles of this list into `grid`; the number of entries.
-    virtual int fill(TileGrid& grid, ThumbnailCache& pictures) = 0;
+    // The entries of this list, in display order.
+    virtual QList<Entry> entries() const = 0;
     // Shown instead of the rows when the list is empty; none by default.
     void setEmptyLabel(QLabel* label);
-    void addTile(TileGrid& grid, FormThumbnail* tile);
 
 private:
     void onProgress(const QString& path, float size, float totalSize, float speed);
     void onError(const QString& path);
     void onWaiting(const QString& path, bool waiting);
+    void place();
 
     QList<FormThumbnail*> tiles;
     QHash<QString, FormThumbnail*> byDir;
+    QHash<FormThumbnail*, QString> looks;
     QWidget* container = nullptr;
+    TileGrid* grid = nullptr;
     QScrollArea* scroll = nullptr;
     QLabel* emptyLabel = nullptr;
 };

@@ -122,11 +122,17 @@ void TestManager::store(const QList<CourseRecord>& courses, const QList<LessonRe
 QList<int> TestManager::rowSizes(const QList<FormThumbnail*>& tiles)
 {
     QList<int> sizes;
-    QWidget* row = nullptr;
+    int rowTop = -1;
+    int left = 0;
     for (const FormThumbnail* tile : tiles) {
-        if (tile->parentWidget() != row) {
-            row = tile->parentWidget();
+        if (tile->y() != rowTop) {
+            rowTop = tile->y();
+            left = tile->x();
             sizes.append(0);
+        }
+        // Rows fill from the left, 232 pixels a tile.
+        if (tile->x() != left + 232 * sizes.last()) {
+            return {-1};
         }
         ++sizes.last();
     }
@@ -163,6 +169,9 @@ void TestManager::queuedLessonsFillRowsOfFive()
     store({course}, course.list);
     const QList<FormThumbnail*> tiles = page->downloadingList()->tileList();
     QCOMPARE(rowSizes(tiles), QList<int>({5, 5, 1}));
+    page->downloadingTab()->click();
+    QTest::qWait(0);
+    QCOMPARE(tiles.first()->x(), (tiles.first()->parentWidget()->width() - 1160) / 2);
     QCOMPARE(tiles.first()->mode, int(FormThumbnail::LessonQueued));
     QCOMPARE(page->downloadingTab()->text(), QString("缓存中（11个课程）"));
 }
