@@ -1,12 +1,18 @@
 #include "ScreenshotTour.h"
 
 #include "CourseInfo.h"
+#include "Downloaded.h"
+#include "Downloading.h"
+#include "FormDownload.h"
 #include "FormLoginin.h"
+#include "FormMaskBtn.h"
 #include "FormMyClass.h"
+#include "FormThumbnail.h"
 #include "FormUser.h"
 #include "MainForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,8 +21,9 @@
 #include <QWebEngineView>
 #include <cstdio>
 
-const QStringList ScreenshotTour::views = {QStringLiteral("main"), QStringLiteral("myclass"),
-                                           QStringLiteral("selection")};
+const QStringList ScreenshotTour::views = {
+    QStringLiteral("main"),        QStringLiteral("myclass"),    QStringLiteral("selection"),
+    QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -84,10 +91,50 @@ void ScreenshotTour::step()
         break;
     case 3: // the selection dialog runs modally; this timer still ticks in its loop
         if (auto* dialog = qobject_cast<CourseInfo*>(QApplication::activeModalWidget())) {
-            if (ticks >= settleTicks) {
+            if (ticks < settleTicks) {
+                break;
+            }
+            if (view == QLatin1String("selection")) {
                 poll->stop();
                 save(dialog);
+                return;
             }
+            // Everything of the course, and on to the download manager.
+            dialog->checkAllBox()->click();
+            dialog->downloadButton()->click();
+            window->showDownloadForm();
+            if (view == QLatin1String("downloading")) {
+                window->downloadForm()->downloadingTab()->click();
+            }
+            stage = 4;
+            ticks = 0;
+        }
+        break;
+    case 4: { // downloads run: a tile with progress, or a course downloaded
+        FormDownload* page = window->downloadForm();
+        const QList<FormThumbnail*> shown = view == QLatin1String("downloading")
+                                                ? page->downloadingList()->tileList()
+                                                : page->downloadedList()->tileList();
+        const bool ready =
+            std::any_of(shown.begin(), shown.end(), [this](const FormThumbnail* tile) {
+                return view != QLatin1String("downloading") ||
+                       (tile->mode == FormThumbnail::LessonProgress && tile->overlay()->size > 0);
+            });
+        if (!ready) {
+            break;
+        }
+        if (view == QLatin1String("courseware")) {
+            window->showCourseware(shown.first()->courseId);
+        }
+        stage = 5;
+        // Progress moves on: a tick to paint it is enough.
+        ticks = view == QLatin1String("downloading") ? settleTicks - 1 : 0;
+        break;
+    }
+    case 5:
+        if (ticks >= settleTicks) {
+            poll->stop();
+            save(window);
         }
         break;
     }

@@ -7,8 +7,10 @@ class MainForm;
 class QTimer;
 
 // Drives the running client to one of its views and saves a picture of it, then quits:
-// "main" (the window as it starts), "myclass" (logged in, the school's course page loaded) and
-// "selection" (the download selection dialog the page's own button opens).
+// "main" (the window as it starts), "myclass" (logged in, the school's course page loaded),
+// "selection" (the download selection dialog the page's own button opens), and, after
+// "下载选中" on every lesson of that course, "downloading" (a tile with progress),
+// "downloaded" (the course downloaded) and "courseware" (that course's page).
 class ScreenshotTour : public QObject
 {
     Q_OBJECT

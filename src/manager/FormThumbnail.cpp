@@ -56,10 +56,7 @@ void FormThumbnail::build(ThumbnailCache* cache)
         image->setObjectName(QStringLiteral("addmore"));
     } else {
         ThumbnailCache own;
-        const QPixmap pixmap = (cache ? cache : &own)->picture(thumbPath);
-        if (!pixmap.isNull()) {
-            image->setPixmap(pixmap);
-        }
+        refreshPicture(cache ? *cache : own);
     }
     auto* caption = new QLabel(title, this);
     caption->setObjectName(QStringLiteral("lblClass"));
@@ -104,6 +101,17 @@ QCheckBox* FormThumbnail::checkMark()
         connect(ckDel, &QCheckBox::toggled, this, &FormThumbnail::onCkChooseChecked);
     }
     return ckDel;
+}
+
+void FormThumbnail::refreshPicture(ThumbnailCache& pictures)
+{
+    if (mode == AddMore || !image->pixmap(Qt::ReturnByValue).isNull()) {
+        return;
+    }
+    const QPixmap pixmap = pictures.picture(thumbPath);
+    if (!pixmap.isNull()) {
+        image->setPixmap(pixmap);
+    }
 }
 
 QString FormThumbnail::badgeText() const

@@ -47,6 +47,9 @@ public:
 
     FormMaskBtn* overlay() const { return mask; }
     QLabel* picture() const { return image; }
+    // Shows the course picture if the tile has none yet (it is fetched after the course was
+    // added).
+    void refreshPicture(ThumbnailCache& pictures);
     // The badge text of a course tile ("已缓存3个视频"), empty for other tiles.
     QString badgeText() const;
 

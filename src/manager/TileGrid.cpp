@@ -5,7 +5,8 @@
 TileGrid::TileGrid(int lead, QWidget* parent) : StyledWidget(parent), lead(lead)
 {
     setObjectName(QStringLiteral("NavigatWidget"));
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Down to the bottom of the page, so the white area does not end with the last row.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
 }
 
 QSize TileGrid::sizeHint() const

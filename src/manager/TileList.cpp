@@ -21,7 +21,6 @@ TileList::TileList(QWidget* parent) : QWidget(parent)
     containerLayout->setContentsMargins(0, 0, 0, 1);
     grid = new TileGrid(12, container);
     containerLayout->addWidget(grid);
-    containerLayout->addStretch();
 
     scroll = new QScrollArea(this);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -61,6 +60,8 @@ void TileList::onRefreshUI()
         if (!tile) {
             tile = entry.make(grid, pictures);
             connect(tile, &FormThumbnail::checkChange, this, &TileList::tileChecked);
+        } else {
+            tile->refreshPicture(pictures);
         }
         next.append(tile);
         nextLooks.insert(tile, entry.look);
