@@ -2,6 +2,7 @@
 
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "SchoolCourse.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,9 +34,7 @@ bool LessonFixture::start(QString* error)
 
 CourseRecord LessonFixture::course(const QString& classId) const
 {
-    HttpHelper http(nullptr, true);
-    const QString text = http.getSync(urls->getMyCourseInfoForPcDownLoadUrl(classId), 10000);
-    return CourseRecord(JsonHelper::parse(text).getObject("data"), *urls);
+    return schoolCourse(*urls, classId);
 }
 
 LessonRecord* LessonFixture::lesson(CourseRecord& course, const QString& id)

@@ -12,6 +12,7 @@
 #include "JsonHelper.h"
 #include "Md5.h"
 #include "MpvController.h"
+#include "SchoolCourse.h"
 #include "SchoolProcess.h"
 #include "URLManager.h"
 #include "UserRecord.h"
@@ -298,14 +299,7 @@ void TestManager::coursewareRows()
 
 void TestManager::realDownloadMovesTileAndPlaysLocally()
 {
-    HttpHelper http(nullptr, true);
-    const QString answer =
-        http.getSync(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl("102"));
-    CourseRecord course(JsonHelper::parse(answer).getObject("data"),
-                        *App::instance()->urlManager());
-    for (LessonRecord& lesson : course.list) {
-        lesson.state = lesson.id == "1022" ? Chosen : NotChosen;
-    }
+    const CourseRecord course = schoolCourse(*App::instance()->urlManager(), "102", {"1022"});
     // The lesson's 108 KB at 30 KB/s: long enough for a progress report (every 2 s).
     QVERIFY(school.addFault(QJsonObject{{"route", "/stream/*"}, {"rate", 30000}}));
     Downloader* downloader = App::instance()->downloader();

@@ -7,6 +7,7 @@
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "SchoolCourse.h"
 #include "SchoolProcess.h"
 #include "URLManager.h"
 #include "UserRecord.h"
@@ -242,11 +243,7 @@ void TestMyClass::secondVideoWhileOpeningIsIgnored()
 void TestMyClass::storedCourseOpensOnItsRecord()
 {
     // Course 101 is stored with lesson 1013 downloaded; the dialog must show that.
-    HttpHelper http(nullptr, true);
-    const QString answer =
-        http.getSync(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl("101"));
-    CourseRecord course(JsonHelper::parse(answer).getObject("data"),
-                        *App::instance()->urlManager());
+    CourseRecord course = schoolCourse(*App::instance()->urlManager(), "101");
     for (LessonRecord& lesson : course.list) {
         lesson.state = lesson.id == "1013" ? Complete : NotChosen;
     }

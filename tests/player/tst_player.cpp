@@ -8,6 +8,7 @@
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
 #include "PlayerTime.h"
+#include "SchoolCourse.h"
 #include "SchoolProcess.h"
 #include "SettingKeys.h"
 #include "Slider.h"
@@ -74,14 +75,7 @@ void TestPlayer::initTestCase()
     qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
     useSession("player-a", "13800000001");
 
-    HttpHelper http(nullptr, true);
-    const QString answer =
-        http.getSync(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl("102"));
-    CourseRecord course(JsonHelper::parse(answer).getObject("data"),
-                        *App::instance()->urlManager());
-    for (LessonRecord& lesson : course.list) {
-        lesson.state = lesson.id == "1022" ? Chosen : NotChosen;
-    }
+    const CourseRecord course = schoolCourse(*App::instance()->urlManager(), "102", {"1022"});
     Downloader* downloader = App::instance()->downloader();
     downloader->start();
     downloader->addCourse(course);
