@@ -609,7 +609,8 @@ School::Answer School::getPcUpdate(const RequestQuery& query)
                 QJsonObject{{QStringLiteral("meta_version"), desktopVersion},
                             {QStringLiteral("meta_content"), desktopContent},
                             {QStringLiteral("meta_download_url"),
-                             QString(apiBase + QStringLiteral("/download/") + desktopInstaller)}},
+                             QString(apiBase + QStringLiteral("/download/") + desktopInstaller)},
+                            {QStringLiteral("meta_sha256"), desktopInstallerSha256}},
                 QString());
 }
 
@@ -639,6 +640,12 @@ bool School::bindSession(const QString& sid, const QString& username, QString* e
     }
     sessions.insert(sid, username);
     return true;
+}
+
+void School::setInstallerSha256(const QString& hex)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    desktopInstallerSha256 = hex;
 }
 
 void School::setDesktopVersion(const QString& version, const QString& content)

@@ -46,6 +46,9 @@ public:
     bool cookieOpens(const QString& cookieHeader, const QString& streamId) const;
     QString versionInstallerName() const;
     qint64 installerSize() const { return desktopInstallerSize; }
+    // The SHA-256 of the installer the server hands out, in lowercase hexadecimal; the version
+    // answer carries it as "meta_sha256".
+    void setInstallerSha256(const QString& hex);
 
     // Control: bind a session id to a user (without a login call); change the version answer.
     bool bindSession(const QString& sid, const QString& username, QString* error);
@@ -126,4 +129,5 @@ private:
     int nextUid = 2001;
     QString desktopVersion, desktopContent, desktopInstaller;
     qint64 desktopInstallerSize = 0;
+    QString desktopInstallerSha256;
 };

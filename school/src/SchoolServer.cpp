@@ -7,6 +7,7 @@
 #include "Statistics.h"
 #include "StopSignal.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -142,6 +143,8 @@ SchoolServer::SchoolServer(School& school, MediaLibrary& media, FaultRules& faul
     for (qint64 i = installerBytes.size(); i < size; ++i) {
         installerBytes.append(char(i * 31 % 251));
     }
+    school.setInstallerSha256(QString::fromLatin1(
+        QCryptographicHash::hash(installerBytes, QCryptographicHash::Sha256).toHex()));
 }
 
 SchoolServer::~SchoolServer()

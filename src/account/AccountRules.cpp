@@ -1,5 +1,7 @@
 #include "AccountRules.h"
 
+#include <QStringList>
+
 bool AccountRules::missing(const QString& text, const QString& hint)
 {
     const QString value = text.trimmed();
@@ -18,6 +20,9 @@ QString AccountRules::registrationProblem(const QString& name, const QString& pa
 {
     if (missing(name, nameHint)) {
         return QStringLiteral("请输入用户名");
+    }
+    if (!isPlainName(name.trimmed())) {
+        return QStringLiteral("用户名不能含有 \\ / : * ? \" < > | 等字符，也不能以点或空格结尾");
     }
     if (missing(password, pwdHint)) {
         return QStringLiteral("请输入密码");
@@ -57,7 +62,22 @@ QString AccountRules::passwordChangeProblem(const QString& oldPassword, const QS
 
 bool AccountRules::isPlainName(const QString& name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QLatin1Char(':'));
+    if (name.isEmpty() || name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))) {
+        return false; // also "." and ".."; Windows drops a trailing dot or blank
+    }
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || QStringLiteral("<>:\"/\\|?*").contains(c)) {
+            return false;
+        }
+    }
+    // Windows' device names stay devices with any extension ("con.txt").
+    static const QStringList devices = [] {
+        QStringList names{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                          QStringLiteral("NUL")};
+        for (int i = 1; i <= 9; ++i) {
+            names << QStringLiteral("COM%1").arg(i) << QStringLiteral("LPT%1").arg(i);
+        }
+        return names;
+    }();
+    return !devices.contains(name.section(QLatin1Char('.'), 0, 0).trimmed(), Qt::CaseInsensitive);
 }

@@ -17,8 +17,9 @@ public:
     static QString passwordChangeProblem(const QString& oldPassword, const QString& newPassword,
                                          const QString& confirmation, const QString& pwdHint);
 
-    // Whether a text can serve as one path component: a user name names the user's folder and
-    // avatar file, so it must not climb out of the user root.
+    // Whether a text can serve as one folder name on Windows and Linux: a user name names the
+    // user's folder and avatar file, so it must not climb out of the user root, hold a
+    // character Windows refuses, end with a dot or blank, or be a device name ("CON", "COM1").
     static bool isPlainName(const QString& name);
 
 private:

@@ -119,7 +119,6 @@ void FormAlterPwd::httpPwdDone(QString result)
     const QString infos = answer.getString(QStringLiteral("infos"));
     if (infos.isEmpty()) {
         qDebug() << "password change refused without a reason";
-    } else {
-        XMessageBox::inform(infos);
     }
+    XMessageBox::inform(infos.isEmpty() ? QStringLiteral("修改密码失败") : infos);
 }

@@ -177,7 +177,8 @@ void FormLoginin::httpLoginDone(QString result)
     const JsonNode answer = JsonHelper::parse(result);
     const QString flag = answer.getString(QStringLiteral("flag"));
     if (flag == QLatin1String("-2")) {
-        XMessageBox::inform(answer.getString(QStringLiteral("infos")));
+        const QString infos = answer.getString(QStringLiteral("infos"));
+        XMessageBox::inform(infos.isEmpty() ? QStringLiteral("登录失败") : infos);
         setRequesting(false);
         return;
     }
@@ -190,6 +191,7 @@ void FormLoginin::httpLoginDone(QString result)
     }
     if (!AccountRules::isPlainName(username)) {
         qDebug() << "login answer without a usable user name";
+        XMessageBox::inform(QStringLiteral("登录失败"));
         setRequesting(false);
         return;
     }
@@ -203,7 +205,7 @@ void FormLoginin::httpLoginDone(QString result)
     session.nickname = data.getString(QStringLiteral("nickname"));
     session.email = data.getString(QStringLiteral("email"));
     session.is_img = data.getString(QStringLiteral("is_img"));
-    session.loginTime = QDateTime::currentDateTime();
+    session.loginTime = UserRecord::now();
     const QString avatarAddress = session.is_img;
     app->takeSession(session);
     app->setSetting(SettingKeys::lastUser, username);
@@ -229,6 +231,8 @@ void FormLoginin::fetchAvatar(const QString& address, const QString& path)
     if (!url.isValid() ||
         (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
         qDebug() << "no avatar address in the login answer";
+        // The panel still shows the nickname and the welcome, with an empty picture.
+        App::instance()->addUserImg(path);
         return;
     }
     // One manager serves every download of the page; each reply knows its own target, so a

@@ -144,9 +144,8 @@ void FormRegist::httpRegistDone(QString result)
             const QString infos = answer.getString(QStringLiteral("infos"));
             if (infos.isEmpty()) {
                 qDebug() << "registration refused without a reason";
-            } else {
-                XMessageBox::inform(infos);
             }
+            XMessageBox::inform(infos.isEmpty() ? QStringLiteral("注册失败") : infos);
         }
     }
     setRequesting(false);

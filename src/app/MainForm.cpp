@@ -5,10 +5,12 @@
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormAbout.h"
+#include "FormBaseSet.h"
 #include "FormCourseware.h"
 #include "FormDownload.h"
 #include "FormMyClass.h"
 #include "FormQA.h"
+#include "FormUpgrade.h"
 #include "FormUser.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
@@ -18,9 +20,11 @@
 #include "TitleWidget.h"
 #include "ToShutdown.h"
 #include "URLManager.h"
+#include "VersionNumber.h"
 #include "XMessageBox.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDebug>
@@ -33,9 +37,30 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+static std::function<bool()>& trayAnswer()
+{
+    static std::function<bool()> answer = [] {
+        return QSystemTrayIcon::isSystemTrayAvailable();
+    };
+    return answer;
+}
+
+bool MainForm::trayAvailable()
+{
+    return trayAnswer()();
+}
+
+void MainForm::setTrayAvailable(std::function<bool()> answer)
+{
+    trayAnswer() = std::move(answer);
+}
+
 MainForm::MainForm(QWidget* parent) : QWidget(parent)
 {
     App* app = App::instance();
+    // Hidden in the tray, the window is not there to count: closing a dialog opened from the
+    // tray would end the program. The program ends only through closeEvent.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     setWindowTitle(App::appName);
     setAttribute(Qt::WA_TranslucentBackground);
     setMouseTracking(true);
@@ -109,6 +134,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
 MainForm::~MainForm()
 {
     delete formAbout;
+    delete formUpgrade;
     if (App::exists() && App::instance()->mainForm() == this) {
         App::instance()->setMainForm(nullptr);
     }
@@ -295,7 +321,7 @@ void MainForm::webBack()
 void MainForm::showSetForm()
 {
     if (!formBaseSet) {
-        formBaseSet = new BaseDialog(QStringLiteral("基本设置"), 570, 410, this);
+        formBaseSet = new FormBaseSet(QStringLiteral("基本设置"), this);
     }
     formBaseSet->run();
 }
@@ -379,8 +405,34 @@ void MainForm::httpSidDone(QString result)
 
 void MainForm::onHttpUpgradeDone(QString result)
 {
-    qDebug() << "version check answered" << result.size() << "characters"
-             << (manualUpgrade ? "(asked by the user)" : "(at start)");
+    QString message = QStringLiteral("获取版本信息失败");
+    if (!result.isEmpty()) {
+        const JsonNode answer = JsonHelper::parse(result);
+        if (answer.getString(QStringLiteral("flag")) == QLatin1String("1")) {
+            const JsonNode data = answer.getObject(QStringLiteral("data"));
+            const QString offered = data.getString(QStringLiteral("meta_version"));
+            const VersionNumber newest(offered);
+            if (!newest.isValid()) {
+                qWarning().noquote() << "the version answer holds no version:" << offered;
+            } else if (newest.isNewerThan(VersionNumber(App::version))) {
+                delete formUpgrade;
+                formUpgrade =
+                    new FormUpgrade(offered, data.getString(QStringLiteral("meta_content")),
+                                    data.getString(QStringLiteral("meta_download_url")),
+                                    data.getString(QStringLiteral("meta_sha256")));
+                formUpgrade->run();
+                return;
+            } else {
+                message = QStringLiteral("当前已经是最新版本");
+            }
+        } else {
+            message = answer.getString(QStringLiteral("infos"));
+        }
+    }
+    if (manualUpgrade) {
+        XMessageBox(message.isEmpty() ? QStringLiteral("获取版本信息失败") : message, true, this)
+            .showAndWait();
+    }
 }
 
 void MainForm::closeForm()
@@ -400,7 +452,8 @@ void MainForm::showUserMenu()
 
 void MainForm::onBtnMinClick()
 {
-    if (App::instance()->isOn(SettingKeys::minToTray)) {
+    // Without a tray the hidden window could not be brought back: the taskbar then.
+    if (App::instance()->isOn(SettingKeys::minToTray) && trayAvailable()) {
         hide();
         inTray = true;
     } else {
@@ -450,9 +503,10 @@ void MainForm::closeEvent(QCloseEvent* event)
         // Closed from the tray menu while hidden: no question, but the same orderly stop.
         stopContext();
         event->accept();
+        emit ended();
         return;
     }
-    if (App::instance()->isOn(SettingKeys::closeToTray)) {
+    if (App::instance()->isOn(SettingKeys::closeToTray) && trayAvailable()) {
         event->ignore();
         hide();
         inTray = true;
@@ -464,6 +518,7 @@ void MainForm::closeEvent(QCloseEvent* event)
     }
     stopContext();
     event->accept();
+    emit ended();
 }
 
 void MainForm::paintEvent(QPaintEvent*)

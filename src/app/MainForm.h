@@ -4,8 +4,11 @@
 #include <QSize>
 #include <QSystemTrayIcon>
 #include <QWidget>
+#include <functional>
 
 class BaseDialog;
+class FormBaseSet;
+class FormUpgrade;
 class FormAbout;
 class FormCourseware;
 class FormDownload;
@@ -40,6 +43,11 @@ public:
     static constexpr int shadowMargin = 5;
 
     bool isInTray() const { return inTray; }
+    // Whether the desktop has a system tray to hide in; tests replace the answer.
+    static bool trayAvailable();
+    static void setTrayAvailable(std::function<bool()> answer);
+    FormBaseSet* settingsDialog() const { return formBaseSet; }
+    FormUpgrade* upgradeDialog() const { return formUpgrade; }
     bool isMaximisedToScreen() const;
     TitleWidget* title() const { return titleWidget; }
     NavigatWidget* navigation() const { return navigatWidget; }
@@ -54,6 +62,10 @@ public:
     QWidget* coursewarePage() const;
     QMenu* trayContextMenu() const { return trayMenu; }
     QSystemTrayIcon* tray() const { return trayIcon; }
+
+signals:
+    // The window has closed for good, the context is stopped: time to leave the event loop.
+    void ended();
 
 private slots:
     void showSetForm();
@@ -111,9 +123,9 @@ private:
     FormDownload* formDownload = nullptr;
     FormUser* formUser = nullptr;
     FormQA* formQA = nullptr;
-    BaseDialog* formBaseSet = nullptr;
+    FormBaseSet* formBaseSet = nullptr;
     FormAbout* formAbout = nullptr;
-    BaseDialog* formUpgrade = nullptr;
+    FormUpgrade* formUpgrade = nullptr;
     FormCourseware* formCourseware = nullptr;
     QMenu* setMenu = nullptr;
     QMenu* userMenu = nullptr;

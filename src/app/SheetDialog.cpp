@@ -72,7 +72,9 @@ void SheetDialog::paintEvent(QPaintEvent*)
 
 void SheetDialog::mousePressEvent(QMouseEvent* event)
 {
-    dragging = event->button() == Qt::LeftButton;
+    // A maximised window stays where it is, and the sheet over it.
+    const MainForm* main = App::exists() ? App::instance()->mainForm() : nullptr;
+    dragging = event->button() == Qt::LeftButton && !(main && main->isMaximisedToScreen());
     pressPos = event->pos();
     QDialog::mousePressEvent(event);
 }

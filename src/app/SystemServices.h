@@ -19,6 +19,9 @@ public:
     // "T-F": total and free size of the drive holding `path`, in whole GiB; empty on failure.
     static QString diskSpace(const QString& path);
     static void shutdown();
+    // Starts a downloaded program: on Windows the file itself, elsewhere through the desktop's
+    // handler for its type. True when it could be started.
+    static bool openFile(const QString& path);
 
     // Test seams. Tests replace the launcher so that nothing is ever powered off, and point the
     // autostart folder into their own sandbox.

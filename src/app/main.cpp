@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QScreen>
@@ -55,7 +56,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
 
     QCommandLineParser parser;
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption probe(QStringLiteral("startup-probe"),
                                    QStringLiteral("Print the time to the first painted main "
                                                   "window and quit."));
@@ -76,7 +77,14 @@ int main(int argc, char* argv[])
     parser.addOption(screenshot);
     parser.addOption(shotView);
     parser.addOption(shotLogin);
-    parser.process(application);
+    // An option this version does not know (an older shortcut, a newer installer) is no
+    // reason to refuse to start.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        qWarning().noquote() << "ignored:" << parser.errorText();
+    }
+    if (parser.isSet(help)) {
+        parser.showHelp();
+    }
     if (parser.isSet(screenshot) && !ScreenshotTour::views.contains(parser.value(shotView))) {
         std::fprintf(stderr, "unknown view %s; the views are %s\n",
                      qPrintable(parser.value(shotView)),
@@ -95,6 +103,8 @@ int main(int argc, char* argv[])
     {
         MainForm mainForm;
         MainForm* window = &mainForm;
+        QObject::connect(window, &MainForm::ended, &application, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
         if (parser.isSet(probe)) {
             new FirstPaintWatcher(window, [&sinceStart] {
                 std::printf("shown after %lld ms\n", static_cast<long long>(sinceStart.elapsed()));

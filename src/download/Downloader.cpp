@@ -176,7 +176,7 @@ bool Downloader::loadStore()
             ctx.store->removeOrphans(name);
         }
         if (ctx.store->load(name, user) == CourseStore::LoadResult::Loaded) {
-            fresh = user.isSessionFresh(QDateTime::currentDateTime());
+            fresh = user.isSessionFresh(UserRecord::now());
             if (!fresh) {
                 user.clear();
             }

@@ -38,6 +38,26 @@ CourseRecord* UserRecord::findCourse(const QString& courseId)
     return nullptr;
 }
 
+static std::function<QDateTime()>& sessionClock()
+{
+    static std::function<QDateTime()> current = [] {
+        return QDateTime::currentDateTime();
+    };
+    return current;
+}
+
+QDateTime UserRecord::now()
+{
+    return sessionClock()();
+}
+
+void UserRecord::setClock(std::function<QDateTime()> value)
+{
+    sessionClock() = value ? std::move(value) : [] {
+        return QDateTime::currentDateTime();
+    };
+}
+
 bool UserRecord::isSessionFresh(const QDateTime& now) const
 {
     // A record without a valid time never held a login.

@@ -3,6 +3,7 @@
 #include "CourseRecord.h"
 
 #include <QDateTime>
+#include <functional>
 
 // The session of the logged-in user with the user's courses and download queue. A plain
 // value: the one shared instance lives inside CourseLibrary, which guards it.
@@ -22,6 +23,11 @@ public:
     // Whether the session of `loginTime` may still be restored at `now`: at most 86399
     // seconds old, or in the future.
     bool isSessionFresh(const QDateTime& now) const;
+
+    // The clock sessions are aged by; tests fix it so that an age does not depend on how fast
+    // the machine starts the window.
+    static QDateTime now();
+    static void setClock(std::function<QDateTime()> clock);
 
     QString uid;
     QString nickname;

@@ -3,8 +3,8 @@
 // logout is never restored.
 #include "AccountTestEnv.h"
 #include "CourseLibrary.h"
-#include "FormMyClass.h"
 #include "FormLoginin.h"
+#include "FormMyClass.h"
 #include "FormUser.h"
 #include "FormUserInfo.h"
 #include "MainForm.h"
@@ -38,7 +38,10 @@ private:
         user.username = "13800000001";
         user.nickname = "林小禾";
         user.sid = "stored-session";
-        user.loginTime = QDateTime::currentDateTime().addSecs(-ageSeconds);
+        // The record's clock stands still, so the age at start-up is exactly this one.
+        const QDateTime now = QDateTime::currentDateTime();
+        UserRecord::setClock([now] { return now; });
+        user.loginTime = now.addSecs(-ageSeconds);
         app->library()->replace(user);
         app->saveStore();
         app->setSetting(SettingKeys::lastUser, "13800000001");
@@ -47,13 +50,12 @@ private:
         QVERIFY(picture.save(app->store()->userDir("13800000001") + "/13800000001.jpg", "JPG"));
         delete app;
     }
-    // Right after storeSession(): the session's age at start-up is the age it was given,
-    // within the fraction of a second that the seconds count drops.
     void startMainForm() { window = std::make_unique<MainForm>(); }
     void stopMainForm()
     {
         window.reset();
         env.dropContext();
+        UserRecord::setClock(nullptr);
     }
 
     AccountTestEnv env;

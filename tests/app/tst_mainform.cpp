@@ -39,6 +39,7 @@ private slots:
     void closePolicy_data();
     void closePolicy();
     void closeFromTrayStopsInOrder();
+    void dialogsFromTheTrayKeepTheProgram();
     void ringAlphas_data();
     void ringAlphas();
     void shadowOnlyWhenNotMaximised();
@@ -78,6 +79,7 @@ void TestMainForm::init()
     asked.clear();
     XMessageBox::setResponder(nullptr);
     BaseDialog::setRunHook(nullptr);
+    MainForm::setTrayAvailable([] { return true; });
 }
 
 void TestMainForm::cleanup()
@@ -213,17 +215,21 @@ void TestMainForm::navigationMark()
 void TestMainForm::minimisePolicy_data()
 {
     QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("trayShown");
     QTest::addColumn<bool>("toTray");
-    QTest::newRow("1: tray") << "1" << true;
-    QTest::newRow("2: taskbar") << "2" << false;
-    QTest::newRow("missing: taskbar") << QString() << false;
-    QTest::newRow("other text: taskbar") << "yes" << false;
+    QTest::newRow("1: tray") << "1" << true << true;
+    QTest::newRow("1 on a desktop without a tray: taskbar") << "1" << false << false;
+    QTest::newRow("2: taskbar") << "2" << true << false;
+    QTest::newRow("missing: taskbar") << QString() << true << false;
+    QTest::newRow("other text: taskbar") << "yes" << true << false;
 }
 
 void TestMainForm::minimisePolicy()
 {
     QFETCH(QString, value);
+    QFETCH(bool, trayShown);
     QFETCH(bool, toTray);
+    MainForm::setTrayAvailable([trayShown] { return trayShown; });
     setIni(SettingKeys::minToTray, value);
     MainForm* form = makeWindow();
     form->show();
@@ -243,11 +249,13 @@ void TestMainForm::closePolicy_data()
     QTest::addColumn<bool>("answerOk");
     QTest::addColumn<bool>("asks");
     QTest::addColumn<bool>("quits");
-    QTest::newRow("1: to the tray, no question") << "1" << true << false << false;
-    QTest::newRow("2: question, cancel") << "2" << false << true << false;
-    QTest::newRow("2: question, OK") << "2" << true << true << true;
-    QTest::newRow("missing: question, cancel") << QString() << false << true << false;
-    QTest::newRow("missing: question, OK") << QString() << true << true << true;
+    QTest::addColumn<bool>("trayShown");
+    QTest::newRow("1: to the tray, no question") << "1" << true << false << false << true;
+    QTest::newRow("1 without a tray: question, cancel") << "1" << false << true << false << false;
+    QTest::newRow("2: question, cancel") << "2" << false << true << false << true;
+    QTest::newRow("2: question, OK") << "2" << true << true << true << true;
+    QTest::newRow("missing: question, cancel") << QString() << false << true << false << true;
+    QTest::newRow("missing: question, OK") << QString() << true << true << true << true;
 }
 
 void TestMainForm::closePolicy()
@@ -256,6 +264,8 @@ void TestMainForm::closePolicy()
     QFETCH(bool, answerOk);
     QFETCH(bool, asks);
     QFETCH(bool, quits);
+    QFETCH(bool, trayShown);
+    MainForm::setTrayAvailable([trayShown] { return trayShown; });
     setIni(SettingKeys::closeToTray, value);
     bool bothButtons = true;
     XMessageBox::setResponder([this, answerOk, &bothButtons](XMessageBox& box) {
@@ -276,12 +286,41 @@ void TestMainForm::closePolicy()
     QCOMPARE(App::exists(), !quits);
     QCOMPARE(quit.count(), quits ? 1 : 0);
     QCOMPARE(QuitNotifier::instance()->isQuitting(), quits);
-    if (value == "1") {
+    if (value == "1" && trayShown) {
         QVERIFY(form->isHidden());
         QVERIFY(form->isInTray());
     } else if (!quits) {
         QVERIFY(form->isVisible());
     }
+}
+
+// Hidden in the tray, the settings dialog and the About box are opened from the tray menu and
+// closed again, and so is a window of its own (as the player is, which needs OpenGL that this
+// platform lacks); the program's event loop must go on until it is told to end.
+void TestMainForm::dialogsFromTheTrayKeepTheProgram()
+{
+    setIni(SettingKeys::minToTray, "1");
+    MainForm* form = makeWindow();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    int closed = 0;
+    BaseDialog::setRunHook([&closed](SheetDialog& dialog) {
+        static_cast<BaseDialog&>(dialog).closeButton()->click();
+        ++closed;
+        return 0;
+    });
+    QWidget lastWindow;
+    QTimer::singleShot(0, form, [form, &lastWindow] {
+        form->onBtnMinClick();
+        form->trayContextMenu()->actions().at(2)->trigger(); // "设置"
+        QMetaObject::invokeMethod(form, "showAboutForm");
+        lastWindow.show();
+        lastWindow.close();
+    });
+    QTimer::singleShot(500, qApp, [] { QCoreApplication::exit(7); });
+    QCOMPARE(QCoreApplication::exec(), 7);
+    QVERIFY(form->isInTray());
+    QCOMPARE(closed, 2);
 }
 
 void TestMainForm::closeFromTrayStopsInOrder()

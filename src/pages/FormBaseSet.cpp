@@ -1,0 +1,204 @@
+#include "FormBaseSet.h"
+
+#include "App.h"
+#include "SettingKeys.h"
+#include "XMessageBox.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDebug>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryFile>
+
+static FormBaseSet::FolderChooser& folderChooser()
+{
+    static FormBaseSet::FolderChooser chooser;
+    return chooser;
+}
+
+void FormBaseSet::setFolderChooser(FolderChooser chooser)
+{
+    folderChooser() = std::move(chooser);
+}
+
+// A folder counts as usable when a file can really be made in it (permissions, read-only
+// media and full or vanished drives all show up here).
+static bool canWriteIn(const QString& dir)
+{
+    QTemporaryFile probe(dir + QStringLiteral("/.tamix-probe-XXXXXX"));
+    return probe.open();
+}
+
+FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
+    : BaseDialog(title, 570, 410, parent)
+{
+    App* app = App::instance();
+    auto fixed = [](QWidget* w) {
+        w->setFixedHeight(25);
+        return w;
+    };
+    auto label = [this, &fixed](const char* text) {
+        return fixed(new QLabel(QString::fromUtf8(text), body()));
+    };
+    auto check = [this, &fixed](const char* text) {
+        return static_cast<QCheckBox*>(fixed(new QCheckBox(QString::fromUtf8(text), body())));
+    };
+    // Each radio pair in a container of its own, so the pairs are exclusive only within.
+    auto pair = [this, &fixed](const char* first, const char* second, QRadioButton** a,
+                               QRadioButton** b) {
+        auto* box = fixed(new QWidget(body()));
+        *a = new QRadioButton(QString::fromUtf8(first), box);
+        *b = new QRadioButton(QString::fromUtf8(second), box);
+        auto* row = new QHBoxLayout(box);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(*a);
+        row->addWidget(*b);
+        row->addStretch();
+        return box;
+    };
+
+    ckAutoRun = check("开机时自动启动");
+    QWidget* minPair = pair("任务栏", "托盘", &rdMinTaskbar, &rdMinTray);
+    txtPath = static_cast<QLineEdit*>(fixed(new QLineEdit(body())));
+    txtPath->setObjectName(QStringLiteral("txtPath"));
+    btnChangeDir =
+        static_cast<QPushButton*>(fixed(new QPushButton(QStringLiteral("更改目录"), body())));
+    btnChangeDir->setObjectName(QStringLiteral("btnChangeDir"));
+    btnChangeDir->setCursor(Qt::PointingHandCursor);
+    // The scheduler downloads one lesson at a time; the box only says so.
+    cmbTasks = static_cast<QComboBox*>(fixed(new QComboBox(body())));
+    cmbTasks->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")});
+    cmbTasks->setFixedWidth(50);
+    cmbTasks->setCurrentIndex(0);
+    cmbTasks->setEnabled(false);
+    ckAutoTask = check("自动开始未完成的任务");
+    ckTip = check("下载完成后提示");
+    ckShutdown = check("下载完成后关机");
+    QWidget* closePair = pair("退出", "托盘", &rdCloseQuit, &rdCloseTray);
+    ckLastPosition = check("记忆上次文件播放的位置");
+
+    auto* pathRow = new QHBoxLayout();
+    pathRow->addWidget(txtPath);
+    pathRow->addWidget(btnChangeDir);
+    auto* tasksRow = new QHBoxLayout();
+    tasksRow->addWidget(label("最多同时开始"));
+    tasksRow->addWidget(cmbTasks);
+    tasksRow->addWidget(label("个下载任务"));
+    tasksRow->addStretch();
+
+    auto* grid = new QGridLayout(body());
+    grid->setContentsMargins(30, 15, 40, 15);
+    grid->setVerticalSpacing(4);
+    auto caption = [&](int row, const char* text) {
+        grid->addWidget(label(text), row, 0, Qt::AlignRight);
+    };
+    caption(0, "启动：");
+    grid->addWidget(ckAutoRun, 0, 1);
+    caption(1, "最小化设置：");
+    grid->addWidget(label("当程序最小化后显示在"), 1, 1);
+    grid->addWidget(minPair, 2, 1);
+    caption(3, "下载管理：");
+    grid->addWidget(label("将下载的课程储存在此文件夹中"), 3, 1);
+    grid->addLayout(pathRow, 4, 1);
+    grid->addLayout(tasksRow, 5, 1);
+    grid->addWidget(ckAutoTask, 6, 1);
+    grid->addWidget(ckTip, 7, 1);
+    grid->addWidget(ckShutdown, 8, 1);
+    caption(9, "关闭设置：");
+    grid->addWidget(label("当点击关闭按钮后"), 9, 1);
+    grid->addWidget(closePair, 10, 1);
+    grid->addWidget(ckLastPosition, 11, 1);
+    grid->setColumnStretch(1, 1);
+
+    // The file's state first; only then the connections, so that nothing is written now.
+    ckAutoRun->setChecked(app->isOn(SettingKeys::autoRun));
+    (app->isOn(SettingKeys::minToTray) ? rdMinTray : rdMinTaskbar)->setChecked(true);
+    (app->isOn(SettingKeys::closeToTray) ? rdCloseTray : rdCloseQuit)->setChecked(true);
+    txtPath->setText(app->setting(SettingKeys::videoPath));
+    ckAutoTask->setChecked(app->isOn(SettingKeys::autoDownload));
+    ckShutdown->setChecked(app->isOn(SettingKeys::shutdownAfter));
+    ckTip->setChecked(app->isOn(SettingKeys::tipAfter));
+    ckLastPosition->setChecked(app->isOn(SettingKeys::resumePlayback));
+
+    connect(ckAutoRun, &QCheckBox::toggled, this, &FormBaseSet::onAutoRunCheck);
+    connect(rdMinTaskbar, &QRadioButton::toggled, this, &FormBaseSet::onMinCheck);
+    connect(rdMinTray, &QRadioButton::toggled, this, &FormBaseSet::onMinCheck);
+    connect(rdCloseQuit, &QRadioButton::toggled, this, &FormBaseSet::onCloseCheck);
+    connect(rdCloseTray, &QRadioButton::toggled, this, &FormBaseSet::onCloseCheck);
+    connect(btnChangeDir, &QPushButton::clicked, this, &FormBaseSet::onBtnPathClick);
+    connect(ckAutoTask, &QCheckBox::toggled, this, &FormBaseSet::onCkAutotaskCheck);
+    connect(ckShutdown, &QCheckBox::toggled, this, &FormBaseSet::onCkShutdownCheck);
+    connect(ckTip, &QCheckBox::toggled, this, &FormBaseSet::onCkTipCheck);
+    connect(ckLastPosition, &QCheckBox::toggled, this, &FormBaseSet::onCkLastPositionCheck);
+}
+
+void FormBaseSet::onAutoRunCheck(bool check)
+{
+    App::instance()->setAutoRun(check);
+}
+
+void FormBaseSet::onMinCheck()
+{
+    if (rdMinTray->isChecked()) {
+        App::instance()->setSetting(SettingKeys::minToTray, QStringLiteral("1"));
+    } else if (rdMinTaskbar->isChecked()) {
+        App::instance()->setSetting(SettingKeys::minToTray, QStringLiteral("2"));
+    }
+}
+
+void FormBaseSet::onCloseCheck()
+{
+    if (rdCloseTray->isChecked()) {
+        App::instance()->setSetting(SettingKeys::closeToTray, QStringLiteral("1"));
+    } else if (rdCloseQuit->isChecked()) {
+        App::instance()->setSetting(SettingKeys::closeToTray, QStringLiteral("2"));
+    }
+}
+
+void FormBaseSet::onBtnPathClick()
+{
+    const QString dir =
+        folderChooser() ? folderChooser()()
+                        : QFileDialog::getExistingDirectory(this, QStringLiteral("请选择目录"),
+                                                            QString(), QFileDialog::ShowDirsOnly);
+    if (dir.isEmpty()) {
+        return;
+    }
+    if (!canWriteIn(dir)) {
+        qDebug().noquote() << "download folder refused, cannot write in" << dir;
+        XMessageBox::inform(QStringLiteral("无法在此文件夹中保存课程，请选择其他文件夹。"), this);
+        return;
+    }
+    App::instance()->setSetting(SettingKeys::videoPath, dir);
+    txtPath->setText(dir);
+}
+
+void FormBaseSet::onCkAutotaskCheck(bool value)
+{
+    App::instance()->setSetting(SettingKeys::autoDownload,
+                                value ? QStringLiteral("1") : QStringLiteral("2"));
+}
+
+void FormBaseSet::onCkShutdownCheck(bool value)
+{
+    App::instance()->setSetting(SettingKeys::shutdownAfter,
+                                value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void FormBaseSet::onCkTipCheck(bool value)
+{
+    App::instance()->setSetting(SettingKeys::tipAfter,
+                                value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void FormBaseSet::onCkLastPositionCheck(bool value)
+{
+    App::instance()->setSetting(SettingKeys::resumePlayback,
+                                value ? QStringLiteral("1") : QStringLiteral("0"));
+}

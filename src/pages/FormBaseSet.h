@@ -1,0 +1,61 @@
+#pragma once
+
+#include "BaseDialog.h"
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// "基本设置": the settings of "tamix.ini" as controls; every change is written at once.
+class FormBaseSet : public BaseDialog
+{
+    Q_OBJECT
+public:
+    FormBaseSet(const QString& title, QWidget* parent = nullptr);
+
+    // Test seam: answers the folder chooser instead of a person (an empty text cancels).
+    using FolderChooser = std::function<QString()>;
+    static void setFolderChooser(FolderChooser chooser);
+
+    QCheckBox* autoRunBox() const { return ckAutoRun; }
+    QRadioButton* minTaskbar() const { return rdMinTaskbar; }
+    QRadioButton* minTray() const { return rdMinTray; }
+    QRadioButton* closeQuit() const { return rdCloseQuit; }
+    QRadioButton* closeTray() const { return rdCloseTray; }
+    QLineEdit* pathEdit() const { return txtPath; }
+    QPushButton* changeDirButton() const { return btnChangeDir; }
+    QComboBox* taskCountBox() const { return cmbTasks; }
+    QCheckBox* autoTaskBox() const { return ckAutoTask; }
+    QCheckBox* tipBox() const { return ckTip; }
+    QCheckBox* shutdownBox() const { return ckShutdown; }
+    QCheckBox* lastPositionBox() const { return ckLastPosition; }
+
+private slots:
+    void onAutoRunCheck(bool check);
+    void onMinCheck();
+    void onCloseCheck();
+    void onBtnPathClick();
+    void onCkAutotaskCheck(bool value);
+    void onCkShutdownCheck(bool value);
+    void onCkTipCheck(bool value);
+    void onCkLastPositionCheck(bool value);
+
+private:
+    QRadioButton* rdMinTaskbar = nullptr;
+    QRadioButton* rdMinTray = nullptr;
+    QRadioButton* rdCloseQuit = nullptr;
+    QRadioButton* rdCloseTray = nullptr;
+    QLineEdit* txtPath = nullptr;
+
+    QCheckBox* ckAutoRun = nullptr;
+    QPushButton* btnChangeDir = nullptr;
+    QComboBox* cmbTasks = nullptr;
+    QCheckBox* ckAutoTask = nullptr;
+    QCheckBox* ckTip = nullptr;
+    QCheckBox* ckShutdown = nullptr;
+    QCheckBox* ckLastPosition = nullptr;
+};
