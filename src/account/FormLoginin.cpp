@@ -247,6 +247,10 @@ void FormLoginin::fetchAvatar(const QString& address, const QString& path)
 
 void FormLoginin::imgFinished(QNetworkReply* reply)
 {
+    if (!App::exists()) {
+        reply->deleteLater();
+        return; // the program has ended meanwhile
+    }
     const QByteArray bytes = reply->readAll();
     const QString path = reply->property(avatarTarget).toString();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

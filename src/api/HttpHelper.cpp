@@ -36,8 +36,13 @@ void HttpHelper::get(const QString& url)
 
 void HttpHelper::finished(QNetworkReply* reply)
 {
-    const QString text = bodyText(reply->readAll());
     reply->deleteLater();
+    // After the orderly stop no page may act on an answer any more.
+    if (QuitNotifier::isQuitting()) {
+        qDebug() << "answer after the end dropped:" << reply->url().path();
+        return;
+    }
+    const QString text = bodyText(reply->readAll());
     emit done(text);
 }
 

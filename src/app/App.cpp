@@ -22,12 +22,28 @@ const QString App::version = QStringLiteral("1.1.4");
 
 static App* self = nullptr;
 
+static bool ended = false;
+
 App* App::instance()
 {
     if (!self) {
+        if (ended) {
+            qWarning("the program has ended: no new application context");
+            return nullptr;
+        }
         self = new App();
     }
     return self;
+}
+
+void App::endForGood()
+{
+    ended = true;
+}
+
+void App::allowNewRun()
+{
+    ended = false;
 }
 
 bool App::exists()

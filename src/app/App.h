@@ -30,6 +30,10 @@ public:
     static App* instance();
     // True once instance() has built the context and until it is destroyed.
     static bool exists();
+    // After the program's orderly stop nothing builds a second context (instance() is null
+    // then): a late answer or timer must find none. A new main window starts a new run.
+    static void endForGood();
+    static void allowNewRun();
     ~App() override;
 
     bool isLogin() const { return login; }

@@ -57,6 +57,7 @@ void MainForm::setTrayAvailable(std::function<bool()> answer)
 
 MainForm::MainForm(QWidget* parent) : QWidget(parent)
 {
+    App::allowNewRun();
     App* app = App::instance();
     // Hidden in the tray, the window is not there to count: closing a dialog opened from the
     // tray would end the program. The program ends only through closeEvent.
@@ -495,6 +496,7 @@ void MainForm::stopContext()
         App::instance()->setMainForm(nullptr);
         delete App::instance();
     }
+    App::endForGood();
 }
 
 void MainForm::closeEvent(QCloseEvent* event)

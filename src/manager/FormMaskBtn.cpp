@@ -35,7 +35,7 @@ QString FormMaskBtn::sizeText(float sizeKB, float totalMB)
 
 QString FormMaskBtn::statusText() const
 {
-    if (!App::instance()->downloader()->isStart()) {
+    if (!App::exists() || !App::instance()->downloader()->isStart()) {
         return QStringLiteral("暂停中");
     }
     switch (state) {
@@ -80,7 +80,7 @@ void FormMaskBtn::paintEvent(QPaintEvent*)
     const QRect statusBox(92, 75, 60, 20);
 
     const QString status = statusText();
-    if (!App::instance()->downloader()->isStart()) {
+    if (!App::exists() || !App::instance()->downloader()->isStart()) {
         painter.drawText(statusBox, status);
         showIcon(QStringLiteral("btnPauseKejian"));
         return;

@@ -44,6 +44,7 @@ public:
         qputenv("TAMIX_VIDEOS_DIR", videos->path().toUtf8());
         messages.clear();
         BaseDialog::setRunHook(nullptr);
+        App::allowNewRun(); // a test that quit ended the previous run
     }
 
     // Call from cleanup(), after the widgets are gone.

@@ -80,6 +80,7 @@ void TestMainForm::init()
     XMessageBox::setResponder(nullptr);
     BaseDialog::setRunHook(nullptr);
     MainForm::setTrayAvailable([] { return true; });
+    App::allowNewRun(); // a test that quit ended the previous run
 }
 
 void TestMainForm::cleanup()
@@ -286,6 +287,11 @@ void TestMainForm::closePolicy()
     QCOMPARE(App::exists(), !quits);
     QCOMPARE(quit.count(), quits ? 1 : 0);
     QCOMPARE(QuitNotifier::instance()->isQuitting(), quits);
+    if (quits) {
+        // Whatever comes late finds no context, and none is built again.
+        QTest::ignoreMessage(QtWarningMsg, "the program has ended: no new application context");
+        QVERIFY(!App::instance());
+    }
     if (value == "1" && trayShown) {
         QVERIFY(form->isHidden());
         QVERIFY(form->isInTray());
