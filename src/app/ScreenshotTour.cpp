@@ -1,5 +1,7 @@
 #include "ScreenshotTour.h"
 
+#include "App.h"
+#include "BaseDialog.h"
 #include "CourseInfo.h"
 #include "Downloaded.h"
 #include "Downloading.h"
@@ -8,8 +10,10 @@
 #include "FormMaskBtn.h"
 #include "FormMyClass.h"
 #include "FormThumbnail.h"
+#include "FormUpgrade.h"
 #include "FormUser.h"
 #include "MainForm.h"
+#include "URLManager.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,7 +27,8 @@
 
 const QStringList ScreenshotTour::views = {
     QStringLiteral("main"),        QStringLiteral("myclass"),    QStringLiteral("selection"),
-    QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware")};
+    QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware"),
+    QStringLiteral("settings"),    QStringLiteral("upgrade")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -44,6 +49,33 @@ void ScreenshotTour::start()
 {
     if (view == QLatin1String("main")) {
         QTimer::singleShot(300, this, [this] { save(window); });
+        return;
+    }
+    if (view == QLatin1String("settings") || view == QLatin1String("upgrade")) {
+        // Both run modally; the picture is taken from inside their loop.
+        QTimer::singleShot(300, this, [this] {
+            auto* dialog = qobject_cast<BaseDialog*>(QApplication::activeModalWidget());
+            if (dialog) {
+                save(dialog);
+            } else {
+                fail("the dialog did not open");
+            }
+        });
+        if (view == QLatin1String("settings")) {
+            QMetaObject::invokeMethod(window, "showSetForm", Qt::QueuedConnection);
+        } else {
+            // What an answer offering 1.2.0 opens; the school serves its installer slowly.
+            QTimer::singleShot(0, this, [this] {
+                FormUpgrade upgrade(
+                    QStringLiteral("1.2.0"),
+                    QStringLiteral("1. 播放器支持倍速播放\n2. 下载管理显示缓存进度\n"
+                                   "3. 修复若干已知问题"),
+                    App::instance()->urlManager()->siteUrl() +
+                        QStringLiteral("/download/tamix-setup.exe"),
+                    QString());
+                upgrade.run();
+            });
+        }
         return;
     }
     FormLoginin* page = window->userForm()->loginPage();

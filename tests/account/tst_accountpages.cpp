@@ -60,6 +60,8 @@ private slots:
     void passwordsNeverLogged();
     void registration_data();
     void registration();
+    void unusualLoginAnswers_data();
+    void unusualLoginAnswers();
     void passwordChangeChecks_data();
     void passwordChangeChecks();
     void passwordChangeThroughSchool();
@@ -454,10 +456,52 @@ void TestAccountPages::registration_data()
     QTest::newRow("name untouched") << keepHint << "abc123"
                                     << "abc123"
                                     << "请输入用户名" << false;
+    const QString unusable = "用户名不能含有 \\ / : * ? \" < > | 等字符，也不能以点或空格结尾";
+    QTest::newRow("a Windows device name") << "com1.txt"
+                                           << "abc123"
+                                           << "abc123" << unusable << false;
+    QTest::newRow("a character Windows refuses") << "li|ming"
+                                                 << "abc123"
+                                                 << "abc123" << unusable << false;
+    QTest::newRow("a trailing dot") << "liming."
+                                    << "abc123"
+                                    << "abc123" << unusable << false;
     QTest::newRow("name taken") << "13800000001"
                                 << "abc123"
                                 << "abc123"
                                 << "该用户名已被注册" << true;
+}
+
+// Answers the school does not give but another server might: handled as the page's own.
+void TestAccountPages::unusualLoginAnswers_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::newRow("no picture address: nickname still shown")
+        << R"({"flag":"1","data":{"uid":"7","username":"13800000009","nickname":"无图同学","is_img":""}})"
+        << QStringList() << true;
+    QTest::newRow("a user name that cannot be a folder")
+        << R"({"flag":"1","data":{"uid":"7","username":"CON","nickname":"x"}})"
+        << QStringList{"登录失败"} << false;
+    QTest::newRow("refused without a reason")
+        << R"({"flag":"-2","infos":"","data":{}})" << QStringList{"登录失败"} << false;
+}
+
+void TestAccountPages::unusualLoginAnswers()
+{
+    QFETCH(QString, answer);
+    QFETCH(QStringList, messages);
+    QFETCH(bool, loggedIn);
+    giveSession();
+    QSignalSpy avatar(App::instance(), &App::userImgAdd);
+    QMetaObject::invokeMethod(form->loginPage(), "httpLoginDone", Q_ARG(QString, answer));
+    QCOMPARE(env.messages, messages);
+    QCOMPARE(App::instance()->isLogin(), loggedIn);
+    if (loggedIn) {
+        QCOMPARE(avatar.count(), 1);
+        QCOMPARE(form->userPanel()->nicknameLabel()->text(), QString("无图同学"));
+    }
 }
 
 void TestAccountPages::registration()

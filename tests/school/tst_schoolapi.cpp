@@ -503,6 +503,8 @@ void TestSchoolApi::versionAnswerAndInstaller()
     QCOMPARE(installer.status, 200);
     QCOMPARE(installer.body.size(), desktop.value("installerSize").toInt());
     QVERIFY(installer.body.startsWith("MZ"));
+    QCOMPARE(data.value("meta_sha256").toString(),
+             QString(QCryptographicHash::hash(installer.body, QCryptographicHash::Sha256).toHex()));
 
     QVERIFY(flag(check("other_app")) != "1");
 
