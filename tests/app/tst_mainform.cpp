@@ -479,16 +479,23 @@ void TestMainForm::draggingTheTitleBar()
 void TestMainForm::draggingADialogDragsTheWindow_data()
 {
     QTest::addColumn<bool>("messageBox");
-    QTest::newRow("dialog frame") << false;
-    QTest::newRow("message box") << true;
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("dialog frame") << false << false;
+    QTest::newRow("message box") << true << false;
+    QTest::newRow("over a maximised window: nothing moves") << false << true;
 }
 
 void TestMainForm::draggingADialogDragsTheWindow()
 {
     QFETCH(bool, messageBox);
+    QFETCH(bool, maximised);
     MainForm* form = makeWindow(1920, 1040);
     form->move(100, 50);
     form->show();
+    if (maximised) {
+        form->onBtnMaxClick();
+    }
+    const QPoint start = maximised ? QPoint(0, 0) : QPoint(105, 55);
     std::unique_ptr<QDialog> sheet;
     if (messageBox) {
         sheet = std::make_unique<XMessageBox>("确定退出？", false, form);
@@ -496,15 +503,16 @@ void TestMainForm::draggingADialogDragsTheWindow()
         sheet = std::make_unique<BaseDialog>("基本设置", 570, 410, form);
     }
     sheet->show();
-    QCOMPARE(sheet->pos(), QPoint(105, 55));
+    QCOMPARE(sheet->pos(), start);
     const QPoint grip(10, 10);
     sendMouse(sheet.get(), QEvent::MouseButtonPress, grip, Qt::LeftButton);
     QMouseEvent move(QEvent::MouseMove, grip + QPoint(30, 20),
                      sheet->mapToGlobal(grip) + QPoint(30, 20), Qt::NoButton, Qt::LeftButton,
                      Qt::NoModifier);
     QApplication::sendEvent(sheet.get(), &move);
-    QCOMPARE(sheet->pos(), QPoint(135, 75));
-    QCOMPARE(form->pos(), QPoint(130, 70));
+    const QPoint moved = maximised ? QPoint() : QPoint(30, 20);
+    QCOMPARE(sheet->pos(), start + moved);
+    QCOMPARE(form->pos(), maximised ? QPoint(0, 0) : QPoint(130, 70));
     QCOMPARE(QRect(form->contentPos(), form->contentSize()), sheet->geometry());
 }
 
