@@ -316,6 +316,21 @@ void FormPlayer::playLocal(const QString& dir)
     if (!built) {
         return;
     }
+    // Opened from a lesson tile the window knows only the folder: find its course and lesson,
+    // so the place in the lecture is remembered and restored as for playLesson.
+    if (!currentLesson() || currentLesson()->dir != dir) {
+        course.reset();
+        lessonIndex = -1;
+        for (const CourseRecord& stored : App::instance()->downloader()->courses()) {
+            for (int i = 0; i < stored.list.size(); ++i) {
+                if (stored.list.at(i).dir == dir) {
+                    course = stored;
+                    lessonIndex = i;
+                    lessonType = stored.list.at(i).c_type;
+                }
+            }
+        }
+    }
     QByteArray playlist;
     const QFileInfoList entries =
         QDir(dir).entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase);
