@@ -8,17 +8,22 @@
 #include "FormDownload.h"
 #include "FormLoginin.h"
 #include "FormMaskBtn.h"
+#include "FormCourseware.h"
 #include "FormMyClass.h"
+#include "FormPlayer.h"
 #include "FormThumbnail.h"
 #include "FormUpgrade.h"
 #include "FormUser.h"
 #include "MainForm.h"
+#include "MpvController.h"
 #include "URLManager.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -28,7 +33,7 @@
 const QStringList ScreenshotTour::views = {
     QStringLiteral("main"),        QStringLiteral("myclass"),    QStringLiteral("selection"),
     QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware"),
-    QStringLiteral("settings"),    QStringLiteral("upgrade")};
+    QStringLiteral("player"),      QStringLiteral("settings"),   QStringLiteral("upgrade")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -155,7 +160,7 @@ void ScreenshotTour::step()
         if (!ready) {
             break;
         }
-        if (view == QLatin1String("courseware")) {
+        if (view == QLatin1String("courseware") || view == QLatin1String("player")) {
             window->showCourseware(shown.first()->courseId);
         }
         stage = 5;
@@ -164,9 +169,29 @@ void ScreenshotTour::step()
         break;
     }
     case 5:
-        if (ticks >= settleTicks) {
+        if (ticks < settleTicks) {
+            break;
+        }
+        if (view != QLatin1String("player")) {
             poll->stop();
             save(window);
+            return;
+        }
+        // The first downloaded lesson of the course, pressed as a student does.
+        if (FormThumbnail* lesson = window->coursewareForm()->tileList().value(0)) {
+            QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(lesson->picture(), &press);
+        }
+        stage = 6;
+        ticks = 0;
+        break;
+    case 6: // the lesson plays from the store
+        if (FormPlayer* player = App::instance()->player()) {
+            if (player->controller()->position() >= 2000) {
+                poll->stop();
+                save(player);
+            }
         }
         break;
     }

@@ -10,7 +10,8 @@ class QTimer;
 // "main" (the window as it starts), "myclass" (logged in, the school's course page loaded),
 // "selection" (the download selection dialog the page's own button opens), and, after
 // "下载选中" on every lesson of that course, "downloading" (a tile with progress),
-// "downloaded" (the course downloaded) and "courseware" (that course's page); "settings" (the
+// "downloaded" (the course downloaded), "courseware" (that course's page) and "player" (its
+// first lesson playing from the store); "settings" (the
 // settings dialog) and "upgrade" (the upgrade dialog as a newer version opens it).
 class ScreenshotTour : public QObject
 {
