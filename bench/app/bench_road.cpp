@@ -1,0 +1,142 @@
+// Memory along the student's road in the real client against the stand-in school: log in,
+// the course page, one lesson downloaded and played from the store; the PSS of the client and
+// its web-engine processes after it, and again after 20 more openings and closings of the
+// player (BENCH_ROAD_TRACE=1 prints every cycle; BENCH_ROAD_TRIM=1 hands freed heap back to
+// the system before the last figure, to tell retained free memory from growth). Run it as
+//   QTWEBENGINE_DISABLE_SANDBOX=1 xvfb-run -a -s "-screen 0 1920x1080x24"
+//       build/bench/app/bench_road
+#include "App.h"
+#include "BenchSupport.h"
+#include "CourseLibrary.h"
+#include "Downloader.h"
+#include "FormLoginin.h"
+#include "FormMyClass.h"
+#include "FormPlayer.h"
+#include "FormUser.h"
+#include "HttpHelper.h"
+#include "JsonHelper.h"
+#include "MainForm.h"
+#include "MpvController.h"
+#include "SchoolProcess.h"
+#include "URLManager.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <cstdio>
+#include <malloc.h>
+
+static bool playOnce(const QString& dir)
+{
+    FormPlayer* player = App::instance()->openPlayer(QStringLiteral("bench"));
+    bool started = false;
+    QObject::connect(player->controller(), &MpvController::started, [&started] { started = true; });
+    player->playLocal(dir);
+    const bool ok = waitFor([&started] { return started; }, 15000) >= 0;
+    waitFor([] { return false; }, 200);
+    player->close();
+    waitFor([] { return false; }, 50);
+    // This program runs no event loop of its own, so objects left for deletion are deleted
+    // here, as the client's loop would.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return ok;
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
+    QTemporaryDir docs;
+    QTemporaryDir videos;
+    SchoolProcess school;
+    if (!school.start()) {
+        std::fprintf(stderr, "the school did not start: %s\n", qPrintable(school.errorString()));
+        return 1;
+    }
+    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
+    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
+    qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    application.setStyleSheet(App::instance()->styleSheet());
+
+    int code = 0;
+    {
+        MainForm window;
+        window.show();
+        App* app = App::instance();
+        waitFor([app] { return !app->library()->sid().isEmpty(); }, 10000);
+        FormLoginin* login = window.userForm()->loginPage();
+        login->nameBox()->setCurrentText(QStringLiteral("13800000001"));
+        login->passwordBox()->setText(QStringLiteral("tamix123"));
+        login->loginButton()->click();
+        bool loaded = false;
+        waitFor([&] {
+            if (QWebEngineView* view = window.myClassPage()->view()) {
+                static bool connected = false;
+                if (!connected) {
+                    connected = true;
+                    QObject::connect(view->page(), &QWebEnginePage::loadFinished,
+                                     [&loaded](bool ok) { loaded = loaded || ok; });
+                }
+            }
+            return loaded;
+        });
+
+        HttpHelper http(nullptr, true);
+        CourseRecord course(
+            JsonHelper::parse(http.getSync(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(
+                                  QStringLiteral("103"))))
+                .getObject(QStringLiteral("data")),
+            *app->urlManager());
+        for (LessonRecord& lesson : course.list) {
+            lesson.state = lesson.id == QLatin1String("1034") ? Chosen : NotChosen;
+        }
+        app->downloader()->addCourse(course);
+        waitFor([app] { return app->downloader()->queue().isEmpty(); }, 60000);
+        const std::optional<CourseRecord> stored = app->downloader()->findCourse(course.id);
+        QString dir;
+        for (const LessonRecord& lesson : stored ? stored->list : QList<LessonRecord>()) {
+            dir = lesson.state == Complete ? lesson.dir : dir;
+        }
+        if (!loaded || dir.isEmpty() || !playOnce(dir)) {
+            std::fprintf(stderr, "the road did not get through (page %d, lesson %s)\n", loaded,
+                         qPrintable(dir));
+            code = 1;
+        } else {
+            waitFor([] { return false; }, 1000);
+            const qint64 afterRoad =
+                treePssKB(QCoreApplication::applicationPid(), school.processId());
+            int played = 0;
+            for (int i = 0; i < 20; ++i) {
+                played += playOnce(dir) ? 1 : 0;
+                if (qEnvironmentVariableIsSet("BENCH_ROAD_TRACE")) {
+                    std::printf("  cycle %d: %.1f MB\n", i + 1,
+                                treePssKB(QCoreApplication::applicationPid(), school.processId()) /
+                                    1024.0);
+                }
+            }
+            waitFor([] { return false; }, 1000);
+            if (qEnvironmentVariableIsSet("BENCH_ROAD_TRIM")) {
+                malloc_trim(0);
+            }
+            const qint64 afterCycles =
+                treePssKB(QCoreApplication::applicationPid(), school.processId());
+            std::printf("top-level widgets: %d\n", int(QApplication::topLevelWidgets().size()));
+            std::printf("after the road: PSS %.1f MB (target < 350)\n", afterRoad / 1024.0);
+            std::printf("after 20 more player openings (%d played): PSS %.1f MB, growth %.1f MB "
+                        "(target < 10)\n",
+                        played, afterCycles / 1024.0, (afterCycles - afterRoad) / 1024.0);
+        }
+    }
+    if (App::exists()) {
+        delete App::instance();
+    }
+    return code;
+}
