@@ -45,6 +45,7 @@ private:
     bool pageLoaded(MainForm& window);
     void chooseInDialog(const QStringList& lessons);
     static bool tipShown(FormPlayer* player, const QString& prefix);
+    static FormThumbnail* lessonTile(MainForm& window, const QString& lessonId);
     int route(const QString& name);
 
     SchoolProcess school;
@@ -105,6 +106,16 @@ bool TestRoad::pageLoaded(MainForm& window)
     return loads.wait(20000) && loads.last().first().toBool();
 }
 
+FormThumbnail* TestRoad::lessonTile(MainForm& window, const QString& lessonId)
+{
+    for (FormThumbnail* tile : window.coursewareForm()->tileList()) {
+        if (tile->lessonId == lessonId) {
+            return tile;
+        }
+    }
+    return nullptr;
+}
+
 bool TestRoad::tipShown(FormPlayer* player, const QString& prefix)
 {
     for (QLabel* label : player->findChildren<QLabel*>("labelload")) {
@@ -151,12 +162,7 @@ void TestRoad::theWholeRoad()
         // The course tile opens its courseware page; the 30-s lesson plays from the store.
         QTest::mouseClick(course->picture(), Qt::LeftButton);
         QCOMPARE(window.visiblePage(), window.coursewarePage());
-        FormThumbnail* lesson = nullptr;
-        for (FormThumbnail* tile : window.coursewareForm()->tileList()) {
-            if (tile->lessonId == "1034") {
-                lesson = tile;
-            }
-        }
+        FormThumbnail* lesson = lessonTile(window, "1034");
         QVERIFY(lesson);
         QTest::mouseClick(lesson->picture(), Qt::LeftButton);
         FormPlayer* player = app->player();
@@ -184,12 +190,7 @@ void TestRoad::theWholeRoad()
         QVERIFY(pageLoaded(window));
         QCOMPARE(route("dologin"), logins);
         window.showCourseware("103");
-        FormThumbnail* lesson = nullptr;
-        for (FormThumbnail* tile : window.coursewareForm()->tileList()) {
-            if (tile->lessonId == "1034") {
-                lesson = tile;
-            }
-        }
+        FormThumbnail* lesson = lessonTile(window, "1034");
         QVERIFY(lesson);
         QTest::mouseClick(lesson->picture(), Qt::LeftButton);
         FormPlayer* player = app->player();
