@@ -60,8 +60,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "the school did not start: %s\n", qPrintable(school.errorString()));
         return 1;
     }
-    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
-    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    school.pointClientHere();
     qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
     qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
     application.setStyleSheet(App::instance()->styleSheet());

@@ -13,7 +13,7 @@
 #include <QNetworkReply>
 #include <QSaveFile>
 
-static const QString thumbName = QStringLiteral("thumb.jpg");
+const QString Downloader::thumbName = QStringLiteral("thumb.jpg");
 
 Downloader::Downloader(Context context, QObject* parent)
     : QObject(parent), ctx(std::move(context)), library(*ctx.library),

@@ -9,13 +9,10 @@
 #include "ThumbnailCache.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QVBoxLayout>
-
-static const QString thumbName = QStringLiteral("thumb.jpg");
 
 FormThumbnail::FormThumbnail(const CourseRecord* course, QWidget* parent, ThumbnailCache* cache)
     : QWidget(parent), mode(AddMore), course(course)
@@ -25,7 +22,7 @@ FormThumbnail::FormThumbnail(const CourseRecord* course, QWidget* parent, Thumbn
 
 FormThumbnail::FormThumbnail(const CourseRecord& course, QWidget* parent, ThumbnailCache* cache)
     : QWidget(parent), dir(course.dir), mode(DownloadedCourse), courseId(course.id),
-      thumbPath(course.dir + QLatin1Char('/') + thumbName), title(course.title)
+      thumbPath(course.dir + QLatin1Char('/') + Downloader::thumbName), title(course.title)
 {
     for (const LessonRecord& lesson : course.list) {
         doneCount += lesson.state == Complete ? 1 : 0;
@@ -37,7 +34,7 @@ FormThumbnail::FormThumbnail(const LessonRecord& lesson, int mode, QWidget* pare
                              ThumbnailCache* cache)
     : QWidget(parent), dir(lesson.dir), mode(mode), lessonId(lesson.id),
       thumbPath(lesson.dir.left(lesson.dir.lastIndexOf(QLatin1Char('/'))) + QLatin1Char('/') +
-                thumbName),
+                Downloader::thumbName),
       title(lesson.title)
 {
     build(cache);

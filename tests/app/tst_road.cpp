@@ -61,8 +61,7 @@ void TestRoad::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
     QVERIFY2(school.start(), qPrintable(school.errorString()));
-    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
-    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    school.pointClientHere();
     qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
     qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
     MainForm::setTrayAvailable([] { return true; });

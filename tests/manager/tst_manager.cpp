@@ -63,8 +63,7 @@ void TestManager::initTestCase()
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
     QVERIFY2(school.start(), qPrintable(school.errorString()));
     QVERIFY(school.bindSession("mgr-a", "13800000001"));
-    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
-    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    school.pointClientHere();
     qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
     qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
     UserRecord session;

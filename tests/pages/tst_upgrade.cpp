@@ -53,8 +53,7 @@ void TestUpgrade::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY2(school.start(), qPrintable(school.errorString()));
-    qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
-    qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
+    school.pointClientHere();
     SystemServices::setLauncher([this](const QString& program, const QStringList& args) {
         launched.append(QStringList{program} + args);
         return true;

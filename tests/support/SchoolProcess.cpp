@@ -231,6 +231,12 @@ bool SchoolProcess::bindSession(const QString& sid, const QString& username)
     return bound;
 }
 
+void SchoolProcess::pointClientHere() const
+{
+    qputenv("TAMIX_API_URL", api.toUtf8());
+    qputenv("TAMIX_KEY_URL", keys.toUtf8());
+}
+
 bool SchoolProcess::setDesktopVersion(const QString& version, const QString& content)
 {
     QJsonObject body{{QStringLiteral("version"), version}};

@@ -78,6 +78,8 @@ public:
     // "http://127.0.0.1:PORT" of the API server and of the key-file server.
     QString apiUrl() const { return api; }
     QString keyUrl() const { return keys; }
+    // Points a client started from this process at the school (TAMIX_API_URL, TAMIX_KEY_URL).
+    void pointClientHere() const;
 
     bool setFaults(const QJsonArray& faults); // replaces every rule; counters restart
     bool addFault(const QJsonObject& fault);
@@ -110,6 +112,6 @@ private:
     QString keys;
     QString error;
     QHash<QString, QString> sessions; // sid -> user name, bound again at every start
-    int apiPort = 0; // 0 until the first start, then kept for the next ones
+    int apiPort = 0;                  // 0 until the first start, then kept for the next ones
     int keyPort = 0;
 };
