@@ -1,8 +1,7 @@
 // Memory along the student's road in the real client against the stand-in school: log in,
 // the course page, one lesson downloaded and played from the store; the PSS of the client and
-// its web-engine processes after it, and again after 20 more openings and closings of the
-// player (BENCH_ROAD_TRACE=1 prints every cycle; BENCH_ROAD_TRIM=1 hands freed heap back to
-// the system before the last figure, to tell retained free memory from growth). Run it as
+// its web-engine processes after it, and again after 20 (or argv[1]) more openings and closings of
+// the player (BENCH_ROAD_TRACE=1 prints every cycle, with the client's own share). Run it as
 //   QTWEBENGINE_DISABLE_SANDBOX=1 xvfb-run -a -s "-screen 0 1920x1080x24"
 //       build/bench/app/bench_road
 #include "App.h"
@@ -18,6 +17,7 @@
 #include "MainForm.h"
 #include "MpvController.h"
 #include "SchoolProcess.h"
+#include "SystemServices.h"
 #include "URLManager.h"
 
 #include <QApplication>
@@ -29,7 +29,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <cstdio>
-#include <malloc.h>
 
 static bool playOnce(const QString& dir)
 {
@@ -49,8 +48,12 @@ static bool playOnce(const QString& dir)
 
 int main(int argc, char* argv[])
 {
+    // As the client's own main starts.
+    SystemServices::setUpHeap();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    // The number of openings after the road; 20 unless given.
+    const int cycles = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 20;
     QStandardPaths::setTestModeEnabled(true);
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
     QTemporaryDir docs;
@@ -112,26 +115,28 @@ int main(int argc, char* argv[])
             waitFor([] { return false; }, 1000);
             const qint64 afterRoad =
                 treePssKB(QCoreApplication::applicationPid(), school.processId());
+            const qint64 clientAfterRoad = pssKB(QCoreApplication::applicationPid());
             int played = 0;
-            for (int i = 0; i < 20; ++i) {
+            for (int i = 0; i < cycles; ++i) {
                 played += playOnce(dir) ? 1 : 0;
                 if (qEnvironmentVariableIsSet("BENCH_ROAD_TRACE")) {
-                    std::printf("  cycle %d: %.1f MB\n", i + 1,
+                    std::printf("  cycle %d: %.1f MB (client %.1f MB)\n", i + 1,
                                 treePssKB(QCoreApplication::applicationPid(), school.processId()) /
-                                    1024.0);
+                                    1024.0,
+                                pssKB(QCoreApplication::applicationPid()) / 1024.0);
                 }
             }
             waitFor([] { return false; }, 1000);
-            if (qEnvironmentVariableIsSet("BENCH_ROAD_TRIM")) {
-                malloc_trim(0);
-            }
             const qint64 afterCycles =
                 treePssKB(QCoreApplication::applicationPid(), school.processId());
+            const qint64 clientAfterCycles = pssKB(QCoreApplication::applicationPid());
             std::printf("top-level widgets: %d\n", int(QApplication::topLevelWidgets().size()));
             std::printf("after the road: PSS %.1f MB (target < 350)\n", afterRoad / 1024.0);
-            std::printf("after 20 more player openings (%d played): PSS %.1f MB, growth %.1f MB "
+            std::printf("after %d more player openings (%d played): PSS %.1f MB, growth %.1f MB "
                         "(target < 10)\n",
-                        played, afterCycles / 1024.0, (afterCycles - afterRoad) / 1024.0);
+                        cycles, played, afterCycles / 1024.0, (afterCycles - afterRoad) / 1024.0);
+            std::printf("  of which the client process: %.1f MB, then %.1f MB\n",
+                        clientAfterRoad / 1024.0, clientAfterCycles / 1024.0);
         }
     }
     if (App::exists()) {

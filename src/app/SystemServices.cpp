@@ -9,7 +9,10 @@
 
 #ifdef Q_OS_WIN
 #include <QSettings>
+#include <malloc.h>
 #include <windows.h>
+#elif defined(__GLIBC__)
+#include <malloc.h>
 #endif
 
 namespace {
@@ -172,4 +175,26 @@ void SystemServices::shutdown()
     if (!launcher()(program, arguments)) {
         qDebug() << "shutdown: could not start" << program;
     }
+}
+
+void SystemServices::setUpHeap()
+{
+#if defined(__GLIBC__)
+    // A fixed threshold keeps large blocks mapped on their own, so freeing one unmaps it
+    // (glibc would otherwise raise the threshold on every such free).
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    // Four arenas are plenty for two threads of our own and the libraries'; fewer arenas
+    // leave less free memory scattered where a trim cannot return it.
+    mallopt(M_ARENA_MAX, 4);
+#endif
+    // Windows' heap decommits freed pages itself.
+}
+
+void SystemServices::releaseFreedMemory()
+{
+#ifdef Q_OS_WIN
+    _heapmin();
+#elif defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }

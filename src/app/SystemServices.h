@@ -23,6 +23,14 @@ public:
     // handler for its type. True when it could be started.
     static bool openFile(const QString& path);
 
+    // The heap policy of a long-running process that opens and closes a video player: call it
+    // first in main, before any thread starts. Decoded frames are large blocks freed on mpv's
+    // threads; with glibc's defaults they land in up to sixteen per-thread arenas that keep
+    // the memory, and each opening of a lesson left megabytes behind.
+    static void setUpHeap();
+    // Gives the heap that has been freed back to the system (after the player has gone).
+    static void releaseFreedMemory();
+
     // Test seams. Tests replace the launcher so that nothing is ever powered off, and point the
     // autostart folder into their own sandbox.
     static void setLauncher(Launcher launcher);

@@ -1,6 +1,7 @@
 #include "App.h"
 #include "MainForm.h"
 #include "ScreenshotTour.h"
+#include "SystemServices.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -51,6 +52,7 @@ int main(int argc, char* argv[])
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    SystemServices::setUpHeap();
     // The web view and the video area share OpenGL contexts with the toolkit.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);

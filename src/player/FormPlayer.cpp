@@ -11,10 +11,12 @@
 #include "PlayerTitleBar.h"
 #include "SettingKeys.h"
 #include "Slider.h"
+#include "SystemServices.h"
 #include "URLManager.h"
 
 #include <QBitmap>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QHBoxLayout>
@@ -94,6 +96,8 @@ FormPlayer::~FormPlayer()
     video = nullptr;
     delete mpv;
     mpv = nullptr;
+    // Posted, so that it runs after the rest of this window has gone too.
+    QTimer::singleShot(0, QCoreApplication::instance(), &SystemServices::releaseFreedMemory);
 }
 
 void FormPlayer::build(const QString& title)

@@ -1,21 +1,22 @@
 #include "MpvController.h"
 
+#include "MpvLibrary.h"
+
 #include <QByteArray>
 #include <QDebug>
 #include <QFile>
 #include <QStringList>
-#include <mpv/client.h>
 #include <vector>
 
 namespace {
 
 enum Observed : uint64_t { TimePos = 1, Duration, Pause, EofReached, Speed };
 
-void setOption(mpv_handle* mpv, const char* name, const char* value)
+void setOption(const MpvLibrary* api, mpv_handle* mpv, const char* name, const char* value)
 {
-    const int result = mpv_set_option_string(mpv, name, value);
+    const int result = api->set_option_string(mpv, name, value);
     if (result < 0) {
-        qDebug() << "mpv option" << name << "refused:" << mpv_error_string(result);
+        qDebug() << "mpv option" << name << "refused:" << api->error_string(result);
     }
 }
 
@@ -23,30 +24,36 @@ void setOption(mpv_handle* mpv, const char* name, const char* value)
 
 MpvController::MpvController(QObject* parent) : QObject(parent)
 {
-    mpv = mpv_create();
+    api = MpvLibrary::instance();
+    if (!api) {
+        setupError = QStringLiteral("libmpv: ") + MpvLibrary::errorString();
+        return;
+    }
+    mpv = api->create();
     if (!mpv) {
         setupError = QStringLiteral("mpv_create failed");
         return;
     }
     // Nothing of the user's own mpv set-up, no window, no keys, no scripts: the player
     // window is the whole user interface.
-    setOption(mpv, "config", "no");
-    setOption(mpv, "terminal", "no");
-    setOption(mpv, "osc", "no");
-    setOption(mpv, "input-default-bindings", "no");
-    setOption(mpv, "input-vo-keyboard", "no");
-    setOption(mpv, "load-scripts", "no");
-    setOption(mpv, "ytdl", "no");
-    setOption(mpv, "idle", "yes");
+    setOption(api, mpv, "config", "no");
+    setOption(api, mpv, "terminal", "no");
+    setOption(api, mpv, "osc", "no");
+    setOption(api, mpv, "input-default-bindings", "no");
+    setOption(api, mpv, "input-vo-keyboard", "no");
+    setOption(api, mpv, "load-scripts", "no");
+    setOption(api, mpv, "ytdl", "no");
+    setOption(api, mpv, "idle", "yes");
     // The end of a lecture keeps the last picture and the controls; play starts it again.
-    setOption(mpv, "keep-open", "yes");
-    setOption(mpv, "hwdec", "auto-safe");
-    setOption(mpv, "vo", "libmpv");
+    setOption(api, mpv, "keep-open", "yes");
+    setOption(api, mpv, "hwdec", "auto-safe");
+    setOption(api, mpv, "vo", "libmpv");
     // Every file handed over is an HLS playlist: a local one with segments on disk and its
     // key on the key-file server, or an online one. Forcing the format stops mpv from trying
     // the lines of a broken playlist as files of their own.
-    setOption(mpv, "demuxer-lavf-format", "hls");
-    setOption(mpv, "demuxer-lavf-o", "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]");
+    setOption(api, mpv, "demuxer-lavf-format", "hls");
+    setOption(api, mpv, "demuxer-lavf-o",
+              "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]");
 
     // For test machines without sound or video hardware, e.g. "ao=null,hwdec=no".
     const QStringList extra =
@@ -54,31 +61,31 @@ MpvController::MpvController(QObject* parent) : QObject(parent)
     for (const QString& option : extra) {
         const int equals = option.indexOf(QLatin1Char('='));
         if (equals > 0) {
-            setOption(mpv, option.left(equals).toUtf8().constData(),
+            setOption(api, mpv, option.left(equals).toUtf8().constData(),
                       option.mid(equals + 1).toUtf8().constData());
         }
     }
 
-    if (const int result = mpv_initialize(mpv); result < 0) {
-        setupError = QString::fromUtf8(mpv_error_string(result));
-        mpv_terminate_destroy(mpv);
+    if (const int result = api->initialize(mpv); result < 0) {
+        setupError = QString::fromUtf8(api->error_string(result));
+        api->terminate_destroy(mpv);
         mpv = nullptr;
         return;
     }
-    mpv_request_log_messages(mpv, "warn");
-    mpv_observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv, Duration, "duration", MPV_FORMAT_DOUBLE);
-    mpv_observe_property(mpv, Pause, "pause", MPV_FORMAT_FLAG);
-    mpv_observe_property(mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
-    mpv_observe_property(mpv, Speed, "speed", MPV_FORMAT_DOUBLE);
-    mpv_set_wakeup_callback(mpv, &MpvController::wakeup, this);
+    api->request_log_messages(mpv, "warn");
+    api->observe_property(mpv, TimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    api->observe_property(mpv, Duration, "duration", MPV_FORMAT_DOUBLE);
+    api->observe_property(mpv, Pause, "pause", MPV_FORMAT_FLAG);
+    api->observe_property(mpv, EofReached, "eof-reached", MPV_FORMAT_FLAG);
+    api->observe_property(mpv, Speed, "speed", MPV_FORMAT_DOUBLE);
+    api->set_wakeup_callback(mpv, &MpvController::wakeup, this);
 }
 
 MpvController::~MpvController()
 {
     if (mpv) {
-        mpv_set_wakeup_callback(mpv, nullptr, nullptr);
-        mpv_terminate_destroy(mpv);
+        api->set_wakeup_callback(mpv, nullptr, nullptr);
+        api->terminate_destroy(mpv);
     }
 }
 
@@ -95,7 +102,7 @@ void MpvController::drainEvents()
 {
     drainQueued = false;
     while (mpv) {
-        const mpv_event* event = mpv_wait_event(mpv, 0);
+        const mpv_event* event = api->wait_event(mpv, 0);
         if (event->event_id == MPV_EVENT_NONE) {
             break;
         }
@@ -117,7 +124,7 @@ void MpvController::handleEvent(const mpv_event& event)
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         loaded = false;
         if (end->reason == MPV_END_FILE_REASON_ERROR) {
-            emit error(QString::fromUtf8(mpv_error_string(end->error)));
+            emit error(QString::fromUtf8(api->error_string(end->error)));
         }
         break;
     }
@@ -176,9 +183,9 @@ void MpvController::command(std::initializer_list<const char*> args)
     std::vector<const char*> list(args);
     list.push_back(nullptr);
     // Asynchronous: the GUI thread never waits for mpv's core.
-    const int result = mpv_command_async(mpv, 0, list.data());
+    const int result = api->command_async(mpv, 0, list.data());
     if (result < 0) {
-        qDebug() << "mpv command" << list.front() << "failed:" << mpv_error_string(result);
+        qDebug() << "mpv command" << list.front() << "failed:" << api->error_string(result);
     }
 }
 
@@ -197,14 +204,14 @@ void MpvController::setFlag(const char* name, bool on)
 {
     int flag = on ? 1 : 0;
     if (mpv) {
-        mpv_set_property_async(mpv, 0, name, MPV_FORMAT_FLAG, &flag);
+        api->set_property_async(mpv, 0, name, MPV_FORMAT_FLAG, &flag);
     }
 }
 
 void MpvController::setNumber(const char* name, double value)
 {
     if (mpv) {
-        mpv_set_property_async(mpv, 0, name, MPV_FORMAT_DOUBLE, &value);
+        api->set_property_async(mpv, 0, name, MPV_FORMAT_DOUBLE, &value);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <initializer_list>
 
+class MpvLibrary;
 struct mpv_handle;
 struct mpv_event;
 
@@ -24,6 +25,8 @@ public:
     bool isValid() const { return mpv != nullptr; }
     QString errorString() const { return setupError; }
     mpv_handle* handle() const { return mpv; }
+    // The library's functions; valid whenever isValid() is.
+    const MpvLibrary* library() const { return api; }
 
     // Starts `file` (a playlist) from the beginning, replacing what plays.
     void load(const QString& file);
@@ -65,6 +68,7 @@ private:
     void setNumber(const char* name, double value);
     static void wakeup(void* context);
 
+    const MpvLibrary* api = nullptr;
     mpv_handle* mpv = nullptr;
     QString setupError;
     QString current;

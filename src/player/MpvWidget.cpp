@@ -1,13 +1,13 @@
 #include "MpvWidget.h"
 
 #include "MpvController.h"
+#include "MpvLibrary.h"
 
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <mpv/render_gl.h>
 
 MpvWidget::MpvWidget(MpvController* controller, QWidget* parent)
-    : QOpenGLWidget(parent), controller(controller)
+    : QOpenGLWidget(parent), controller(controller), api(controller->library())
 {
     connect(this, &QOpenGLWidget::frameSwapped, this, &MpvWidget::reportSwap);
 }
@@ -16,8 +16,8 @@ MpvWidget::~MpvWidget()
 {
     if (render) {
         makeCurrent();
-        mpv_render_context_set_update_callback(render, nullptr, nullptr);
-        mpv_render_context_free(render);
+        api->render_context_set_update_callback(render, nullptr, nullptr);
+        api->render_context_free(render);
         render = nullptr;
         doneCurrent();
     }
@@ -54,13 +54,13 @@ void MpvWidget::initializeGL()
         {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &gl},
         {MPV_RENDER_PARAM_ADVANCED_CONTROL, &advanced},
         {MPV_RENDER_PARAM_INVALID, nullptr}};
-    const int result = mpv_render_context_create(&render, controller->handle(), params);
+    const int result = api->render_context_create(&render, controller->handle(), params);
     if (result < 0) {
         render = nullptr;
-        emit rendererFailed(QString::fromUtf8(mpv_error_string(result)));
+        emit rendererFailed(QString::fromUtf8(api->error_string(result)));
         return;
     }
-    mpv_render_context_set_update_callback(render, &MpvWidget::updateCallback, this);
+    api->render_context_set_update_callback(render, &MpvWidget::updateCallback, this);
 }
 
 void MpvWidget::updateCallback(void* context)
@@ -75,7 +75,7 @@ void MpvWidget::onMpvUpdate()
         return;
     }
     // With advanced control mpv expects the update to be asked for on every callback.
-    if (mpv_render_context_update(render) & MPV_RENDER_UPDATE_FRAME) {
+    if (api->render_context_update(render) & MPV_RENDER_UPDATE_FRAME) {
         framePending = true;
         update();
     }
@@ -93,7 +93,7 @@ void MpvWidget::paintGL()
     mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
-    mpv_render_context_render(render, params);
+    api->render_context_render(render, params);
     if (framePending && !frameSeen && controller->isLoaded()) {
         frameSeen = true;
         emit firstFrame();
@@ -104,6 +104,6 @@ void MpvWidget::paintGL()
 void MpvWidget::reportSwap()
 {
     if (render) {
-        mpv_render_context_report_swap(render);
+        api->render_context_report_swap(render);
     }
 }

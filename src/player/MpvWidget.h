@@ -3,6 +3,7 @@
 #include <QOpenGLWidget>
 
 class MpvController;
+class MpvLibrary;
 struct mpv_render_context;
 
 // The video area: mpv's OpenGL render context drawn into this widget. mpv asks for a new
@@ -38,6 +39,7 @@ private:
     static void* procAddress(void* context, const char* name);
 
     MpvController* controller;
+    const MpvLibrary* api;
     mpv_render_context* render = nullptr;
     bool frameSeen = false;
     bool framePending = false;
