@@ -13,6 +13,7 @@
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
 #include "SchoolProcess.h"
+#include "SystemServices.h"
 #include "URLManager.h"
 #include "UserRecord.h"
 
@@ -90,6 +91,8 @@ static void report(const char* what, const std::vector<double>& values)
 
 int main(int argc, char* argv[])
 {
+    // As the client's own main starts.
+    SystemServices::setUpHeap();
     QApplication application(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 11;
     QStandardPaths::setTestModeEnabled(true);
