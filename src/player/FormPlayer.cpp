@@ -227,6 +227,11 @@ void FormPlayer::build(const QString& title)
 
     connect(mpv, &MpvController::positionChanged, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::started, this, &FormPlayer::onPlayerStart);
+    connect(mpv, &MpvController::durationChanged, this, [this] {
+        if (hasStarted) {
+            showDuration();
+        }
+    });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
     connect(mpv, &MpvController::error, this, &FormPlayer::onError);
     connect(progress, &Slider::sliderMoved, this, &FormPlayer::seek);
@@ -379,12 +384,17 @@ void FormPlayer::playFile(const QByteArray& playlist)
     mpv->load(playlistFile->fileName());
 }
 
-void FormPlayer::onPlayerStart()
+void FormPlayer::showDuration()
 {
     const qint64 seconds = mpv->duration() / 1000;
     progress->setRange(0, int(seconds));
     durationText = playerTimeText(seconds);
     updateSlider();
+}
+
+void FormPlayer::onPlayerStart()
+{
+    showDuration();
     volume->setRange(0, 10);
     volume->setValue(5);
     labelLoad->hide();

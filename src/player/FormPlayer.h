@@ -92,6 +92,8 @@ private:
     void savePosition();
     void stepSpeed(int step);
     void updatePauseButtons();
+    // The slider's range and the total time, from the length mpv reports.
+    void showDuration();
     LessonRecord* lessonRecord();
 
     MpvController* mpv = nullptr;

@@ -140,10 +140,16 @@ void MpvController::handleEvent(const mpv_event& event)
             const qint64 ms = qint64(*static_cast<const double*>(property->data) * 1000);
             if (event.reply_userdata == TimePos) {
                 positionMs = ms;
-                announceStart();
+                // mpv reports the position first: waiting for the length keeps the window from
+                // starting with a total time of 00:00. A stream whose length never comes still
+                // starts once it plays.
+                if (durationMs > 0 || ms >= 1000) {
+                    announceStart();
+                }
                 emit positionChanged(ms);
             } else if (event.reply_userdata == Duration) {
                 durationMs = ms;
+                emit durationChanged(ms);
                 announceStart();
             } else if (event.reply_userdata == Speed) {
                 speedFactor = *static_cast<const double*>(property->data);

@@ -53,6 +53,8 @@ public:
 signals:
     void started();
     void positionChanged(qint64 ms);
+    // The length, as soon as mpv knows it (after started() too, should it change).
+    void durationChanged(qint64 ms);
     void pausedChanged(bool paused);
     void endReached();
     // mpv's reason for a file that could not be played.

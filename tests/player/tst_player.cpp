@@ -185,6 +185,8 @@ void TestPlayer::downloadedLessonPlaysLocally()
     const int keyCalls = school.stats()["routes"].toObject()["GetKeysAndUrlByLid"].toInt();
     FormPlayer* player = open("102", "1022");
     QVERIFY(waitStarted(player));
+    // The school's lesson m1022 is six seconds long.
+    QCOMPARE(player->findChild<QLabel*>("lbltime2")->text(), QString("/00:06"));
     QTRY_VERIFY(player->controller()->position() > 500);
     QVERIFY(!button(player, "已学完")->isVisible());
     QVERIFY(!button(player, "下载")->isVisible());
