@@ -6,11 +6,34 @@
 #include <QDebug>
 #include <QFile>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 namespace {
 
 enum Observed : uint64_t { TimePos = 1, Duration, Pause, EofReached, Speed };
+
+const std::pair<const char*, const char*> fixedOptions[] = {
+    // Nothing of the user's own mpv set-up, no window, no keys, no scripts: the player
+    // window is the whole user interface.
+    {"config", "no"},
+    {"terminal", "no"},
+    {"osc", "no"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"load-scripts", "no"},
+    {"ytdl", "no"},
+    {"idle", "yes"},
+    // The end of a lecture keeps the last picture and the controls; play starts it again.
+    {"keep-open", "yes"},
+    {"hwdec", "auto-safe"},
+    {"vo", "libmpv"},
+    // Every file handed over is an HLS playlist: a local one with segments on disk and its
+    // key on the key-file server, or an online one. Forcing the format stops mpv from trying
+    // the lines of a broken playlist as files of their own.
+    {"demuxer-lavf-format", "hls"},
+    {"demuxer-lavf-o", "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]"},
+};
 
 void setOption(const MpvLibrary* api, mpv_handle* mpv, const char* name, const char* value)
 {
@@ -34,26 +57,9 @@ MpvController::MpvController(QObject* parent) : QObject(parent)
         setupError = QStringLiteral("mpv_create failed");
         return;
     }
-    // Nothing of the user's own mpv set-up, no window, no keys, no scripts: the player
-    // window is the whole user interface.
-    setOption(api, mpv, "config", "no");
-    setOption(api, mpv, "terminal", "no");
-    setOption(api, mpv, "osc", "no");
-    setOption(api, mpv, "input-default-bindings", "no");
-    setOption(api, mpv, "input-vo-keyboard", "no");
-    setOption(api, mpv, "load-scripts", "no");
-    setOption(api, mpv, "ytdl", "no");
-    setOption(api, mpv, "idle", "yes");
-    // The end of a lecture keeps the last picture and the controls; play starts it again.
-    setOption(api, mpv, "keep-open", "yes");
-    setOption(api, mpv, "hwdec", "auto-safe");
-    setOption(api, mpv, "vo", "libmpv");
-    // Every file handed over is an HLS playlist: a local one with segments on disk and its
-    // key on the key-file server, or an online one. Forcing the format stops mpv from trying
-    // the lines of a broken playlist as files of their own.
-    setOption(api, mpv, "demuxer-lavf-format", "hls");
-    setOption(api, mpv, "demuxer-lavf-o",
-              "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]");
+    for (const auto& [name, value] : fixedOptions) {
+        setOption(api, mpv, name, value);
+    }
 
     // For test machines without sound or video hardware, e.g. "ao=null,hwdec=no".
     const QStringList extra =
