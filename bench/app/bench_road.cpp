@@ -17,6 +17,7 @@
 #include "MainForm.h"
 #include "MpvController.h"
 #include "SchoolProcess.h"
+#include "SchoolWebView.h"
 #include "SystemServices.h"
 #include "URLManager.h"
 
@@ -26,8 +27,6 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <cstdio>
 
 static bool playOnce(const QString& dir)
@@ -55,6 +54,7 @@ int main(int argc, char* argv[])
     // The number of openings after the road; 20 unless given.
     const int cycles = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 20;
     QStandardPaths::setTestModeEnabled(true);
+    WebPanel::setFactory(tamixCreateWebPanel);
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
     QTemporaryDir docs;
     QTemporaryDir videos;
@@ -77,19 +77,11 @@ int main(int argc, char* argv[])
         FormLoginin* login = window.userForm()->loginPage();
         login->nameBox()->setCurrentText(QStringLiteral("13800000001"));
         login->passwordBox()->setText(QStringLiteral("tamix123"));
-        login->loginButton()->click();
         bool loaded = false;
-        waitFor([&] {
-            if (QWebEngineView* view = window.myClassPage()->view()) {
-                static bool connected = false;
-                if (!connected) {
-                    connected = true;
-                    QObject::connect(view->page(), &QWebEnginePage::loadFinished,
-                                     [&loaded](bool ok) { loaded = loaded || ok; });
-                }
-            }
-            return loaded;
-        });
+        QObject::connect(window.myClassPage(), &FormMyClass::pageLoaded,
+                         [&loaded](bool ok) { loaded = loaded || ok; });
+        login->loginButton()->click();
+        waitFor([&] { return loaded; });
 
         HttpHelper http(nullptr, true);
         CourseRecord course(

@@ -17,6 +17,7 @@
 #include "MainForm.h"
 #include "MpvController.h"
 #include "URLManager.h"
+#include "WebPanel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,8 +27,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <cstdio>
 
 const QStringList ScreenshotTour::views = {
@@ -86,6 +85,12 @@ void ScreenshotTour::start()
     FormLoginin* page = window->userForm()->loginPage();
     page->nameBox()->setCurrentText(login.section(QLatin1Char(':'), 0, 0));
     page->passwordBox()->setText(login.section(QLatin1Char(':'), 1));
+    connect(window->myClassPage(), &FormMyClass::pageLoaded, this, [this](bool ok) {
+        if (stage == 0 && ok) {
+            stage = 1;
+            ticks = 0;
+        }
+    });
     page->loginButton()->click();
     poll->start();
 }
@@ -96,23 +101,10 @@ void ScreenshotTour::step()
         fail("the view did not come");
         return;
     }
-    FormMyClass* myClass = window->myClassPage();
-    QWebEngineView* web = myClass->view();
     switch (stage) {
     case 0: // the course page is loading
-        if (web) {
-            connect(web->page(), &QWebEnginePage::loadFinished, this, [this](bool ok) {
-                if (stage == 1) {
-                    stage = ok ? 2 : 1;
-                    ticks = 0;
-                }
-            });
-            stage = 1;
-        }
         break;
-    case 1: // waiting for it to finish
-        break;
-    case 2: // loaded; let it paint
+    case 1: // loaded; let it paint
         if (ticks < settleTicks) {
             break;
         }
@@ -121,12 +113,12 @@ void ScreenshotTour::step()
             save(window);
             return;
         }
-        web->page()->runJavaScript(
-            QStringLiteral("document.querySelector('[id^=\"download-\"]').click()"));
-        stage = 3;
+        window->myClassPage()->view()->runJavaScript(
+            QStringLiteral("document.querySelector('[id^=\"download-\"]').click()"), {});
+        stage = 2;
         ticks = 0;
         break;
-    case 3: // the selection dialog runs modally; this timer still ticks in its loop
+    case 2: // the selection dialog runs modally; this timer still ticks in its loop
         if (auto* dialog = qobject_cast<CourseInfo*>(QApplication::activeModalWidget())) {
             if (ticks < settleTicks) {
                 break;
@@ -143,11 +135,11 @@ void ScreenshotTour::step()
             if (view == QLatin1String("downloading")) {
                 window->downloadForm()->downloadingTab()->click();
             }
-            stage = 4;
+            stage = 3;
             ticks = 0;
         }
         break;
-    case 4: { // downloads run: a tile with progress, or a course downloaded
+    case 3: { // downloads run: a tile with progress, or a course downloaded
         FormDownload* page = window->downloadForm();
         const QList<FormThumbnail*> shown = view == QLatin1String("downloading")
                                                 ? page->downloadingList()->tileList()
@@ -163,12 +155,12 @@ void ScreenshotTour::step()
         if (view == QLatin1String("courseware") || view == QLatin1String("player")) {
             window->showCourseware(shown.first()->courseId);
         }
-        stage = 5;
+        stage = 4;
         // Progress moves on: a tick to paint it is enough.
         ticks = view == QLatin1String("downloading") ? settleTicks - 1 : 0;
         break;
     }
-    case 5:
+    case 4:
         if (ticks < settleTicks) {
             break;
         }
@@ -183,10 +175,10 @@ void ScreenshotTour::step()
                               Qt::LeftButton, Qt::NoModifier);
             QCoreApplication::sendEvent(lesson->picture(), &press);
         }
-        stage = 6;
+        stage = 5;
         ticks = 0;
         break;
-    case 6: // the lesson plays from the store
+    case 5: // the lesson plays from the store
         if (FormPlayer* player = App::instance()->player()) {
             if (player->controller()->position() >= 2000) {
                 poll->stop();

@@ -6,39 +6,19 @@
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
-#include "MyClassBridge.h"
-#include "SchoolPage.h"
 #include "ServerConfig.h"
 #include "StyledWidget.h"
 #include "URLManager.h"
+#include "WebPanel.h"
 #include "XMessageBox.h"
 
 #include <QDebug>
-#include <QDesktopServices>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWebChannel>
-#include <QWebEngineProfile>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
-#include <QWebEngineSettings>
-#include <QWebEngineView>
 
-static QString resourceText(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qWarning().noquote() << "missing resource" << path;
-        return QString();
-    }
-    return QString::fromUtf8(file.readAll());
-}
-
-FormMyClass::FormMyClass(QWidget* parent)
-    : QWidget(parent), schoolOrigin(MyClassBridge::originOf(QUrl(ServerConfig::apiBaseUrl())))
+FormMyClass::FormMyClass(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("MainWidget"));
     courseUrlHttp = new HttpHelper(this);
@@ -87,71 +67,36 @@ FormMyClass::FormMyClass(QWidget* parent)
 
 FormMyClass::~FormMyClass()
 {
-    // The page must go before the profile it was made with.
+    // The view's last signals must still find this page whole.
     delete webView;
-    delete page;
 }
 
-void FormMyClass::createView()
+bool FormMyClass::createView()
 {
-    // Cookies and cache of the school's pages live in the data folder, not in a browser's.
-    const QString webDir = App::instance()->appDir() + QStringLiteral("/web");
-    profile = new QWebEngineProfile(QStringLiteral("tamix"), this);
-    profile->setPersistentStoragePath(webDir);
-    profile->setCachePath(webDir + QStringLiteral("/cache"));
-    profile->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
-    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-    // A failed load shows the page's own notice with its retry button instead.
-    profile->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-
-    page = new SchoolPage(profile, schoolOrigin);
-    webView = new QWebEngineView(this);
-    webView->setContextMenuPolicy(Qt::NoContextMenu);
-    webView->setPage(page);
-    static_cast<QVBoxLayout*>(layout())->insertWidget(1, webView, 1);
-
-    connect(page, &QWebEnginePage::loadProgress, this, &FormMyClass::onWebProgress);
-    connect(page, &QWebEnginePage::loadStarted, this, &FormMyClass::onWebStart);
-    connect(page, &QWebEnginePage::loadFinished, this, &FormMyClass::onWebFinish);
-    connect(page, &SchoolPage::openExternally, this,
-            [](const QUrl& url) { QDesktopServices::openUrl(url); });
-    connect(page, &SchoolPage::openInView, this,
-            [this](const QUrl& url) { loadUrl(url.toString(QUrl::FullyEncoded)); });
-    populateJavaScriptWindowObject();
-}
-
-// Every document of the main frame gets the client object before its own scripts run, so
-// each load attaches it again by itself.
-void FormMyClass::populateJavaScriptWindowObject()
-{
-    bridge = new MyClassBridge(
-        schoolOrigin, [this] { return page->url(); }, this, this);
-    auto* channel = new QWebChannel(page);
-    channel->registerObject(QStringLiteral("FormMyClass"), bridge);
-    page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
-
-    QString quotedOrigin = schoolOrigin;
-    quotedOrigin.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-        .replace(QLatin1Char('\''), QLatin1String("\\'"));
-    QWebEngineScript client;
-    client.setName(QStringLiteral("tamix-formmyclass"));
-    client.setSourceCode(resourceText(QStringLiteral(":/web/formmyclass.js"))
-                             .replace(QLatin1String("__SCHOOL_ORIGIN__"),
-                                      QLatin1Char('\'') + quotedOrigin + QLatin1Char('\'')));
-    client.setWorldId(QWebEngineScript::MainWorld);
-    client.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    client.setRunsOnSubFrames(false);
-
-    QWebEngineScript relay;
-    relay.setName(QStringLiteral("tamix-bridge"));
-    relay.setSourceCode(resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) +
-                        QLatin1Char('\n') + resourceText(QStringLiteral(":/web/bridge.js")));
-    relay.setWorldId(QWebEngineScript::ApplicationWorld);
-    relay.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    relay.setRunsOnSubFrames(false);
-
-    page->scripts().insert(relay);
-    page->scripts().insert(client);
+    WebPanel::Setup setup;
+    setup.storagePath = App::instance()->appDir() + QStringLiteral("/web");
+    setup.school = QUrl(ServerConfig::apiBaseUrl());
+    setup.client = this;
+    setup.loadStarted = [this] {
+        onWebStart();
+    };
+    setup.loadProgress = [this](int value) {
+        onWebProgress(value);
+    };
+    setup.loadFinished = [this](bool ok) {
+        onWebFinish(ok);
+    };
+    setup.openInView = [this](const QUrl& url) {
+        loadUrl(url.toString(QUrl::FullyEncoded));
+    };
+    QString error;
+    webView = WebPanel::create(setup, this, &error);
+    if (!webView) {
+        qWarning().noquote() << "no web view for the course pages:" << error;
+        return false;
+    }
+    static_cast<QVBoxLayout*>(layout())->insertWidget(1, webView->widget(), 1);
+    return true;
 }
 
 bool FormMyClass::loadUrl(const QString& url)
@@ -165,8 +110,9 @@ bool FormMyClass::loadUrl(const QString& url)
 
 void FormMyClass::load(const QString& url)
 {
-    if (!webView) {
-        createView();
+    if (!webView && !createView()) {
+        showFailure(true);
+        return;
     }
     webView->load(QUrl(url));
 }
@@ -246,9 +192,10 @@ void FormMyClass::onWebFinish(bool value)
     progressLine->hide();
     if (!value) {
         qDebug().noquote() << "page did not load:"
-                           << page->requestedUrl().toDisplayString(QUrl::RemoveQuery);
+                           << webView->requestedUrl().toDisplayString(QUrl::RemoveQuery);
     }
     showFailure(!value);
+    emit pageLoaded(value);
 }
 
 void FormMyClass::showFailure(bool failed)
@@ -256,7 +203,7 @@ void FormMyClass::showFailure(bool failed)
     loadFailed = failed;
     failureView->setVisible(failed);
     if (webView) {
-        webView->setVisible(!failed);
+        webView->widget()->setVisible(!failed);
     }
 }
 

@@ -6,18 +6,14 @@
 #include <QWidget>
 
 class HttpHelper;
-class MyClassBridge;
-class QLabel;
-class QPushButton;
-class QWebEngineProfile;
-class QWebEngineView;
-class SchoolPage;
+class WebPanel;
 
 // The my-classes page: the school's course page in an embedded web view. After a login it
 // asks for the page's address, signs and loads it; the page's script reaches the client
 // through the window object "FormMyClass" (skipToList, skipToVideo, getMyCourseInfo).
 //
-// The web engine is started with the first page load, after the window has been painted.
+// The web engine is loaded and started with the first page load, after the window has been
+// painted.
 class FormMyClass : public QWidget
 {
     Q_OBJECT
@@ -36,7 +32,7 @@ public:
     QString home() const { return homeUrl; }
     bool hasFailed() const { return loadFailed; }
     // Null until the first page load.
-    QWebEngineView* view() const { return webView; }
+    WebPanel* view() const { return webView; }
     QWidget* loadingBar() const { return progressLine; }
     QWidget* failurePanel() const { return failureView; }
     CourseInfo* selectionDialog() const { return courseInfo; }
@@ -44,12 +40,13 @@ public:
 signals:
     // The title bar's back button: shown when false.
     void showNavigate(bool show);
+    // A page load has ended, loaded or not.
+    void pageLoaded(bool ok);
 
 private slots:
     void getCourseUrl(bool value);
     void httpGetCourseUrlDone(QString result);
     void httpGetMyCourseInfoDone(QString result);
-    void populateJavaScriptWindowObject();
     void onWebProgress(int value);
     void onWebStart();
     void onWebFinish(bool value);
@@ -60,12 +57,12 @@ public slots:
     void getMyCourseInfo(QString cid);
 
 private:
-    void createView();
+    bool createView();
     void load(const QString& url);
     void showFailure(bool failed);
     void retry();
 
-    QWebEngineView* webView = nullptr;
+    WebPanel* webView = nullptr;
     HttpHelper* courseUrlHttp = nullptr;
     HttpHelper* courseInfoHttp = nullptr;
     QPointer<CourseInfo> courseInfo;
@@ -75,10 +72,6 @@ private:
     QWidget* progressLine = nullptr;
     QWidget* lineHolder = nullptr;
 
-    QString schoolOrigin;
-    QWebEngineProfile* profile = nullptr;
-    SchoolPage* page = nullptr;
-    MyClassBridge* bridge = nullptr;
     bool loadFailed = false;
     bool addressPending = false; // a page-address call is on its way
     QWidget* failureView = nullptr;

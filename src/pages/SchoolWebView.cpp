@@ -1,0 +1,131 @@
+#include "SchoolWebView.h"
+
+#include "MyClassBridge.h"
+#include "SchoolPage.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QFile>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+static QString resourceText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning().noquote() << "missing resource" << path;
+        return QString();
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
+WebPanel* tamixCreateWebPanel(const WebPanel::Setup& setup, QWidget* parent)
+{
+    return new SchoolWebView(setup, parent);
+}
+
+SchoolWebView::SchoolWebView(const Setup& setup, QWidget* parent)
+    : QWidget(parent), schoolOrigin(MyClassBridge::originOf(setup.school))
+{
+    // Cookies and cache of the school's pages live in the data folder, not in a browser's.
+    profile = new QWebEngineProfile(QStringLiteral("tamix"), this);
+    profile->setPersistentStoragePath(setup.storagePath);
+    profile->setCachePath(setup.storagePath + QStringLiteral("/cache"));
+    profile->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    // A failed load shows the client's own notice with its retry button instead.
+    profile->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+
+    page = new SchoolPage(profile, schoolOrigin);
+    view = new QWebEngineView(this);
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    view->setPage(page);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+
+    connect(page, &QWebEnginePage::loadStarted, this, setup.loadStarted);
+    connect(page, &QWebEnginePage::loadProgress, this, setup.loadProgress);
+    connect(page, &QWebEnginePage::loadFinished, this, setup.loadFinished);
+    connect(page, &SchoolPage::openExternally, this,
+            [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    connect(page, &SchoolPage::openInView, this, setup.openInView);
+
+    bridge = new MyClassBridge(
+        schoolOrigin, [this] { return page->url(); }, setup.client, this);
+    addClientScripts();
+}
+
+SchoolWebView::~SchoolWebView()
+{
+    // The page must go before the profile it was made with.
+    delete view;
+    delete page;
+}
+
+// Every document of the main frame gets the client object before its own scripts run, so
+// each load attaches it again by itself.
+void SchoolWebView::addClientScripts()
+{
+    auto* channel = new QWebChannel(page);
+    channel->registerObject(QStringLiteral("FormMyClass"), bridge);
+    page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
+
+    QString quotedOrigin = schoolOrigin;
+    quotedOrigin.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('\''), QLatin1String("\\'"));
+    QWebEngineScript client;
+    client.setName(QStringLiteral("tamix-formmyclass"));
+    client.setSourceCode(resourceText(QStringLiteral(":/web/formmyclass.js"))
+                             .replace(QLatin1String("__SCHOOL_ORIGIN__"),
+                                      QLatin1Char('\'') + quotedOrigin + QLatin1Char('\'')));
+    client.setWorldId(QWebEngineScript::MainWorld);
+    client.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    client.setRunsOnSubFrames(false);
+
+    QWebEngineScript relay;
+    relay.setName(QStringLiteral("tamix-bridge"));
+    relay.setSourceCode(resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js")) +
+                        QLatin1Char('\n') + resourceText(QStringLiteral(":/web/bridge.js")));
+    relay.setWorldId(QWebEngineScript::ApplicationWorld);
+    relay.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    relay.setRunsOnSubFrames(false);
+
+    page->scripts().insert(relay);
+    page->scripts().insert(client);
+}
+
+void SchoolWebView::load(const QUrl& url)
+{
+    view->load(url);
+}
+
+void SchoolWebView::setHtml(const QString& html, const QUrl& baseUrl)
+{
+    page->setHtml(html, baseUrl);
+}
+
+QUrl SchoolWebView::url() const
+{
+    return page->url();
+}
+
+QUrl SchoolWebView::requestedUrl() const
+{
+    return page->requestedUrl();
+}
+
+void SchoolWebView::runJavaScript(const QString& source,
+                                  const std::function<void(const QVariant&)>& done)
+{
+    if (done) {
+        page->runJavaScript(source, done);
+    } else {
+        page->runJavaScript(source);
+    }
+}

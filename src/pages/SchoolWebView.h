@@ -1,0 +1,42 @@
+#pragma once
+
+#include "WebPanel.h"
+
+#include <QWidget>
+
+class MyClassBridge;
+class QWebEngineProfile;
+class QWebEngineView;
+class SchoolPage;
+
+// The web module's panel: a web view on its own profile whose pages of the school's origin
+// find the window object "FormMyClass" before their own scripts run. The calls reach the
+// client through a web channel in an isolated script world (MyClassBridge).
+class SchoolWebView : public QWidget, public WebPanel
+{
+    Q_OBJECT
+public:
+    SchoolWebView(const Setup& setup, QWidget* parent);
+    ~SchoolWebView() override;
+
+    QWidget* widget() override { return this; }
+    void load(const QUrl& url) override;
+    void setHtml(const QString& html, const QUrl& baseUrl) override;
+    QUrl url() const override;
+    QUrl requestedUrl() const override;
+    void runJavaScript(const QString& source,
+                       const std::function<void(const QVariant&)>& done) override;
+
+private:
+    void addClientScripts();
+
+    QString schoolOrigin;
+    QWebEngineProfile* profile = nullptr;
+    SchoolPage* page = nullptr;
+    QWebEngineView* view = nullptr;
+    MyClassBridge* bridge = nullptr;
+};
+
+// The module's entry, looked up by name when the program loads it.
+extern "C" Q_DECL_EXPORT WebPanel* tamixCreateWebPanel(const WebPanel::Setup& setup,
+                                                       QWidget* parent);

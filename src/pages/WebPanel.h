@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+#include <functional>
+
+class QObject;
+class QWidget;
+
+// The school's pages in a web view, as the my-classes page sees them. The web engine behind it
+// lives in a module of its own ("tamix_web"), loaded with the first page: the engine's libraries
+// then cost the program's start nothing. The program and the module share only this header.
+class WebPanel
+{
+public:
+    struct Setup
+    {
+        QString storagePath; // cookies and cache of the school's pages
+        QUrl school;         // pages of its origin, and only those, may call the client
+        // Receives the page's calls: skipToList, skipToVideo and getMyCourseInfo (slots).
+        QObject* client = nullptr;
+        // What the page reports; each must be set.
+        std::function<void()> loadStarted;
+        std::function<void(int)> loadProgress;
+        std::function<void(bool)> loadFinished;
+        // A new window of the school's origin, to be shown in the view.
+        std::function<void(const QUrl&)> openInView;
+    };
+    using Factory = WebPanel* (*)(const Setup& setup, QWidget* parent);
+
+    // A panel owned by `parent`, or null with `error` set when the module cannot be loaded.
+    static WebPanel* create(const Setup& setup, QWidget* parent, QString* error);
+    // Programs that link the module themselves (tests, benchmarks) hand in its factory.
+    static void setFactory(Factory factory);
+
+    virtual ~WebPanel() = default;
+    virtual QWidget* widget() = 0;
+    virtual void load(const QUrl& url) = 0;
+    virtual void setHtml(const QString& html, const QUrl& baseUrl) = 0;
+    virtual QUrl url() const = 0;
+    virtual QUrl requestedUrl() const = 0;
+    // `done`, when given, receives the script's result.
+    virtual void runJavaScript(const QString& source,
+                               const std::function<void(const QVariant&)>& done) = 0;
+};
