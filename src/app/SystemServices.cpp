@@ -180,14 +180,20 @@ void SystemServices::shutdown()
 void SystemServices::setUpHeap()
 {
 #if defined(__GLIBC__)
-    // A fixed threshold keeps large blocks mapped on their own, so freeing one unmaps it
-    // (glibc would otherwise raise the threshold on every such free).
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     // Four arenas are plenty for two threads of our own and the libraries'; fewer arenas
     // leave less free memory scattered where a trim cannot return it.
     mallopt(M_ARENA_MAX, 4);
 #endif
     // Windows' heap decommits freed pages itself.
+}
+
+void SystemServices::setUpHeapForVideo()
+{
+#if defined(__GLIBC__)
+    // A fixed threshold keeps large blocks mapped on their own, so freeing one unmaps it
+    // (glibc would otherwise raise the threshold on every such free).
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
 }
 
 void SystemServices::releaseFreedMemory()

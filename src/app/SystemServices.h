@@ -23,11 +23,14 @@ public:
     // handler for its type. True when it could be started.
     static bool openFile(const QString& path);
 
-    // The heap policy of a long-running process that opens and closes a video player: call it
-    // first in main, before any thread starts. Decoded frames are large blocks freed on mpv's
-    // threads; with glibc's defaults they land in up to sixteen per-thread arenas that keep
-    // the memory, and each opening of a lesson left megabytes behind.
+    // The heap policy of a long-running process that opens and closes a video player.
+    // Decoded frames are large blocks freed on mpv's threads; with glibc's defaults they land
+    // in up to sixteen per-thread arenas that keep the memory, and each opening of a lesson
+    // left megabytes behind. setUpHeap() limits the arenas: first in main, before any thread
+    // starts. setUpHeapForVideo() keeps large blocks mapped on their own: before the first
+    // player, not at start, where it would cost every start-up many mappings of large blocks.
     static void setUpHeap();
+    static void setUpHeapForVideo();
     // Gives the heap that has been freed back to the system (after the player has gone).
     static void releaseFreedMemory();
 

@@ -70,6 +70,7 @@ void FormPlayer::setPositionSaveInterval(int ms)
 
 FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(parent)
 {
+    SystemServices::setUpHeapForVideo();
     setWindowFlags(windowFlags() | Qt::Window | Qt::FramelessWindowHint);
     setMouseTracking(true);
     setWindowTitle(title);
