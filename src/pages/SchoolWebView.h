@@ -37,6 +37,13 @@ private:
     MyClassBridge* bridge = nullptr;
 };
 
-// The module's entry, looked up by name when the program loads it.
-extern "C" Q_DECL_EXPORT WebPanel* tamixCreateWebPanel(const WebPanel::Setup& setup,
-                                                       QWidget* parent);
+#ifdef TAMIX_WEB_BUILD
+#define TAMIX_WEB_ENTRY Q_DECL_EXPORT
+#else
+#define TAMIX_WEB_ENTRY Q_DECL_IMPORT
+#endif
+
+// The module's entry, looked up by name when the program loads it; programs that link the
+// module call it directly.
+extern "C" TAMIX_WEB_ENTRY WebPanel* tamixCreateWebPanel(const WebPanel::Setup& setup,
+                                                         QWidget* parent);
