@@ -47,9 +47,6 @@ private slots:
     void getCourseUrl(bool value);
     void httpGetCourseUrlDone(QString result);
     void httpGetMyCourseInfoDone(QString result);
-    void onWebProgress(int value);
-    void onWebStart();
-    void onWebFinish(bool value);
 
 public slots:
     void skipToList(QString id);
@@ -58,6 +55,10 @@ public slots:
 
 private:
     bool createView();
+    // What the web view reports about its loads.
+    void onWebProgress(int value);
+    void onWebStart();
+    void onWebFinish(bool value);
     void load(const QString& url);
     void showFailure(bool failed);
     void retry();
