@@ -156,10 +156,8 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
     CourseRecord* known = user.findCourse(course.id);
     if (!known) {
         CourseRecord added = own(course);
-        // New folders are named by the UTF-8 MD5, so that two Chinese titles of one length
-        // never share a folder; folders named before keep their names.
         if (added.dir.isEmpty()) {
-            added.dir = videoPath + QLatin1Char('/') + Md5::utf8Hex(added.title);
+            added.dir = courseFolder(videoPath, added);
         }
         for (LessonRecord& lesson : added.list) {
             lesson.dir.clear();
@@ -170,7 +168,7 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
     // The stored folders hold the bytes already fetched: they never move, whatever the
     // download folder or the titles are now.
     if (known->dir.isEmpty()) {
-        known->dir = videoPath + QLatin1Char('/') + Md5::utf8Hex(known->title);
+        known->dir = courseFolder(videoPath, *known);
     }
     for (const LessonRecord& lesson : course.list) {
         auto it = std::find_if(known->list.begin(), known->list.end(),
@@ -187,7 +185,7 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
     QStringList created{known->dir};
     for (LessonRecord& lesson : known->list) {
         if (lesson.dir.isEmpty()) {
-            lesson.dir = known->dir + QLatin1Char('/') + Md5::utf8Hex(lesson.title);
+            lesson.dir = lessonFolder(known->dir, lesson);
         }
         if (lesson.state != Chosen) {
             continue;
@@ -223,6 +221,19 @@ bool CourseLibrary::setWatchTime(const QString& courseId, const QString& lessonI
         }
     }
     return found;
+}
+
+QString CourseLibrary::courseFolder(const QString& videoPath, const CourseRecord& course)
+{
+    return videoPath + QLatin1Char('/') +
+           Md5::utf8Hex(course.id + QLatin1Char('\n') + course.title);
+}
+
+QString CourseLibrary::lessonFolder(const QString& courseDir, const LessonRecord& lesson)
+{
+    return courseDir + QLatin1Char('/') +
+           Md5::utf8Hex(lesson.courseId + QLatin1Char('\n') + lesson.id + QLatin1Char('\n') +
+                        lesson.title);
 }
 
 bool CourseLibrary::isWithin(const QString& dir, const QStringList& dirs)

@@ -78,6 +78,12 @@ public:
     // Whether `dir` is one of `dirs` or lies below one of them.
     static bool isWithin(const QString& dir, const QStringList& dirs);
 
+    // The folder a new course or lesson gets: the UTF-8 MD5 of its ids and its title, so that
+    // two courses (or two lessons of one course) with the same title never share one. Folders
+    // already stored keep whatever name they were given.
+    static QString courseFolder(const QString& videoPath, const CourseRecord& course);
+    static QString lessonFolder(const QString& courseDir, const LessonRecord& lesson);
+
 private:
     bool inFlightWithin(const QStringList& dirs) const;
 

@@ -95,7 +95,7 @@ CourseRecord TestManager::makeCourse(const QString& id, int lessons, int state)
     CourseRecord course;
     course.id = id;
     course.title = "课程" + id;
-    course.dir = App::instance()->videoPath() + "/" + Md5::utf8Hex(course.title);
+    course.dir = CourseLibrary::courseFolder(App::instance()->videoPath(), course);
     for (int i = 0; i < lessons; ++i) {
         LessonRecord lesson;
         lesson.courseId = id;
@@ -104,7 +104,7 @@ CourseRecord TestManager::makeCourse(const QString& id, int lessons, int state)
         lesson.type = "kejian";
         lesson.title = "课件" + QString::number(i + 1);
         lesson.state = state;
-        lesson.dir = course.dir + "/" + Md5::utf8Hex(lesson.title);
+        lesson.dir = CourseLibrary::lessonFolder(course.dir, lesson);
         course.list.append(lesson);
     }
     return course;
