@@ -21,6 +21,9 @@ struct DownloadOptions
     int stallPauseMaxMs = 60000;
     // Segment requests in flight at once within one lesson.
     int maxInFlight = 4;
+    // Longest wait of the GUI for the worker to let go of a lesson being deleted; after it the
+    // lesson's files go on the worker's thread once it has.
+    int releaseWaitMs = 5000;
     // Interval of the progress notifications.
     int progressIntervalMs = 2000;
     // Test seam: returning false for a file name makes its write fail as on a full disk.

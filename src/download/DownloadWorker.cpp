@@ -2,23 +2,24 @@
 
 #include "CourseLibrary.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QTimer>
 #include <limits>
 
 DownloadWorker::DownloadWorker(CourseLibrary& library, const FileCipher& cipher,
-                               const DownloadOptions& options, bool running)
-    : library(library), cipher(cipher), options(options), wakeTimer(new QTimer(this)),
-      running(running)
+                               const DownloadOptions& options, bool running,
+                               std::function<QString(const LessonRecord&)> keyUrl)
+    : library(library), cipher(cipher), options(options), keyUrl(std::move(keyUrl)),
+      wakeTimer(new QTimer(this)), running(running)
 {
+    clock.start();
     wakeTimer->setSingleShot(true);
     connect(wakeTimer, &QTimer::timeout, this, &DownloadWorker::schedule);
 }
 
 qint64 DownloadWorker::now() const
 {
-    return QDateTime::currentMSecsSinceEpoch();
+    return clock.elapsed();
 }
 
 void DownloadWorker::endWait(const QString& dir)
@@ -44,19 +45,17 @@ void DownloadWorker::schedule()
         for (const QString& dir : dirs) {
             if (!library.isQueued(dir)) {
                 endWait(dir); // deleted or cancelled while it waited
-            } else {
+            } else if (!waits.value(dir).forLogin) {
                 earliest = qMin(earliest, waits.value(dir).until);
             }
         }
         if (earliest != std::numeric_limits<qint64>::max()) {
             wakeTimer->start(int(qBound<qint64>(0, earliest - at, options.stallPauseMaxMs)));
-        } else if (hadWork && library.queue().isEmpty()) {
-            hadWork = false;
+        } else if (waits.isEmpty() && library.takeCompletion()) {
             emit workedOff();
         }
         return;
     }
-    hadWork = true;
     current = next->dir;
     if (options.workerHook) {
         options.workerHook(QStringLiteral("taken"), current);
@@ -64,7 +63,9 @@ void DownloadWorker::schedule()
     loader = new M3u8Loader(cipher, options, this);
     connect(loader, &M3u8Loader::downloadingProgress, this, &DownloadWorker::refreshProgress);
     connect(loader, &M3u8Loader::finished, this, &DownloadWorker::onLoaderFinished);
-    loader->downloadLesson(next->keyUrl, next->dir);
+    // The stored address carries the session of the day the lesson was chosen.
+    const QString address = keyUrl ? keyUrl(*next) : QString();
+    loader->downloadLesson(address.isEmpty() ? next->keyUrl : address, next->dir);
 }
 
 void DownloadWorker::dropLoader()
@@ -104,8 +105,9 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
         const qint64 at = now();
         const bool fresh = !waits.contains(dir);
         Wait& wait = waits[dir];
-        if (fresh) {
+        if (fresh || wait.forLogin) {
             wait.since = at;
+            wait.forLogin = false;
         }
         const qint64 pause = qBound<qint64>(options.stallPauseMinMs, (at - wait.since) / 20,
                                             options.stallPauseMaxMs);
@@ -114,6 +116,18 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
         if (fresh) {
             emit waitingChanged(dir, true);
         }
+        break;
+    }
+    case M3u8Loader::Result::SessionLost: {
+        const bool fresh = !waits.contains(dir);
+        Wait& wait = waits[dir];
+        wait.since = now();
+        wait.forLogin = true;
+        library.releaseInFlight();
+        if (fresh) {
+            emit waitingChanged(dir, true);
+        }
+        emit sessionLost();
         break;
     }
     case M3u8Loader::Result::WriteFailed:
@@ -142,6 +156,19 @@ void DownloadWorker::setRunning(bool value)
         }
         schedule();
     }
+}
+
+void DownloadWorker::sessionRenewed()
+{
+    const qint64 at = now();
+    for (Wait& wait : waits) {
+        if (wait.forLogin) {
+            wait.forLogin = false;
+            wait.since = at;
+            wait.until = at;
+        }
+    }
+    schedule();
 }
 
 void DownloadWorker::abandon(const QStringList& dirs)

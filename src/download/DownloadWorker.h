@@ -3,12 +3,15 @@
 #include "DownloadOptions.h"
 #include "M3u8Loader.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QStringList>
+#include <functional>
 
 class CourseLibrary;
 class FileCipher;
+class LessonRecord;
 class QTimer;
 
 // The scheduler's worker: lives on the scheduler's thread and fetches the queue one lesson at a
@@ -19,8 +22,12 @@ class DownloadWorker : public QObject
 {
     Q_OBJECT
 public:
+    // `keyUrl` signs a lesson's key-and-address call with the session of the moment (empty:
+    // the address stored with the lesson is used, as older records have it).
     DownloadWorker(CourseLibrary& library, const FileCipher& cipher, const DownloadOptions& options,
-                   bool running);
+                   bool running,
+                   std::function<QString(const LessonRecord&)> keyUrl =
+                       std::function<QString(const LessonRecord&)>());
 
 public slots:
     // Takes the next lesson when none is in flight.
@@ -30,13 +37,18 @@ public slots:
     // requests end and its partial files go before this returns.
     void abandon(const QStringList& dirs);
     void shutdown();
+    // A new login: lessons that waited for one are tried again at once.
+    void sessionRenewed();
 
 signals:
     void refreshUI();
     void refreshProgress(QString path, float size, float totalSize, float speed);
     void downloadError(QString path);
-    // Every queued lesson is done (after at least one was taken).
+    // Nothing is queued, in flight or waiting, and at least one lesson ended complete since the
+    // queue was last empty.
     void workedOff();
+    // The school no longer knows the session: the lessons wait for the next login.
+    void sessionLost();
     void writeFailed();
     // The lesson of `path` waits for its server (true) or is fetched again or gone (false).
     void waitingChanged(QString path, bool waiting);
@@ -46,6 +58,7 @@ private:
     {
         qint64 since = 0;
         qint64 until = 0;
+        bool forLogin = false; // until sessionRenewed(), not until a time
     };
 
     void onLoaderFinished(M3u8Loader::Result result);
@@ -56,11 +69,12 @@ private:
     CourseLibrary& library;
     const FileCipher& cipher;
     DownloadOptions options;
+    std::function<QString(const LessonRecord&)> keyUrl;
+    QElapsedTimer clock; // monotonic: a clock set back must not stretch a pause
     QTimer* wakeTimer;
     M3u8Loader* loader = nullptr;
     QString current;
     QHash<QString, Wait> waits;
     bool running;
     bool quitting = false;
-    bool hadWork = false;
 };

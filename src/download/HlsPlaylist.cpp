@@ -132,6 +132,11 @@ QUrl HlsPlaylist::bestVariant(const QString& text, const QUrl& address)
 
 bool HlsPlaylist::parse(const QString& source, const QUrl& address, QString* why)
 {
+    if (source.size() > maxBytes) {
+        *why = QStringLiteral("playlist of %1 characters, larger than any lesson's")
+                   .arg(source.size());
+        return false;
+    }
     QString text = source;
     if (text.startsWith(QChar(0xFEFF))) {
         text.remove(0, 1);
@@ -235,30 +240,38 @@ bool HlsPlaylist::parse(const QString& source, const QUrl& address, QString* why
 
 void HlsPlaylist::assignNames()
 {
-    // The last path segment when it is a plain name and unique in the playlist (so lessons
-    // stored before keep their files), otherwise a name by position. Both stay the same for
-    // the same playlist, whatever tokens its addresses carry.
+    // The last path segment when it is a plain name the player reads and unique in the
+    // playlist (so lessons stored before keep their files), otherwise a name by position with
+    // the extension of its kind. Both stay the same for the same playlist, whatever tokens
+    // its addresses carry.
     QHash<QString, int> uses;
     QStringList candidates;
+    bool fragmented = false;
     for (const Media& media : qAsConst(mediaList)) {
         const QString candidate = media.url.path().section(QLatin1Char('/'), -1);
         candidates << candidate;
         uses[candidate.toLower()] += 1;
+        fragmented = fragmented || media.init;
     }
     QSet<QString> taken;
     for (int i = 0; i < mediaList.size(); ++i) {
         const QString& candidate = candidates.at(i);
+        const bool unique = SegmentName::isPlain(candidate) &&
+                            uses.value(candidate.toLower()) == 1 &&
+                            !taken.contains(candidate.toLower());
         QString name = candidate;
-        if (!SegmentName::isPlain(name) || uses.value(name.toLower()) > 1 ||
-            taken.contains(name.toLower())) {
-            const QString suffix =
-                mediaList.at(i).init ? QStringLiteral(".mp4") : QStringLiteral(".ts");
+        if (!unique || !SegmentName::isPlayable(candidate)) {
+            const QString suffix = mediaList.at(i).init ? QStringLiteral(".mp4")
+                                   : fragmented         ? QStringLiteral(".m4s")
+                                                        : QStringLiteral(".ts");
             int n = i;
             do {
                 name = QStringLiteral("media%1").arg(n, 5, 10, QLatin1Char('0')) + suffix;
                 n += mediaList.size();
             } while (taken.contains(name) || uses.contains(name));
         }
+        // Earlier versions kept any plain unique name as it was.
+        mediaList[i].legacyName = unique && name != candidate ? candidate : QString();
         taken.insert(name.toLower());
         mediaList[i].name = name;
     }
@@ -268,6 +281,7 @@ QString HlsPlaylist::rewrite(const std::function<QString(int)>& mediaAddress,
                              const std::function<QString(int)>& keyAddress) const
 {
     QStringList out = lines;
+    qsizetype size = 0;
     for (int k = 0; k < keyList.size(); ++k) {
         const int line = keyList.at(k).line;
         out[line] = replaceAttribute(out.at(line).trimmed(), QStringLiteral("URI"), keyAddress(k));
@@ -278,9 +292,16 @@ QString HlsPlaylist::rewrite(const std::function<QString(int)>& mediaAddress,
                                                         QStringLiteral("URI"), mediaAddress(m))
                                      : mediaAddress(m);
     }
-    QString text;
     for (const QString& line : qAsConst(out)) {
-        text += line + QLatin1Char('\n');
+        size += line.size() + 1;
+    }
+    // Reserved at once: some allocators grow a string by exact sizes, which made the rewrite
+    // quadratic in the playlist's size.
+    QString text;
+    text.reserve(int(size));
+    for (const QString& line : qAsConst(out)) {
+        text += line;
+        text += QLatin1Char('\n');
     }
     return text;
 }

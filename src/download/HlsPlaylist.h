@@ -25,6 +25,8 @@ public:
     {
         QUrl url;
         QString name; // the local file name, stable for the playlist
+        // The name earlier versions stored the file under, when it differs from `name`.
+        QString legacyName;
         bool init = false;
         int key = -1;  // index into keys(), -1 when the file is not encrypted
         QByteArray iv; // the IV that decrypts it (empty when not encrypted)
@@ -32,7 +34,8 @@ public:
     };
 
     // False with `why` when the text is no playlist, names no media, or needs what the
-    // player cannot do (a key method other than AES-128, a DRM key format, byte ranges).
+    // player cannot do (a key method other than AES-128, a DRM key format, byte ranges), or
+    // is larger than any lesson's playlist (maxBytes).
     bool parse(const QString& text, const QUrl& address, QString* why);
 
     // Whether the text is a master playlist; then bestVariant() is the address of its variant
@@ -56,6 +59,9 @@ public:
     static QString replaceAttribute(const QString& line, const QString& name, const QString& value);
     // The IV of a segment without an IV attribute: its media sequence number, big-endian.
     static QByteArray sequenceIv(qint64 sequence);
+
+    // A lesson's playlist is a few hundred kilobytes; anything far larger is refused.
+    static constexpr int maxBytes = 16 * 1024 * 1024;
 
 private:
     void assignNames();

@@ -65,6 +65,18 @@ float M3u8Loader::parseSize(const QString& fileSize)
     return size;
 }
 
+bool M3u8Loader::isSessionLost(const QString& answer)
+{
+    const JsonNode envelope = JsonHelper::parse(answer);
+    const QString flag = envelope.getString(QStringLiteral("flag"));
+    if (flag == QLatin1String("1")) {
+        return false;
+    }
+    // "请先登录", "登录已过期", "请重新登录": the school words it in more than one way.
+    return flag == QLatin1String("-1") ||
+           envelope.getString(QStringLiteral("infos")).contains(QStringLiteral("登录"));
+}
+
 bool M3u8Loader::writeAllowed(const QString& name) const
 {
     return !options.writeGuard || options.writeGuard(name);
@@ -136,11 +148,24 @@ void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
 {
     QNetworkReply* reply = get(url, withCookie, timeoutMs);
     small = reply;
+    // Playlists, keys and the key-and-address answer are small; an endless body is refused
+    // before it fills the memory.
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+        if (received > HlsPlaylist::maxBytes) {
+            reply->setProperty("oversized", true);
+            reply->abort();
+        }
+    });
     connect(reply, &QNetworkReply::finished, this, [=] {
         small = nullptr;
         reply->deleteLater();
-        const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
-        const Answer answer = judge(reply, body, body.size());
+        const bool oversized = reply->property("oversized").toBool();
+        const QByteArray body = reply->isOpen() && !oversized ? reply->readAll() : QByteArray();
+        Answer answer = judge(reply, body, body.size());
+        if (oversized) {
+            answer.outcome = Outcome::Permanent;
+            answer.why = QStringLiteral("answer larger than %1 bytes").arg(HlsPlaylist::maxBytes);
+        }
         if (!running) {
             return;
         }
@@ -205,6 +230,11 @@ void M3u8Loader::onKeyAndUrl(const Answer& answer)
     const QString text = HttpHelper::bodyText(answer.body);
     if (text.trimmed().isEmpty()) {
         failWith(Outcome::Transient, QStringLiteral("parseKeyAndUrl fail: empty answer"));
+        return;
+    }
+    if (isSessionLost(text)) {
+        qDebug() << "lesson waits for a login: the school no longer knows the session" << path;
+        finish(Result::SessionLost);
         return;
     }
     const JsonNode data = JsonHelper::parse(text).getObject(QStringLiteral("data"));
@@ -392,6 +422,19 @@ void M3u8Loader::removePartials() const
     }
 }
 
+void M3u8Loader::adoptLegacyFile(const HlsPlaylist::Media& media) const
+{
+    if (media.legacyName.isEmpty()) {
+        return;
+    }
+    // A lesson begun by an earlier version goes on with the bytes it has.
+    const QString legacy = path + QLatin1Char('/') + media.legacyName;
+    const QString file = path + QLatin1Char('/') + media.name;
+    if (QFileInfo(legacy).isFile() && !QFileInfo::exists(file) && !QFile::rename(legacy, file)) {
+        qDebug() << "cannot rename" << legacy << "to" << media.name;
+    }
+}
+
 void M3u8Loader::startSegments()
 {
     removePartials();
@@ -401,6 +444,7 @@ void M3u8Loader::startSegments()
         Task task;
         task.media = m;
         const QString file = path + QLatin1Char('/') + media.at(m).name;
+        adoptLegacyFile(media.at(m));
         const QFileInfo info(file);
         if (info.isFile()) {
             // A file cut short by a power failure or a crash must not count as stored.

@@ -34,6 +34,7 @@ public:
         Stalled,     // the network or the server is away; what is stored stays, try later
         Stopped,     // stop() was called
         WriteFailed, // the disk refused a write; what was stored stays
+        SessionLost, // the school no longer knows the session; try after the next login
     };
     Q_ENUM(Result)
 
@@ -60,6 +61,8 @@ public:
     // The lesson size in MB from the server's "filesize": "MB" removed, then a number; any
     // other text gives 0.
     static float parseSize(const QString& fileSize);
+    // Whether an answer of the school says that the session is unknown or has expired.
+    static bool isSessionLost(const QString& answer);
 
     QString lessonPath() const { return path; }
     float totalSize() const { return total; }
@@ -115,6 +118,7 @@ private:
     void onKeyFile(int index, const Answer& answer);
     void playlistReady();
     void startSegments();
+    void adoptLegacyFile(const HlsPlaylist::Media& media) const;
 
     void pump();
     void startTask(int task);

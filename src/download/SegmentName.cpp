@@ -47,3 +47,19 @@ bool SegmentName::isPlain(const QString& name)
     }
     return name != playlistName && !name.endsWith(partialSuffix);
 }
+
+bool SegmentName::isPlayable(const QString& name)
+{
+    // The extensions the player's HLS reader allows for local files, playlists left out.
+    static const QStringList media{
+        QStringLiteral("3gp"),  QStringLiteral("aac"),    QStringLiteral("avi"),
+        QStringLiteral("ac3"),  QStringLiteral("eac3"),   QStringLiteral("flac"),
+        QStringLiteral("mkv"),  QStringLiteral("m4a"),    QStringLiteral("m4s"),
+        QStringLiteral("m4v"),  QStringLiteral("mpg"),    QStringLiteral("mov"),
+        QStringLiteral("mp2"),  QStringLiteral("mp3"),    QStringLiteral("mp4"),
+        QStringLiteral("mpeg"), QStringLiteral("mpegts"), QStringLiteral("ogg"),
+        QStringLiteral("ogv"),  QStringLiteral("oga"),    QStringLiteral("ts"),
+        QStringLiteral("vob"),  QStringLiteral("wav")};
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && media.contains(name.mid(dot + 1), Qt::CaseInsensitive);
+}

@@ -9,6 +9,9 @@ class SegmentName
 {
 public:
     static bool isPlain(const QString& name);
+    // Whether the player reads a local file of this name: its HLS reader opens stored
+    // segments only with the extensions of common media files.
+    static bool isPlayable(const QString& name);
     // The suffix of a segment while it is being written.
     static const QString partialSuffix;
     // The stored, encrypted playlist of a lesson.
