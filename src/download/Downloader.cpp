@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QSaveFile>
 
+// The same name as the store keeps when it deletes a course's media.
 const QString Downloader::thumbName = QStringLiteral("thumb.jpg");
 
 Downloader::Downloader(Context context, QObject* parent)
@@ -24,16 +25,19 @@ Downloader::Downloader(Context context, QObject* parent)
     }
     connect(manager, &QNetworkAccessManager::finished, this, &Downloader::imgFinished);
 
-    worker = new DownloadWorker(library, *ctx.cipher, ctx.options, ctx.autoStart);
+    worker = new DownloadWorker(library, *ctx.cipher, ctx.options, ctx.autoStart, ctx.keyUrl);
     worker->moveToThread(&thread);
     thread.setObjectName(QStringLiteral("download"));
     // Signal to signal across threads: the scheduler re-emits them on its own thread.
     connect(worker, &DownloadWorker::refreshUI, this, &Downloader::refreshUI);
+    // The worker saves the record after each lesson: a failure there is told as well.
+    connect(worker, &DownloadWorker::refreshUI, this, &Downloader::reportSave);
     connect(worker, &DownloadWorker::refreshProgress, this, &Downloader::refreshProgress);
     connect(worker, &DownloadWorker::downloadError, this, &Downloader::downloadError);
     connect(worker, &DownloadWorker::workedOff, this, &Downloader::onWorkedOff);
     connect(worker, &DownloadWorker::writeFailed, this, &Downloader::onWriteFailed);
     connect(worker, &DownloadWorker::waitingChanged, this, &Downloader::onWaitingChanged);
+    connect(worker, &DownloadWorker::sessionLost, this, &Downloader::sessionLost);
 }
 
 Downloader::~Downloader()
@@ -175,11 +179,15 @@ bool Downloader::loadStore()
         if (!name.isEmpty()) {
             ctx.store->removeOrphans(name);
         }
-        if (ctx.store->load(name, user) == CourseStore::LoadResult::Loaded) {
+        QString kept;
+        const CourseStore::LoadResult loaded = ctx.store->load(name, user, &kept);
+        if (loaded == CourseStore::LoadResult::Loaded) {
             fresh = user.isSessionFresh(UserRecord::now());
             if (!fresh) {
                 user.clear();
             }
+        } else if (loaded == CourseStore::LoadResult::Damaged) {
+            reportDamage(kept);
         }
     }
     library.replace(user);
@@ -190,7 +198,9 @@ bool Downloader::loadStore()
 
 bool Downloader::saveStore()
 {
-    return library.save();
+    const bool saved = library.save();
+    reportSave();
+    return saved;
 }
 
 void Downloader::removeDirs(const QStringList& dirs) const
@@ -198,29 +208,42 @@ void Downloader::removeDirs(const QStringList& dirs) const
     CourseStore::removeDirs(dirs, ctx.downloadRoots);
 }
 
-void Downloader::release(const QStringList& dirs)
+bool Downloader::release(const QStringList& dirs)
 {
     QMetaObject::invokeMethod(
         worker, [this, dirs] { worker->abandon(dirs); }, Qt::QueuedConnection);
-    library.waitReleased(dirs);
+    if (library.waitReleased(dirs, ctx.options.releaseWaitMs)) {
+        return true;
+    }
+    qDebug() << "the download worker has not let go of its lesson after"
+             << ctx.options.releaseWaitMs << "ms; its files are removed once it has";
+    return false;
+}
+
+void Downloader::removeReleased(const QStringList& dirs, bool released)
+{
+    if (released) {
+        removeDirs(dirs);
+        return;
+    }
+    // Queued behind the worker's abandon(), so nothing is written after the removal.
+    const QStringList roots = ctx.downloadRoots;
+    QMetaObject::invokeMethod(
+        worker, [dirs, roots] { CourseStore::removeDirs(dirs, roots); }, Qt::QueuedConnection);
 }
 
 void Downloader::deleteDownloaded(const QStringList& courseDirs)
 {
-    if (library.resetCourses(courseDirs)) {
-        release(courseDirs);
-    }
-    removeDirs(courseDirs);
+    const bool released = !library.resetCourses(courseDirs) || release(courseDirs);
+    removeReleased(courseDirs, released);
     saveStore();
     emit refreshUI();
 }
 
 void Downloader::deleteLessons(const QStringList& lessonDirs)
 {
-    if (library.resetLessons(lessonDirs)) {
-        release(lessonDirs);
-    }
-    removeDirs(lessonDirs);
+    const bool released = !library.resetLessons(lessonDirs) || release(lessonDirs);
+    removeReleased(lessonDirs, released);
     saveStore();
     emit refreshUI();
 }
@@ -235,6 +258,7 @@ void Downloader::switchUser(const UserRecord& session)
     if (session.username == library.username()) {
         library.setSession(session);
         saveStore();
+        QMetaObject::invokeMethod(worker, &DownloadWorker::sessionRenewed, Qt::QueuedConnection);
         return;
     }
     // No lesson of the previous user may be fetched, or written, under the new one.
@@ -242,7 +266,14 @@ void Downloader::switchUser(const UserRecord& session)
     release(QStringList());
     saveStore();
     UserRecord next;
-    if (!ctx.store || ctx.store->load(session.username, next) != CourseStore::LoadResult::Loaded) {
+    QString kept;
+    const CourseStore::LoadResult loaded =
+        ctx.store ? ctx.store->load(session.username, next, &kept)
+                  : CourseStore::LoadResult::Missing;
+    if (loaded == CourseStore::LoadResult::Damaged) {
+        reportDamage(kept);
+    }
+    if (loaded != CourseStore::LoadResult::Loaded) {
         next.clear();
     }
     next.setSession(session);
@@ -281,4 +312,51 @@ void Downloader::onWaitingChanged(const QString& path, bool isWaiting)
         waiting.remove(path);
     }
     emit lessonWaiting(path, isWaiting);
+}
+
+void Downloader::fileRecovered(const CourseRecord& course)
+{
+    if (course.id.isEmpty() || course.dir.isEmpty()) {
+        return;
+    }
+    CourseRecord filed = course;
+    for (LessonRecord& lesson : filed.list) {
+        // Nothing is queued here: only what is stored keeps its state.
+        if (lesson.state != Complete) {
+            lesson.state = NotChosen;
+        }
+        if (lesson.dir.isEmpty()) {
+            lesson.dir = CourseLibrary::lessonFolder(filed.dir, lesson);
+        }
+    }
+    if (!library.fileCourse(filed)) {
+        return;
+    }
+    if (!QFileInfo::exists(filed.dir + QLatin1Char('/') + thumbName)) {
+        fetchThumbnail(filed);
+    }
+    saveStore();
+    emit refreshUI();
+}
+
+void Downloader::reportDamage(const QString& keptCopy)
+{
+    if (keptCopy.isEmpty()) {
+        emit recordDamaged(QStringLiteral("下载记录已损坏"));
+        return;
+    }
+    emit recordDamaged(QStringLiteral("下载记录已损坏，已另存为 ") +
+                       QDir::toNativeSeparators(keptCopy));
+}
+
+void Downloader::reportSave()
+{
+    const QString error = ctx.store ? ctx.store->saveError() : QString();
+    if (error == toldSaveError) {
+        return;
+    }
+    toldSaveError = error;
+    if (!error.isEmpty()) {
+        emit storageFailed(QStringLiteral("下载记录无法保存：") + error);
+    }
 }

@@ -45,6 +45,9 @@ public:
         bool autoStart = false;
         // Called once per worked-off queue when "DOWNLOAD/SHUTDOWN" is "1".
         std::function<void()> requestShutdown;
+        // The signed key-and-address call of a lesson with the session of the moment, any
+        // thread; when unset or empty the address stored with the lesson is used.
+        std::function<QString(const LessonRecord&)> keyUrl;
         DownloadOptions options;
     };
 
@@ -111,9 +114,13 @@ signals:
     void downloadError(QString path);
     // Downloads were paused or started.
     void startPause();
-    // The queue has been worked off and "DOWNLOAD/TIP" is "1": time for "全部下载已完成".
+    // The queue has been worked off, at least one lesson was downloaded, and "DOWNLOAD/TIP" is
+    // "1": time for "全部下载已完成".
     void allDone();
-    // A write failed; downloads are paused. The text is for a tray message.
+    // The school no longer knows the session; the lessons wait for the next login.
+    void sessionLost();
+    // A write failed: downloads are paused, or the record could not be saved. The text is for
+    // a tray message.
     void storageFailed(QString message);
     void lessonWaiting(QString path, bool waiting);
 
@@ -126,8 +133,10 @@ private:
     void onWriteFailed();
     void onWaitingChanged(const QString& path, bool isWaiting);
     // Has the worker let go of the lesson in flight if it lies in `dirs` (any when empty), and
-    // waits until it has.
-    void release(const QStringList& dirs);
+    // waits until it has, within a bound; false when it has not by then.
+    bool release(const QStringList& dirs);
+    // Removes the media of `dirs` now, or on the worker's thread after it has let go.
+    void removeReleased(const QStringList& dirs, bool released);
 
     Context ctx;
     CourseLibrary& library;
@@ -136,4 +145,21 @@ private:
     DownloadWorker* worker;
     std::atomic_bool running;
     QSet<QString> waiting;
+
+public:
+    // Files a course whose lessons were found whole on disk (StoredLesson::recover) without
+    // fetching them: those at state 2 come back to the course list, then the record is saved
+    // and the lists refreshed. A course already in the list stays as it is.
+    void fileRecovered(const CourseRecord& course);
+
+signals:
+    // The record file could not be read and was kept aside; the text is for the student.
+    void recordDamaged(QString message);
+
+private:
+    void reportDamage(const QString& keptCopy);
+    // Tells a failed record save once per reason (storageFailed); a successful save makes the
+    // next failure news again.
+    void reportSave();
+    QString toldSaveError;
 };

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <chrono>
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -105,6 +106,7 @@ void CourseLibrary::replace(const UserRecord& record)
                      copy.queue.end());
     Lock lock(mutex);
     user = std::move(copy);
+    completed = false;
 }
 
 void CourseLibrary::expireSession()
@@ -202,6 +204,16 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
         *stored = own(*known);
     }
     return created;
+}
+
+bool CourseLibrary::fileCourse(const CourseRecord& course)
+{
+    Lock lock(mutex);
+    if (user.findCourse(course.id)) {
+        return false;
+    }
+    user.courses.append(own(course));
+    return true;
 }
 
 bool CourseLibrary::setWatchTime(const QString& courseId, const QString& lessonId,
@@ -330,12 +342,23 @@ bool CourseLibrary::finishInFlight(qint32 state)
                 }
             }
             set = true;
+            completed = completed || state == Complete;
             break;
         }
         current.clear();
     }
     released.notify_all();
     return set;
+}
+
+bool CourseLibrary::takeCompletion()
+{
+    Lock lock(mutex);
+    const bool was = completed && user.queue.isEmpty() && current.isEmpty();
+    if (was) {
+        completed = false;
+    }
+    return was;
 }
 
 void CourseLibrary::releaseInFlight()
@@ -359,8 +382,9 @@ void CourseLibrary::setHeld(bool value)
     held = value;
 }
 
-void CourseLibrary::waitReleased(const QStringList& dirs) const
+bool CourseLibrary::waitReleased(const QStringList& dirs, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(mutex);
-    released.wait(lock, [&] { return !inFlightWithin(dirs); });
+    return released.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return !inFlightWithin(dirs); });
 }

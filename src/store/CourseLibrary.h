@@ -54,6 +54,9 @@ public:
     QStringList addCourse(const CourseRecord& course, const QString& videoPath,
                           CourseRecord* stored = nullptr);
     bool setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds);
+    // Files a course that is not in the list yet exactly as given, folders and states
+    // included; the queue stays as it is. False when a course of that id is already there.
+    bool fileCourse(const CourseRecord& course);
 
     // Delete operations: states back to 0 and the entries out of the queue. Each tells whether
     // the lesson in flight is affected (the caller then has the worker let go of it first).
@@ -67,13 +70,17 @@ public:
     // The lesson in flight ended with `state` (2 or 3): set on its course and out of the queue,
     // but only while it is still queued (a delete may have taken it). True when it was set.
     bool finishInFlight(qint32 state);
+    // Whether a lesson ended complete since this was last asked or the record was replaced;
+    // asking clears it. The completion tip comes only after something was downloaded.
+    bool takeCompletion();
     // The lesson in flight was let go without an outcome (waiting, stopped, abandoned).
     void releaseInFlight();
     QString inFlight() const;
     // No lesson is taken while held (a user switch).
     void setHeld(bool held);
-    // Blocks until the lesson in flight, if any, lies outside `dirs` (an empty list means any).
-    void waitReleased(const QStringList& dirs) const;
+    // Blocks until the lesson in flight, if any, lies outside `dirs` (an empty list means any),
+    // at most `timeoutMs`; false when it is still held then.
+    bool waitReleased(const QStringList& dirs, int timeoutMs) const;
 
     // Whether `dir` is one of `dirs` or lies below one of them.
     static bool isWithin(const QString& dir, const QStringList& dirs);
@@ -94,4 +101,5 @@ private:
     UserRecord user;
     QString current;
     bool held = false;
+    bool completed = false;
 };
