@@ -642,6 +642,14 @@ bool School::bindSession(const QString& sid, const QString& username, QString* e
     return true;
 }
 
+int School::forgetSessions()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const int count = sessions.size();
+    sessions.clear();
+    return count;
+}
+
 void School::setInstallerSha256(const QString& hex)
 {
     std::lock_guard<std::mutex> lock(mutex);

@@ -52,6 +52,8 @@ public:
 
     // Control: bind a session id to a user (without a login call); change the version answer.
     bool bindSession(const QString& sid, const QString& username, QString* error);
+    // Forgets every session, as a school restarted or expiring its sessions does; how many.
+    int forgetSessions();
     void setDesktopVersion(const QString& version, const QString& content);
 
 private:

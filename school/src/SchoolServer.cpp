@@ -676,6 +676,10 @@ void SchoolServer::routeControl()
         }
         sendOk(res);
     });
+    api->Post("/_school/sessions/forget", [this](const Request&, Response& res) {
+        school.forgetSessions();
+        sendOk(res);
+    });
     api->Post("/_school/version", [this](const Request& req, Response& res) {
         QJsonValue body;
         if (!parseBody(req, res, &body)) {

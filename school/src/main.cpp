@@ -88,7 +88,8 @@ int main(int argc, char* argv[])
         "\n"
         "Control (loopback API listener): GET /_school/ping, GET /_school/stats,\n"
         "POST /_school/stats/reset, GET|POST /_school/faults, POST /_school/faults/add,\n"
-        "POST /_school/session {\"sid\",\"username\"}, POST /_school/version "
+        "POST /_school/session {\"sid\",\"username\"}, POST /_school/sessions/forget\n"
+        "(every session unknown from then on: \"请先登录\"), POST /_school/version "
         "{\"version\",\"content\"}."));
     parser.addHelpOption();
     parser.addVersionOption();

@@ -6,9 +6,12 @@
 #include "Downloader.h"
 #include "FileCipher.h"
 #include "LessonFixture.h"
+#include "StoredLesson.h"
+#include "URLManager.h"
 #include "UserRecord.h"
 
 #include <QCryptographicHash>
+#include <cerrno>
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -34,13 +37,23 @@ private slots:
     void restoredQueueWaitsForStart();
     void storedCourseKeepsItsFolders();
     void userSwitchDuringADownload();
+    void damagedRecordIsToldWithItsCopy();
+    void unwritableRecordIsToldOncePerCause();
+    void storedLessonsComeBackAfterALostRecord_data();
+    void storedLessonsComeBackAfterALostRecord();
+    void noCompletionWithoutADownload_data();
+    void noCompletionWithoutADownload();
+    void forgottenSessionWaitsForTheNextLogin();
+    void sameTitlesKeepTheirOwnFolders();
 
 private:
     static QString md5(const QString& text)
     {
         return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex();
     }
-    std::unique_ptr<Downloader> makeDownloader(bool autoStart = true);
+    std::unique_ptr<Downloader>
+    makeDownloader(bool autoStart = true,
+                   std::function<QString(const LessonRecord&)> keyUrl = nullptr);
     QString lessonDir(const QString& lessonId);
     // The course 101 with the lessons of `ids` chosen.
     CourseRecord chosen(const QStringList& ids);
@@ -73,6 +86,7 @@ void TestDownloader::init()
 {
     QVERIFY(fx.school.clearFaults());
     QVERIFY(fx.school.resetStats());
+    QVERIFY(fx.school.bindSession(fx.sid, LessonFixture::user)); // a test may have forgotten it
     temp = std::make_unique<QTemporaryDir>();
     video = temp->path() + "/video";
     QVERIFY(QDir().mkpath(video));
@@ -94,9 +108,11 @@ void TestDownloader::cleanup()
     library.reset();
 }
 
-std::unique_ptr<Downloader> TestDownloader::makeDownloader(bool autoStart)
+std::unique_ptr<Downloader>
+TestDownloader::makeDownloader(bool autoStart, std::function<QString(const LessonRecord&)> keyUrl)
 {
     Downloader::Context context;
+    context.keyUrl = std::move(keyUrl);
     context.library = library.get();
     context.store = store.get();
     context.cipher = &cipher;
@@ -193,11 +209,11 @@ void TestDownloader::courseDownloadsThenDeleteKeepsThumb()
     downloader->addCourse(course);
     QVERIFY(downloader->isStart()); // adding starts downloading also when paused
 
-    // Directories by the MD5 of the UTF-8 titles.
-    const QString courseDir = video + "/" + md5(course.title);
+    // Directories by the MD5 of the UTF-8 ids and titles.
+    const QString courseDir = video + "/" + md5("101\n" + course.title);
     QCOMPARE(downloader->findCourse("101")->dir, courseDir);
     const LessonRecord* l1013 = LessonFixture::lesson(course, "1013");
-    QCOMPARE(lessonDir("1013"), courseDir + "/" + md5(l1013->title));
+    QCOMPARE(lessonDir("1013"), courseDir + "/" + md5("101\n1013\n" + l1013->title));
 
     QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 15000);
     QCOMPARE(stateOf("1013"), qint32(Complete));
@@ -237,7 +253,7 @@ void TestDownloader::courseDownloadsThenDeleteKeepsThumb()
         QCOMPARE(lesson.state, qint32(NotChosen));
     }
     QCOMPARE(LessonFixture::entries(courseDir), QStringList{"thumb.jpg"});
-    QCOMPARE(LessonFixture::entries(video), QStringList{md5(course.title)});
+    QCOMPARE(LessonFixture::entries(video), QStringList{md5("101\n" + course.title)});
     QCOMPARE(store->load(LessonFixture::user, stored), CourseStore::LoadResult::Loaded);
     QCOMPARE(LessonFixture::lesson(stored.courses[0], "1013")->state, qint32(NotChosen));
 }
@@ -388,8 +404,9 @@ void TestDownloader::writeFailurePausesAndKeepsTheLesson()
     QSignalSpy startPause(downloader.get(), &Downloader::startPause);
     QSignalSpy storage(downloader.get(), &Downloader::storageFailed);
     CourseRecord course = chosen({"1013"});
-    const QString courseDir = video + "/" + md5(course.title);
-    const QString dir = courseDir + "/" + md5(LessonFixture::lesson(course, "1013")->title);
+    const QString courseDir = video + "/" + md5("101\n" + course.title);
+    const QString dir =
+        courseDir + "/" + md5("101\n1013\n" + LessonFixture::lesson(course, "1013")->title);
     // One segment is already stored from an earlier run.
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(QFile::copy(LessonFixture::mediaFile("m1013", "seg00000.ts"), dir + "/seg00000.ts"));
@@ -550,6 +567,260 @@ void TestDownloader::userSwitchDuringADownload()
     downloader->switchUser(first);
     QCOMPARE(stateOf("1013"), qint32(Chosen));
     QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 15000);
+}
+
+void TestDownloader::noCompletionWithoutADownload_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("the only lesson in flight deleted") << "delete";
+    QTest::newRow("a switch away from a downloading user") << "switch";
+    QTest::newRow("every lesson failed") << "fail";
+}
+
+void TestDownloader::noCompletionWithoutADownload()
+{
+    QFETCH(QString, how);
+    if (how == "fail") {
+        QVERIFY(fx.school.addFault({{"route", "*/GetKeysAndUrlByLid/*"}, {"status", 404}}));
+    } else {
+        QVERIFY(fx.school.addFault({{"route", "/stream/*/seg*"}, {"latency", 400}}));
+    }
+    auto downloader = makeDownloader();
+    QSignalSpy done(downloader.get(), &Downloader::allDone);
+    downloader->start();
+    downloader->addCourse(
+        chosen(how == "fail" ? QStringList{"1013", "1014"} : QStringList{"1013"}));
+    if (how == "fail") {
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Failed), 5000);
+        QCOMPARE(stateOf("1013"), qint32(Failed));
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!filesUnder(lessonDir("1013"), ".part").isEmpty(), 5000);
+        if (how == "delete") {
+            downloader->deleteDownloading({lessonDir("1013")});
+        } else {
+            UserRecord other;
+            other.username = "13800000002";
+            other.loginTime = QDateTime::currentDateTime();
+            downloader->switchUser(other);
+        }
+    }
+    QVERIFY(queueSize() == 0);
+    QTest::qWait(800);
+    QCOMPARE(done.size(), 0);
+    QCOMPARE(shutdowns.load(), 0);
+}
+
+void TestDownloader::forgottenSessionWaitsForTheNextLogin()
+{
+    // The key-and-address call is signed with the library's session of the moment.
+    URLManager urls([this] { return library->sid(); });
+    library->setSid(fx.sid);
+    QVERIFY(fx.school.addFault({{"route", "/stream/*/seg*"}, {"latency", 300}}));
+    auto downloader = makeDownloader(true, [&urls](const LessonRecord& lesson) {
+        return urls.getKeysAndUrlByLidUrl(lesson.courseId, lesson.id, lesson.c_type);
+    });
+    QSignalSpy errors(downloader.get(), &Downloader::downloadError);
+    QSignalSpy lost(downloader.get(), &Downloader::sessionLost);
+    downloader->start();
+    CourseRecord course = chosen({"1013"});
+    // The stored address carries a session the school never knew, as a queue restored from
+    // an older record would.
+    QString& stored = LessonFixture::lesson(course, "1013")->keyUrl;
+    QVERIFY(stored.replace("key=" + fx.sid, "key=stale").contains("key=stale"));
+    downloader->addCourse(course);
+    const QString dir = lessonDir("1013");
+    QTRY_VERIFY_WITH_TIMEOUT(!filesUnder(dir, ".ts").isEmpty(), 5000);
+
+    // The school restarts and keeps no session: the lesson in flight loses its connections,
+    // and asking again for its stream is answered "请先登录".
+    QVERIFY(fx.school.forgetSessions());
+    QVERIFY(fx.school.restart(300));
+    QVERIFY(fx.school.addFault({{"route", "/stream/*/seg*"}, {"latency", 300}}));
+    QTRY_VERIFY_WITH_TIMEOUT(!lost.isEmpty(), 10000);
+    QVERIFY(downloader->isWaiting(dir));
+    QTest::qWait(500);
+    QCOMPARE(stateOf("1013"), qint32(Chosen));
+    QCOMPARE(queueSize(), 1);
+    QVERIFY(errors.isEmpty());
+
+    // The next login: a new session, and the lesson goes on by itself.
+    QVERIFY(fx.school.clearFaults());
+    QVERIFY(fx.school.bindSession("second-session", LessonFixture::user));
+    UserRecord again = library->session();
+    again.sid = "second-session";
+    downloader->switchUser(again);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 15000);
+    QVERIFY(errors.isEmpty());
+    for (const QString& name : LessonFixture::segmentNames("m1013")) {
+        QCOMPARE(LessonFixture::read(dir + "/" + name),
+                 LessonFixture::read(LessonFixture::mediaFile("m1013", name)));
+    }
+}
+
+void TestDownloader::sameTitlesKeepTheirOwnFolders()
+{
+    auto downloader = makeDownloader();
+    downloader->start();
+    // Two courses of one title, each with two lessons of one title.
+    CourseRecord first = chosen({"1013", "1014"});
+    CourseRecord second = first;
+    second.id = "999";
+    for (LessonRecord& lesson : second.list) {
+        lesson.courseId = second.id;
+    }
+    for (CourseRecord* course : {&first, &second}) {
+        LessonFixture::lesson(*course, "1014")->title =
+            LessonFixture::lesson(*course, "1013")->title;
+    }
+    downloader->addCourse(first);
+    downloader->addCourse(second);
+    QTRY_COMPARE_WITH_TIMEOUT(queueSize(), 0, 20000);
+
+    QSet<QString> dirs;
+    for (const CourseRecord& course : library->courses()) {
+        for (const LessonRecord& lesson : course.list) {
+            if (lesson.state == Complete) {
+                dirs.insert(lesson.dir);
+                const QString media = lesson.id == "1013" ? "m1013" : "m1014";
+                for (const QString& name : LessonFixture::segmentNames(media)) {
+                    QCOMPARE(LessonFixture::read(lesson.dir + "/" + name),
+                             LessonFixture::read(LessonFixture::mediaFile(media, name)));
+                }
+            }
+        }
+    }
+    QCOMPARE(dirs.size(), 4);
+}
+
+void TestDownloader::damagedRecordIsToldWithItsCopy()
+{
+    const QString path = store->recordPath(LessonFixture::user);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a record"); // 12 bytes: no whole cipher block
+    file.close();
+    settings.insert("APP/LASTUSER", LessonFixture::user);
+
+    auto downloader = makeDownloader(false);
+    QSignalSpy damaged(downloader.get(), &Downloader::recordDamaged);
+    QVERIFY(!downloader->loadStore());
+    QCOMPARE(damaged.size(), 1);
+    QCOMPARE(damaged.first().first().toString(),
+             QStringLiteral("下载记录已损坏，已另存为 ") + path + ".bad");
+    QCOMPARE(LessonFixture::read(path + ".bad"), QByteArray("not a record"));
+    // The next start finds no record and says nothing.
+    QVERIFY(!downloader->loadStore());
+    QCOMPARE(damaged.size(), 1);
+}
+
+void TestDownloader::unwritableRecordIsToldOncePerCause()
+{
+    // A regular file where the user's folder belongs: no record can be written below it, even
+    // as root.
+    const QString userDir = store->userDir(LessonFixture::user);
+    const auto block = [&] {
+        QVERIFY(QDir().mkpath(QFileInfo(userDir).absolutePath()));
+        QFile file(userDir);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    };
+    block();
+    auto downloader = makeDownloader(false);
+    QSignalSpy failed(downloader.get(), &Downloader::storageFailed);
+    QVERIFY(!downloader->saveStore());
+    QVERIFY(!downloader->saveStore());
+    QVERIFY(!downloader->saveStore());
+    QCOMPARE(failed.size(), 1);
+    const QString prefix = QStringLiteral("下载记录无法保存：");
+    const QString message = failed.first().first().toString();
+    // The system's reason for ENOTDIR.
+    QCOMPARE(message, prefix + qt_error_string(ENOTDIR));
+
+    QVERIFY(QFile::remove(userDir));
+    QVERIFY(downloader->saveStore());
+    QCOMPARE(failed.size(), 1);
+    UserRecord stored;
+    QCOMPARE(store->load(LessonFixture::user, stored), CourseStore::LoadResult::Loaded);
+
+    // After a success the same failure is news again.
+    QVERIFY(QDir(userDir).removeRecursively());
+    block();
+    QVERIFY(!downloader->saveStore());
+    QCOMPARE(failed.size(), 2);
+}
+
+void TestDownloader::storedLessonsComeBackAfterALostRecord_data()
+{
+    QTest::addColumn<bool>("earlier");
+    QTest::newRow("folders of this version") << false;
+    // Named by the titles alone.
+    QTest::newRow("folders of earlier versions") << true;
+}
+
+void TestDownloader::storedLessonsComeBackAfterALostRecord()
+{
+    QFETCH(bool, earlier);
+    if (earlier) {
+        CourseRecord course = chosen({"1013", "1014"});
+        course.dir = video + "/" + md5(course.title);
+        UserRecord user = library->record();
+        for (LessonRecord& lesson : course.list) {
+            lesson.dir = course.dir + "/" + md5(lesson.title);
+            if (lesson.state == Chosen) {
+                user.queue.append(lesson);
+            }
+        }
+        user.courses = {course};
+        library->replace(user);
+    }
+    QString courseDir;
+    QString dir1013;
+    {
+        auto downloader = makeDownloader();
+        downloader->start();
+        if (!earlier) {
+            downloader->addCourse(chosen({"1013", "1014"}));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 15000);
+        courseDir = downloader->findCourse("101")->dir;
+        dir1013 = lessonDir("1013");
+        // 1014 lost a segment: it is not whole.
+        QVERIFY(
+            QFile::remove(lessonDir("1014") + "/" + LessonFixture::segmentNames("m1014").at(1)));
+    }
+    // The record is lost; the session comes in again with a fresh one.
+    QVERIFY(QFile::remove(store->recordPath(LessonFixture::user)));
+    UserRecord session = library->session();
+    library->replace(session);
+    QVERIFY(fx.school.resetStats());
+
+    auto downloader = makeDownloader();
+    downloader->start();
+    QSignalSpy refresh(downloader.get(), &Downloader::refreshUI);
+    // What the page builds from the school's answer and hands to the dialog.
+    CourseRecord page = fx.course("101");
+    QCOMPARE(StoredLesson::recover(page, downloader->downloadRoots(), cipher), 1);
+    QCOMPARE(page.dir, courseDir);
+    QCOMPARE(LessonFixture::lesson(page, "1013")->state, qint32(Complete));
+    QCOMPARE(LessonFixture::lesson(page, "1013")->dir, dir1013);
+    QCOMPARE(LessonFixture::lesson(page, "1014")->state, qint32(NotChosen));
+    downloader->fileRecovered(page);
+    QCOMPARE(stateOf("1013"), qint32(Complete));
+    QCOMPARE(queueSize(), 0);
+    QVERIFY(!refresh.isEmpty());
+    UserRecord stored;
+    QCOMPARE(store->load(LessonFixture::user, stored), CourseStore::LoadResult::Loaded);
+    QCOMPARE(LessonFixture::lesson(stored.courses[0], "1013")->state, qint32(Complete));
+
+    // The student chooses the other lesson in the dialog: only that one is fetched.
+    LessonFixture::lesson(page, "1014")->state = Chosen;
+    downloader->addCourse(page);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 15000);
+    QCOMPARE(stateOf("1013"), qint32(Complete));
+    QVERIFY(fx.segmentRequests("m1013").isEmpty());
+    QVERIFY(!fx.segmentRequests("m1014").isEmpty());
+    QVERIFY(lessonDir("1014").startsWith(courseDir + "/"));
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

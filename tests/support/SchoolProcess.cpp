@@ -231,6 +231,12 @@ bool SchoolProcess::bindSession(const QString& sid, const QString& username)
     return bound;
 }
 
+bool SchoolProcess::forgetSessions()
+{
+    sessions.clear();
+    return post(QStringLiteral("/_school/sessions/forget"), QByteArray("{}"));
+}
+
 void SchoolProcess::pointClientHere() const
 {
     qputenv("TAMIX_API_URL", api.toUtf8());

@@ -88,6 +88,9 @@ public:
     bool resetStats();
     // Binds a session id to a user as if that session had logged in (empty user: logged out).
     bool bindSession(const QString& sid, const QString& username);
+    // The school forgets every session (logins and bound ones), as after an expiry or a restart
+    // that keeps none: calls with an old key answer "请先登录".
+    bool forgetSessions();
     // Changes the version answer of the version-check call.
     bool setDesktopVersion(const QString& version, const QString& content = QString());
 

@@ -131,15 +131,16 @@ void CourseInfo::onBtnDownClick()
     bool changed = false;
     for (const CourseItem* row : items) {
         LessonRecord& lesson = course.list[row->lessonIndex()];
-        if (row->checkBox()->isChecked() && lesson.state == NotChosen) {
+        if (row->checkBox()->isChecked() && (lesson.state == NotChosen || lesson.state == Failed)) {
             lesson.state = Chosen;
             changed = true;
         }
     }
-    if (!changed) {
+    App* app = App::instance();
+    if (!changed || !app) {
         return;
     }
-    App::instance()->downloader()->addCourse(course);
+    app->downloader()->addCourse(course);
     btnCourseDown->setEnabled(false);
     btnCourseCancel->setEnabled(false);
     close();

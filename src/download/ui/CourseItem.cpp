@@ -37,11 +37,12 @@ CourseItem::CourseItem(const LessonRecord& lesson, int index, CourseInfo* dialog
     lblTitle->setCursor(Qt::PointingHandCursor);
     lblTitle->installEventFilter(this);
     auto* icon = new QLabel(this);
-    if (lesson.state == NotChosen) {
+    // A failed lesson may be chosen again, so it looks like one never chosen.
+    if (lesson.state == NotChosen || lesson.state == Failed) {
         icon->hide();
     } else {
         icon->setObjectName(lesson.state == Complete ? QStringLiteral("lblDoneIcon")
-                                                       : QStringLiteral("lblDownIcon"));
+                                                     : QStringLiteral("lblDownIcon"));
         ckCourse->setEnabled(false);
     }
     auto* time = new QLabel(lesson.c_time, this);
