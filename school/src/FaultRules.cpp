@@ -68,10 +68,11 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         QStringLiteral("cut"),     QStringLiteral("rate"),     QStringLiteral("html"),
         QStringLiteral("chunked"), QStringLiteral("shortKey"), QStringLiteral("playlist"),
         QStringLiteral("drop"),    QStringLiteral("urlQuery")};
-    static const QStringList playlists = {
-        QStringLiteral("crlf"),   QStringLiteral("absolute"),  QStringLiteral("unsafe"),
-        QStringLiteral("query"),  QStringLiteral("subfolder"), QStringLiteral("keyformat"),
-        QStringLiteral("rotate"), QStringLiteral("master"),    QStringLiteral("noendlist")};
+    static const QStringList playlists = {QStringLiteral("crlf"),      QStringLiteral("absolute"),
+                                          QStringLiteral("unsafe"),    QStringLiteral("query"),
+                                          QStringLiteral("subfolder"), QStringLiteral("keyformat"),
+                                          QStringLiteral("rotate"),    QStringLiteral("master"),
+                                          QStringLiteral("noendlist"), QStringLiteral("oddnames")};
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key())) {
             *error = QStringLiteral("unknown fault key: ") + it.key();

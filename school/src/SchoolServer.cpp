@@ -423,6 +423,12 @@ SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const QStrin
                 } else if (segment == 1) {
                     line = "a\\b.ts";
                 }
+            } else if (mode == QLatin1String("oddnames") && line.endsWith(".ts")) {
+                // Names a player will not open as local files: none, or a picture's.
+                line.chop(3);
+                if (segment % 2 == 1) {
+                    line += ".jpg";
+                }
             } else {
                 line = address(line);
             }
@@ -453,15 +459,20 @@ SchoolServer::Reply SchoolServer::segment(const QString& streamId, const QString
 {
     Reply reply;
     const MediaLibrary::Stream* stream = media.stream(streamId);
+    QString stored = name;
+    if (stream && !stream->segments.contains(stored) && !stored.endsWith(QLatin1String(".ts"))) {
+        // The names of the "oddnames" playlist.
+        stored = stored.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".ts");
+    }
     const MediaLibrary::Segment found =
-        stream ? stream->segments.value(name) : MediaLibrary::Segment();
+        stream ? stream->segments.value(stored) : MediaLibrary::Segment();
     if (!found.data) {
         reply.status = 404;
         reply.body = "no such segment";
         return reply;
     }
     // fMP4 parts (.m4s and the init section .mp4) are MP4; the rest MPEG-TS.
-    reply.contentType = name.endsWith(QLatin1String(".ts")) ? "video/mp2t" : "video/mp4";
+    reply.contentType = stored.endsWith(QLatin1String(".ts")) ? "video/mp2t" : "video/mp4";
     reply.data = found.data;
     reply.size = found.size;
     return reply;

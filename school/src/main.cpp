@@ -81,6 +81,8 @@ int main(int argc, char* argv[])
         "                 \"hi/index.m3u8?v=2\" at a high one; the latter is the media\n"
         "                 playlist (keys cookie needed), its segments served under hi/\n"
         "      noendlist  without #EXT-X-ENDLIST\n"
+        "      oddnames   MPEG-TS segments named without an extension (\"seg00000\") and,\n"
+        "                 every second one, as a picture (\"seg00001.jpg\")\n"
         "  urlQuery=TEXT  \"?TEXT\" after the playlist address of GetKeysAndUrlByLid\n"
         "  shortKey     a key name shorter than 16 characters\n"
         "Example: --fault '/stream/*,latency=40,rate=12.5M'\n"

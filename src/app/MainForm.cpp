@@ -128,6 +128,9 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     connect(app->downloader(), &Downloader::storageFailed, this, [this](const QString& message) {
         trayIcon->showMessage(App::appName, message, QSystemTrayIcon::Warning, 10000);
     });
+    connect(app->downloader(), &Downloader::recordDamaged, this, [this](const QString& message) {
+        trayIcon->showMessage(App::appName, message, QSystemTrayIcon::Warning, 10000);
+    });
 
     app->init();
 }

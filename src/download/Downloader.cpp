@@ -267,9 +267,9 @@ void Downloader::switchUser(const UserRecord& session)
     saveStore();
     UserRecord next;
     QString kept;
-    const CourseStore::LoadResult loaded =
-        ctx.store ? ctx.store->load(session.username, next, &kept)
-                  : CourseStore::LoadResult::Missing;
+    const CourseStore::LoadResult loaded = ctx.store
+                                               ? ctx.store->load(session.username, next, &kept)
+                                               : CourseStore::LoadResult::Missing;
     if (loaded == CourseStore::LoadResult::Damaged) {
         reportDamage(kept);
     }

@@ -7,6 +7,7 @@
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "ServerConfig.h"
+#include "StoredLesson.h"
 #include "StyledWidget.h"
 #include "URLManager.h"
 #include "WebPanel.h"
@@ -245,8 +246,18 @@ void FormMyClass::httpGetMyCourseInfoDone(QString result)
     }
     const JsonNode data = answer.getObject(QStringLiteral("data"));
     const QString id = data.getString(QStringLiteral("id"));
-    const std::optional<CourseRecord> stored = App::instance()->downloader()->findCourse(id);
-    course = stored ? *stored : CourseRecord(data, *App::instance()->urlManager());
+    Downloader* downloader = App::instance()->downloader();
+    const std::optional<CourseRecord> stored = downloader->findCourse(id);
+    if (stored) {
+        course = *stored;
+    } else {
+        course = CourseRecord(data, *App::instance()->urlManager());
+        // Lessons still on disk from a lost record are shown downloaded, not fetched twice.
+        if (StoredLesson::recover(course, downloader->downloadRoots(),
+                                  App::instance()->cipher()) > 0) {
+            downloader->fileRecovered(course);
+        }
+    }
     delete courseInfo.data();
     courseInfo = new CourseInfo(course, this);
     courseInfo->run();

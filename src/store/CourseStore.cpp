@@ -54,7 +54,29 @@ bool CourseStore::deserialize(const QByteArray& bytes, UserRecord& user)
     return true;
 }
 
-bool CourseStore::save(const UserRecord& user) const
+bool CourseStore::save(const UserRecord& user, QString* error) const
+{
+    QString why;
+    const bool saved = write(user, &why);
+    // A record that is not to be written (no or no valid user name) says nothing about the
+    // disk.
+    if (saved || !why.isEmpty()) {
+        std::lock_guard<std::mutex> lock(errorMutex);
+        lastError = why;
+    }
+    if (error) {
+        *error = why;
+    }
+    return saved;
+}
+
+QString CourseStore::saveError() const
+{
+    std::lock_guard<std::mutex> lock(errorMutex);
+    return lastError;
+}
+
+bool CourseStore::write(const UserRecord& user, QString* error) const
 {
     if (user.username.isEmpty()) {
         qDebug() << "store: no user name, record not saved";
@@ -69,20 +91,39 @@ bool CourseStore::save(const UserRecord& user) const
     }
     const QString dir = userDir(name);
     if (!QDir().mkpath(dir)) {
+    // A folder that cannot be made is reported by the write below, which has the system's
+    // reason.
         qDebug() << "store: cannot create" << dir;
-        return false;
     }
-    if (!cipher.encryptBytes(serialize(user), recordPath(name))) {
-        qDebug() << "store: cannot write" << recordPath(name);
+    const QString path = recordPath(name);
+    if (!cipher.encryptBytes(serialize(user), path, error)) {
+        if (error->isEmpty()) {
+            *error = QStringLiteral("unknown error");
+        }
+        qDebug() << "store: cannot write" << path << *error;
         return false;
     }
     return true;
 }
 
-CourseStore::LoadResult CourseStore::load(const QString& username, UserRecord& user) const
+// The name a damaged record is kept under: ".bad", then ".bad-2", ".bad-3"... The dash keeps
+// every such name apart from the temporary files that removeOrphans() deletes.
+static QString keptName(const QString& path, int generation)
+{
+    if (generation == 1) {
+        return path + QStringLiteral(".bad");
+    }
+    return path + QStringLiteral(".bad-") + QString::number(generation);
+}
+
+CourseStore::LoadResult CourseStore::load(const QString& username, UserRecord& user,
+                                          QString* keptCopy) const
 {
     user.clear();
     if (username.isEmpty()) {
+    if (keptCopy) {
+        keptCopy->clear();
+    }
         return LoadResult::Missing;
     }
     const QString path = recordPath(username);
@@ -96,13 +137,28 @@ CourseStore::LoadResult CourseStore::load(const QString& username, UserRecord& u
         return LoadResult::Loaded;
     }
 
-    // Keep the unreadable file for inspection instead of overwriting it at the next save.
-    const QString aside = path + QStringLiteral(".bad");
-    QFile::remove(aside);
-    if (!QFile::rename(path, aside)) {
+    // Keep the unreadable file for inspection instead of overwriting it at the next save; an
+    // earlier damaged copy stays as well.
+    QString aside;
+    for (int generation = 1; generation < 100000; ++generation) {
+        const QString candidate = keptName(path, generation);
+        if (QFileInfo::exists(candidate)) {
+            continue;
+        }
+        // rename() never replaces an existing file.
+        if (QFile::rename(path, candidate)) {
+            aside = candidate;
+        }
+        break;
+    }
+    if (aside.isEmpty()) {
         qDebug() << "store: cannot move the damaged record aside:" << path;
     }
-    qDebug() << "store: damaged record moved to" << aside;
+    } else {
+        qDebug() << "store: damaged record moved to" << aside;
+    }
+    if (keptCopy) {
+        *keptCopy = aside;
     user.clear();
     return LoadResult::Damaged;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <mutex>
 
 class FileCipher;
 class UserRecord;
@@ -24,10 +25,16 @@ public:
     QString recordPath(const QString& username) const;
 
     // Writes the record of `user.username`; false when nothing could be written (the previous
-    // file then stays as it was). A record without a user name is not written.
-    bool save(const UserRecord& user) const;
-    // Reads the record of `username` into `user` (which is cleared first).
-    LoadResult load(const QString& username, UserRecord& user) const;
+    // file then stays as it was, and `error` gets the system's reason). A record without a
+    // user name is not written (and `error` stays empty).
+    bool save(const UserRecord& user, QString* error = nullptr) const;
+    // Why the latest write of a record failed, or an empty text when it succeeded; saves may
+    // come from any thread.
+    QString saveError() const;
+    // Reads the record of `username` into `user` (which is cleared first). A damaged file is
+    // moved to a name of its own that no later damage reuses; `keptCopy` gets that path (empty
+    // when it could not be moved).
+    LoadResult load(const QString& username, UserRecord& user, QString* keptCopy = nullptr) const;
 
     static QByteArray serialize(const UserRecord& user);
     // False when the bytes do not hold a whole record; trailing bytes (the cipher's zero fill)
@@ -52,4 +59,8 @@ public:
 private:
     QString root;
     const FileCipher& cipher;
+    bool write(const UserRecord& user, QString* error) const;
+
 };
+    mutable std::mutex errorMutex;
+    mutable QString lastError;

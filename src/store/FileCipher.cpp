@@ -172,19 +172,29 @@ bool FileCipher::decryptFile(const QString& source, const QString& destination) 
     return processFile(false, source, destination);
 }
 
-bool FileCipher::encryptBytes(QByteArray bytes, const QString& destination) const
+bool FileCipher::encryptBytes(QByteArray bytes, const QString& destination, QString* error) const
 {
-    if (!isValid()) {
+    const auto fail = [error](const QString& why) {
+        if (error) {
+            *error = why;
+        }
         return false;
+    };
+    if (!isValid()) {
+        return fail(QStringLiteral("invalid key"));
     }
     const qint64 expected = roundedUp(bytes.size());
     const QByteArray encrypted = encrypt(std::move(bytes));
     if (encrypted.size() != expected) {
-        return false;
+        return fail(QStringLiteral("encryption failed"));
     }
+    // An uncommitted QSaveFile removes its temporary file: a failure leaves nothing behind.
     QSaveFile out(destination);
-    return out.open(QIODevice::WriteOnly) && out.write(encrypted) == encrypted.size() &&
-           out.commit();
+    if (!out.open(QIODevice::WriteOnly) || out.write(encrypted) != encrypted.size() ||
+        !out.commit()) {
+        return fail(out.errorString());
+    }
+    return true;
 }
 
 bool FileCipher::encryptString(const QString& text, const QString& destination) const

@@ -35,7 +35,8 @@ public:
     // previous file as it was.
     bool encryptFile(const QString& source, const QString& destination) const;
     bool decryptFile(const QString& source, const QString& destination) const;
-    bool encryptBytes(QByteArray bytes, const QString& destination) const;
+    // `error`, when given, gets the system's reason of a failed write.
+    bool encryptBytes(QByteArray bytes, const QString& destination, QString* error = nullptr) const;
     // The text's Latin-1 form (characters outside Latin-1 become '?').
     bool encryptString(const QString& text, const QString& destination) const;
     // Decrypts a file into memory; `ok` tells whether it could be read.

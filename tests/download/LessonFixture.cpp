@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 bool LessonFixture::start(QString* error)
 {
@@ -87,7 +88,10 @@ QHash<QString, int> LessonFixture::segmentRequests(const QString& media)
     const QJsonObject paths = school.stats().value("paths").toObject();
     const QString prefix = "/stream/" + media + "/";
     for (auto it = paths.begin(); it != paths.end(); ++it) {
-        if (it.key().startsWith(prefix) && it.key().endsWith(".ts")) {
+        const QString name = it.key().mid(prefix.size());
+        // MPEG-TS segments, also under the odd names a playlist may give them.
+        static const QRegularExpression odd("^seg\\d+(\\.jpg)?$");
+        if (it.key().startsWith(prefix) && (name.endsWith(".ts") || odd.match(name).hasMatch())) {
             counts.insert(it.key().mid(prefix.size()), it.value().toInt());
         }
     }

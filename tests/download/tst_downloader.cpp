@@ -11,10 +11,10 @@
 #include "UserRecord.h"
 
 #include <QCryptographicHash>
-#include <cerrno>
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
 
 class TestDownloader : public QObject
 {

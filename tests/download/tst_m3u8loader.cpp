@@ -28,6 +28,7 @@ private slots:
 
     void wholeLesson_data();
     void wholeLesson();
+    void resumeFetchesOnlyMissingSegments_data();
     void resumeFetchesOnlyMissingSegments();
     void segmentFaults_data();
     void segmentFaults();
@@ -188,16 +189,37 @@ void TestM3u8Loader::wholeLesson()
     QCOMPARE(progress.last().at(1).toFloat(), float(total / 1024));
 }
 
+void TestM3u8Loader::resumeFetchesOnlyMissingSegments_data()
+{
+    QTest::addColumn<bool>("oddNames");
+    QTest::newRow("names the player reads") << false;
+    // Earlier versions stored "seg00000" and "seg00001.jpg" as they were named; the player
+    // reads them as "media00000.ts" and "media00001.ts".
+    QTest::newRow("names of an earlier version") << true;
+}
+
 void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
 {
-    const QStringList names = LessonFixture::segmentNames("m1013");
+    QFETCH(bool, oddNames);
+    if (oddNames) {
+        QVERIFY(fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", "oddnames"}}));
+    }
+    const QStringList served = LessonFixture::segmentNames("m1013");
+    QStringList names = served;   // as stored now
+    QStringList earlier = served; // as the interrupted run stored them
+    if (oddNames) {
+        for (int i = 0; i < served.size(); ++i) {
+            names[i] = QString("media%1.ts").arg(i, 5, 10, QLatin1Char('0'));
+            earlier[i] = QString(served[i]).replace(".ts", i % 2 ? ".jpg" : "");
+        }
+    }
     QVERIFY(QDir().mkpath(dir));
     qint64 total = 0;
     for (int i = 0; i < names.size(); ++i) {
-        const QString original = LessonFixture::mediaFile("m1013", names[i]);
+        const QString original = LessonFixture::mediaFile("m1013", served[i]);
         total += QFileInfo(original).size();
         if (i < 3) {
-            QVERIFY(QFile::copy(original, dir + "/" + names[i]));
+            QVERIFY(QFile::copy(original, dir + "/" + earlier[i]));
         }
     }
     // A half-written leftover of the interrupted run.
@@ -210,12 +232,14 @@ void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
     QCOMPARE(run(loader, keyUrl1013(), dir), Result::Complete);
     const QHash<QString, int> requests = fx.segmentRequests("m1013");
     QCOMPARE(requests.size(), 2);
-    QCOMPARE(requests.value(names[3]), 1);
-    QCOMPARE(requests.value(names[4]), 1);
+    QCOMPARE(requests.value(oddNames ? "seg00003.jpg" : names[3]), 1);
+    QCOMPARE(requests.value(oddNames ? "seg00004" : names[4]), 1);
     QCOMPARE(loader.storedBytes(), total);
     QVERIFY(!QFileInfo::exists(partial.fileName()));
-    QCOMPARE(LessonFixture::read(dir + "/" + names[3]),
-             LessonFixture::read(LessonFixture::mediaFile("m1013", names[3])));
+    for (int i = 0; i < names.size(); ++i) {
+        QCOMPARE(LessonFixture::read(dir + "/" + names[i]),
+                 LessonFixture::read(LessonFixture::mediaFile("m1013", served[i])));
+    }
 }
 
 void TestM3u8Loader::segmentFaults_data()
@@ -358,6 +382,9 @@ void TestM3u8Loader::realWorldPlaylists_data()
     QTest::newRow("master playlist")
         << QJsonObject{{"route", playlist}, {"playlist", "master"}} << "1013"
         << "m1013";
+    QTest::newRow("segment names without a media extension")
+        << QJsonObject{{"route", playlist}, {"playlist", "oddnames"}} << "1013"
+        << "m1013";
     QTest::newRow("fMP4 with an init section") << QJsonObject() << "1027"
                                                << "m1027";
 }
@@ -376,7 +403,8 @@ void TestM3u8Loader::realWorldPlaylists()
              Result::Complete);
 
     // The stored lesson plays: ffmpeg decodes the decrypted playlist with its local files and
-    // the key from the key-file server.
+    // the key from the key-file server, with the HLS reader's own rule for local file names,
+    // as the player has it.
     bool ok = false;
     QByteArray plain = cipher.decryptFileToBytes(dir + "/00000.ls", &ok);
     QVERIFY(ok);
@@ -389,8 +417,8 @@ void TestM3u8Loader::realWorldPlaylists()
     local.close();
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    ffmpeg.start("ffmpeg", {"-v", "error", "-allowed_extensions", "ALL", "-protocol_whitelist",
-                            "file,http,tcp,crypto", "-i", local.fileName(), "-f", "null", "-"});
+    ffmpeg.start("ffmpeg", {"-v", "error", "-protocol_whitelist", "file,http,tcp,crypto", "-i",
+                            local.fileName(), "-f", "null", "-"});
     QVERIFY(ffmpeg.waitForFinished(60000));
     const QByteArray errors = ffmpeg.readAll();
     QVERIFY2(ffmpeg.exitCode() == 0 && errors.isEmpty(), errors.constData());
@@ -398,8 +426,12 @@ void TestM3u8Loader::realWorldPlaylists()
     const QJsonObject paths = fx.school.stats().value("paths").toObject();
     for (const QString& name : LessonFixture::segmentNames(media)) {
         const QString base = "/stream/" + media + "/";
+        const QString stem = QString(name).remove(QRegularExpression("\\.ts$"));
         QCOMPARE(paths.value(base + name).toInt() + paths.value(base + "sub/" + name).toInt() +
-                     paths.value(base + "hi/" + name).toInt(),
+                     paths.value(base + "hi/" + name).toInt() +
+                     (stem == name ? 0
+                                   : paths.value(base + stem).toInt() +
+                                         paths.value(base + stem + ".jpg").toInt()),
                  1);
     }
 }

@@ -63,6 +63,7 @@ private slots:
     void missingUser();
     void damaged_data();
     void damaged();
+    void everyDamageIsKeptApart();
     void unsafeUserNameNotSaved();
     void removeDirsKeepsPictures();
     void removeDirsStopsAtRoot();
@@ -197,6 +198,25 @@ void TestCourseStore::damaged()
     QVERIFY(store.save(fresh));
     QCOMPARE(readFile(path + ".bad"), fileBytes);
     QCOMPARE(store.load("u", back), CourseStore::LoadResult::Loaded);
+}
+
+void TestCourseStore::everyDamageIsKeptApart()
+{
+    const CourseStore store(dir->filePath("user"), cipher);
+    const QString path = store.recordPath("u");
+    UserRecord back;
+    QString kept;
+    writeFile(path, "first damage");
+    QCOMPARE(store.load("u", back, &kept), CourseStore::LoadResult::Damaged);
+    QCOMPARE(kept, path + ".bad");
+    writeFile(path, "second damage");
+    QCOMPARE(store.load("u", back, &kept), CourseStore::LoadResult::Damaged);
+    QCOMPARE(kept, path + ".bad-2");
+
+    // Neither is taken for a temporary file of an interrupted save.
+    QCOMPARE(store.removeOrphans("u"), 0);
+    QCOMPARE(readFile(path + ".bad"), QByteArray("first damage"));
+    QCOMPARE(readFile(path + ".bad-2"), QByteArray("second damage"));
 }
 
 void TestCourseStore::unsafeUserNameNotSaved()

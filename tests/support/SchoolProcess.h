@@ -31,7 +31,8 @@ class QProcess;
 //         rotate (the key line again before the middle segment), master (a master playlist:
 //         "lo/index.m3u8" at BANDWIDTH=150000 answers 404, "hi/index.m3u8?v=2" at
 //         BANDWIDTH=1500000 is the media playlist, keys cookie needed, segments under hi/),
-//         noendlist (no #EXT-X-ENDLIST)
+//         noendlist (no #EXT-X-ENDLIST), oddnames (MPEG-TS segments named "seg00000",
+//         every second one "seg00001.jpg")
 //     {"route": "*/GetKeysAndUrlByLid/*", "urlQuery": "auth=x/y/z"}   the answer's "url"
 //         ends in "?auth=x/y/z"
 // Lesson 1027 of course 102 (media m1027) is fMP4: #EXT-X-MAP:URI="init.mp4" after the key
