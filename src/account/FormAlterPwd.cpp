@@ -91,10 +91,14 @@ void FormAlterPwd::onBtnClick()
         XMessageBox::inform(problem);
         return;
     }
-    const QString username = App::instance()->session().username;
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    const QString username = app->session().username;
     btnSave->setText(QStringLiteral("正在请求..."));
     btnSave->setEnabled(false);
-    http->get(App::instance()->urlManager()->getForgetUrl(
+    http->get(app->urlManager()->getForgetUrl(
         username, txtOld->text().trimmed(), txtNew->text().trimmed(), txtRepeat->text().trimmed()));
 }
 

@@ -161,12 +161,20 @@ void FormLoginin::onBtnloginClick()
         XMessageBox::inform(QStringLiteral("请输入密码！"));
         return;
     }
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     setRequesting(true);
-    http->get(App::instance()->urlManager()->getLoginUrl(name, password));
+    http->get(app->urlManager()->getLoginUrl(name, password));
 }
 
 void FormLoginin::httpLoginDone(QString result)
 {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     // The answer carries no password; the address that did is never logged.
     qDebug() << "login answer:" << result;
     if (result.isEmpty()) {
@@ -196,7 +204,6 @@ void FormLoginin::httpLoginDone(QString result)
         return;
     }
 
-    App* app = App::instance();
     // Another user name switches the whole record through the scheduler: the previous user's
     // lesson in flight stops and their courses stay filed under their own name.
     UserRecord session = app->session();
@@ -232,7 +239,9 @@ void FormLoginin::fetchAvatar(const QString& address, const QString& path)
         (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
         qDebug() << "no avatar address in the login answer";
         // The panel still shows the nickname and the welcome, with an empty picture.
-        App::instance()->addUserImg(path);
+        if (App* app = App::instance()) {
+            app->addUserImg(path);
+        }
         return;
     }
     // One manager serves every download of the page; each reply knows its own target, so a

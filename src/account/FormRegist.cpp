@@ -116,13 +116,21 @@ void FormRegist::onRegistClick()
         XMessageBox::inform(problem);
         return;
     }
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     setRequesting(true);
-    http->get(App::instance()->urlManager()->getRegisterUrl(
-        txtUser->text().trimmed(), txtPwd->text().trimmed(), txtRepwd->text().trimmed()));
+    http->get(app->urlManager()->getRegisterUrl(txtUser->text().trimmed(), txtPwd->text().trimmed(),
+                                                txtRepwd->text().trimmed()));
 }
 
 void FormRegist::httpRegistDone(QString result)
 {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     if (result.isEmpty()) {
         qDebug() << "registration: the school did not answer";
     } else {
@@ -131,15 +139,15 @@ void FormRegist::httpRegistDone(QString result)
             const QString name = txtUser->text().trimmed();
             // The courses and queue of whoever was here before are not the new user's: another
             // name switches the record.
-            UserRecord session = App::instance()->session();
+            UserRecord session = app->session();
             if (session.username != name) {
                 const QString sid = session.sid;
                 session.clear();
                 session.sid = sid;
             }
             session.username = name;
-            App::instance()->takeSession(session);
-            App::instance()->setLogin(true);
+            app->takeSession(session);
+            app->setLogin(true);
         } else {
             const QString infos = answer.getString(QStringLiteral("infos"));
             if (infos.isEmpty()) {

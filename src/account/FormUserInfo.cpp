@@ -102,7 +102,9 @@ void FormUserInfo::onLogin(bool value)
         }
         return;
     }
-    lblAccount->setText(QStringLiteral("手机：") + App::instance()->session().username);
+    if (App* app = App::instance()) {
+        lblAccount->setText(QStringLiteral("手机：") + app->session().username);
+    }
 }
 
 void FormUserInfo::onAddUserImg(QString path)
@@ -115,7 +117,9 @@ void FormUserInfo::onAddUserImg(QString path)
         nickLabel->setObjectName(QStringLiteral("lblUserInfo"));
     }
     avatar->setPixmap(roundAvatar(QImage(path)));
-    nickLabel->setText(App::instance()->session().nickname);
+    if (App* app = App::instance()) {
+        nickLabel->setText(app->session().nickname);
+    }
     nickLabel->adjustSize();
     placeAvatar();
     avatar->show();
@@ -141,7 +145,9 @@ void FormUserInfo::resizeEvent(QResizeEvent* event)
 
 void FormUserInfo::escLogin()
 {
-    App::instance()->setLogin(false);
+    if (App* app = App::instance()) {
+        app->setLogin(false);
+    }
 }
 
 void FormUserInfo::alterPwd()

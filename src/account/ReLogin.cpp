@@ -28,6 +28,8 @@ ReLogin::ReLogin(QWidget* parent) : BaseDialog(QStringLiteral("重新登陆"), 4
 
 void ReLogin::onBtnClick()
 {
-    App::instance()->setLogin(false);
+    if (App* app = App::instance()) {
+        app->setLogin(false);
+    }
     close();
 }

@@ -276,7 +276,11 @@ void MainForm::showVisible(QWidget* wid, int style)
 
 void MainForm::showMyClassForm()
 {
-    if (App::instance()->isLogin()) {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    if (app->isLogin()) {
         showVisible(formMyClass, 1);
         formMyClass->reloadIfFailed();
     } else {
@@ -347,28 +351,48 @@ void MainForm::showUpgrade()
 
 void MainForm::sendVersionCheck()
 {
-    upgradeHttp->get(App::instance()->urlManager()->getPcUpdateUrl());
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    upgradeHttp->get(app->urlManager()->getPcUpdateUrl());
 }
 
 void MainForm::showTamixCom()
 {
-    QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->siteUrl()));
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(app->urlManager()->siteUrl()));
 }
 
 void MainForm::showFeedback()
 {
-    const QString uid = App::instance()->session().uid;
-    QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->feedbackUrl(uid)));
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    const QString uid = app->session().uid;
+    QDesktopServices::openUrl(QUrl(app->urlManager()->feedbackUrl(uid)));
 }
 
 void MainForm::showHelp()
 {
-    QDesktopServices::openUrl(QUrl(App::instance()->urlManager()->helpUrl()));
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(app->urlManager()->helpUrl()));
 }
 
 void MainForm::loingout()
 {
-    App::instance()->setLogin(false);
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    app->setLogin(false);
     showUserForm();
 }
 
@@ -388,8 +412,12 @@ void MainForm::showMe()
 
 void MainForm::onInitDone()
 {
-    if (App::instance()->library()->sid().isEmpty()) {
-        sidHttp->get(App::instance()->urlManager()->getSessionIdUrl());
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    if (app->library()->sid().isEmpty()) {
+        sidHttp->get(app->urlManager()->getSessionIdUrl());
     } else {
         sendVersionCheck();
     }
@@ -402,7 +430,7 @@ void MainForm::httpSidDone(QString result)
         return;
     }
     const JsonNode answer = JsonHelper::parse(result);
-    App::instance()->library()->setSid(
+    app->library()->setSid(
         answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid")));
     sendVersionCheck();
 }
@@ -412,6 +440,10 @@ void MainForm::onHttpUpgradeDone(QString result)
     QString message = QStringLiteral("获取版本信息失败");
     if (!result.isEmpty()) {
         const JsonNode answer = JsonHelper::parse(result);
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
         if (answer.getString(QStringLiteral("flag")) == QLatin1String("1")) {
             const JsonNode data = answer.getObject(QStringLiteral("data"));
             const QString offered = data.getString(QStringLiteral("meta_version"));
@@ -420,6 +452,9 @@ void MainForm::onHttpUpgradeDone(QString result)
                 qWarning().noquote() << "the version answer holds no version:" << offered;
             } else if (newest.isNewerThan(VersionNumber(App::version))) {
                 delete formUpgrade;
+    if (!App::instance()) {
+        return;
+    }
                 formUpgrade =
                     new FormUpgrade(offered, data.getString(QStringLiteral("meta_content")),
                                     data.getString(QStringLiteral("meta_download_url")),
@@ -457,7 +492,8 @@ void MainForm::showUserMenu()
 void MainForm::onBtnMinClick()
 {
     // Without a tray the hidden window could not be brought back: the taskbar then.
-    if (App::instance()->isOn(SettingKeys::minToTray) && trayAvailable()) {
+    App* app = App::instance();
+    if (app && app->isOn(SettingKeys::minToTray) && trayAvailable()) {
         hide();
         inTray = true;
     } else {
@@ -469,7 +505,7 @@ void MainForm::onBtnMaxClick()
 {
     normalSize = size();
     normalPos = pos();
-    resize(App::instance()->screenRect().size());
+    resize(app->screenRect().size());
     move(0, 0);
     mainLayout->setContentsMargins(0, 0, 0, 0);
 }
@@ -478,6 +514,10 @@ void MainForm::onBtnNormalClick()
 {
     resize(normalSize);
     move(normalPos);
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     mainLayout->setContentsMargins(shadowMargin, shadowMargin, shadowMargin, shadowMargin);
 }
 
@@ -511,7 +551,13 @@ void MainForm::closeEvent(QCloseEvent* event)
         emit ended();
         return;
     }
-    if (App::instance()->isOn(SettingKeys::closeToTray) && trayAvailable()) {
+    App* app = App::instance();
+    if (!app) {
+        // The orderly stop has already run.
+        event->accept();
+        return;
+    }
+    if (app->isOn(SettingKeys::closeToTray) && trayAvailable()) {
         event->ignore();
         hide();
         inTray = true;

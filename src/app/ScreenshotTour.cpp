@@ -70,12 +70,15 @@ void ScreenshotTour::start()
         } else {
             // What an answer offering 1.2.0 opens; the school serves its installer slowly.
             QTimer::singleShot(0, this, [this] {
+                App* app = App::instance();
+                if (!app) {
+                    return;
+                }
                 FormUpgrade upgrade(
                     QStringLiteral("1.2.0"),
                     QStringLiteral("1. 播放器支持倍速播放\n2. 下载管理显示缓存进度\n"
                                    "3. 修复若干已知问题"),
-                    App::instance()->urlManager()->siteUrl() +
-                        QStringLiteral("/download/tamix-setup.exe"),
+                    app->urlManager()->siteUrl() + QStringLiteral("/download/tamix-setup.exe"),
                     QString());
                 upgrade.run();
             });
@@ -179,7 +182,7 @@ void ScreenshotTour::step()
         ticks = 0;
         break;
     case 5: // the lesson plays from the store
-        if (FormPlayer* player = App::instance()->player()) {
+        if (FormPlayer* player = App::exists() ? App::instance()->player() : nullptr) {
             if (player->controller()->position() >= 2000) {
                 poll->stop();
                 save(player);

@@ -82,7 +82,9 @@ void TitleWidget::showMaxRestore()
     btnNormal->setVisible(!maximised);
     btnMax->setVisible(maximised);
     maximised = !maximised;
-    App::instance()->setSize(mainForm->width(), mainForm->height());
+    if (App* app = App::instance()) {
+        app->setSize(mainForm->width(), mainForm->height());
+    }
 }
 
 void TitleWidget::Login(bool value)
@@ -92,7 +94,11 @@ void TitleWidget::Login(bool value)
     if (!value) {
         return;
     }
-    const UserRecord user = App::instance()->session();
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    const UserRecord user = app->session();
     const QString name = user.nickname.isEmpty() ? user.username : user.nickname;
     btnWelcome->setText(QStringLiteral("欢迎您，") + name);
 }

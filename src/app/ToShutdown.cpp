@@ -39,7 +39,9 @@ void ToShutdown::tick()
                             QStringLiteral("秒后关机"));
     if (countdown <= 0) {
         timer.stop();
-        App::instance()->shutdown();
+        if (App* app = App::instance()) {
+            app->shutdown();
+        }
         close();
     }
 }

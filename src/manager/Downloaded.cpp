@@ -18,7 +18,11 @@ Downloaded::Downloaded(QWidget* parent) : TileList(parent)
 QList<TileList::Entry> Downloaded::entries() const
 {
     QList<Entry> list;
-    for (const CourseRecord& course : App::instance()->downloader()->courses()) {
+    App* app = App::instance();
+    if (!app) {
+        return list;
+    }
+    for (const CourseRecord& course : app->downloader()->courses()) {
         const int done = std::count_if(course.list.begin(), course.list.end(),
                                        [](const LessonRecord& l) { return l.state == Complete; });
         if (done == 0) {

@@ -12,7 +12,11 @@ Downloading::Downloading(QWidget* parent) : TileList(parent)
 QList<TileList::Entry> Downloading::entries() const
 {
     QList<Entry> list;
-    for (const LessonRecord& lesson : App::instance()->downloader()->queue()) {
+    App* app = App::instance();
+    if (!app) {
+        return list;
+    }
+    for (const LessonRecord& lesson : app->downloader()->queue()) {
         list.append({lesson.dir, lesson.title, [lesson](QWidget* parent, ThumbnailCache& pictures) {
                          return new FormThumbnail(lesson, FormThumbnail::LessonQueued, parent,
                                                   &pictures);

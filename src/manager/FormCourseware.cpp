@@ -35,12 +35,16 @@ QString FormCourseware::courseTitle() const
 
 void FormCourseware::showCourse(QString cid)
 {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     tiles.clear();
-    course = App::instance()->downloader()->findCourse(cid);
+    course = app->downloader()->findCourse(cid);
 
     auto* box = new StyledWidget;
     box->setObjectName(QStringLiteral("MainBorder"));
-    box->setMinimumWidth(App::instance()->width());
+    box->setMinimumWidth(app->width());
     auto* boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(0, 0, 0, 1);
     auto* inner = new StyledWidget(box);
@@ -129,7 +133,7 @@ void FormCourseware::onSizeChange(int w, int)
 
 void FormCourseware::onBtnBackClick()
 {
-    if (MainForm* main = App::instance()->mainForm()) {
+    if (MainForm* main = App::exists() ? App::instance()->mainForm() : nullptr) {
         main->showDownloadForm();
     }
 }
@@ -204,7 +208,7 @@ void FormCourseware::onBtnDeleteClick()
         }
     }
     onBtnCancelClick();
-    if (!dirs.isEmpty()) {
-        App::instance()->downloader()->deleteLessons(dirs);
+    if (App* app = App::instance(); app && !dirs.isEmpty()) {
+        app->downloader()->deleteLessons(dirs);
     }
 }

@@ -146,7 +146,8 @@ void FormDownload::onBtnDownloadingClick()
     downloading->show();
     lineDownloaded->hide();
     lineDownloading->show();
-    if (App::instance()->downloader()->isStart()) {
+    App* app = App::instance();
+    if (app && app->downloader()->isStart()) {
         btnPause->show();
     } else {
         btnStart->show();
@@ -161,14 +162,18 @@ void FormDownload::onStartClick()
 {
     btnStart->hide();
     btnPause->show();
-    App::instance()->downloader()->setStart(true);
+    if (App* app = App::instance()) {
+        app->downloader()->setStart(true);
+    }
 }
 
 void FormDownload::onPauseClick()
 {
     btnStart->show();
     btnPause->hide();
-    App::instance()->downloader()->setStart(false);
+    if (App* app = App::instance()) {
+        app->downloader()->setStart(false);
+    }
 }
 
 void FormDownload::setText1(int count)
@@ -210,6 +215,9 @@ QString FormDownload::spaceText(const QString& answer)
 void FormDownload::updateSpace()
 {
     App* app = App::instance();
+    if (!app) {
+        return;
+    }
 #ifdef Q_OS_WIN
     // The drive root of the download folder, such as "D:/".
     const QString where = app->videoPath().left(3);
@@ -288,12 +296,13 @@ void FormDownload::onBtnDeleteClick()
         }
     }
     onCancelClick();
-    if (dirs.isEmpty()) {
+    App* app = App::instance();
+    if (dirs.isEmpty() || !app) {
         return;
     }
     if (list == downloaded) {
-        App::instance()->downloader()->deleteDownloaded(dirs);
+        app->downloader()->deleteDownloaded(dirs);
     } else {
-        App::instance()->downloader()->deleteDownloading(dirs);
+        app->downloader()->deleteDownloading(dirs);
     }
 }

@@ -186,7 +186,7 @@ bool FormThumbnail::eventFilter(QObject* watched, QEvent* event)
         if (mode != AddMore) {
             checkMark()->toggle();
         }
-    } else if (watched == image) {
+    } else if (watched == image && App::exists()) {
         App* app = App::instance();
         switch (mode) {
         case DownloadedLesson:

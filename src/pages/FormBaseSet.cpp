@@ -27,6 +27,14 @@ void FormBaseSet::setFolderChooser(FolderChooser chooser)
     folderChooser() = std::move(chooser);
 }
 
+// A click that comes after the program's stop finds no settings to write: it changes nothing.
+static void saveSetting(const QString& key, const QString& value)
+{
+    if (App* app = App::instance()) {
+        app->setSetting(key, value);
+    }
+}
+
 // A folder counts as usable when a file can really be made in it (permissions, read-only
 // media and full or vanished drives all show up here).
 static bool canWriteIn(const QString& dir)
@@ -140,24 +148,26 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
 
 void FormBaseSet::onAutoRunCheck(bool check)
 {
-    App::instance()->setAutoRun(check);
+    if (App* app = App::instance()) {
+        app->setAutoRun(check);
+    }
 }
 
 void FormBaseSet::onMinCheck()
 {
     if (rdMinTray->isChecked()) {
-        App::instance()->setSetting(SettingKeys::minToTray, QStringLiteral("1"));
+        saveSetting(SettingKeys::minToTray, QStringLiteral("1"));
     } else if (rdMinTaskbar->isChecked()) {
-        App::instance()->setSetting(SettingKeys::minToTray, QStringLiteral("2"));
+        saveSetting(SettingKeys::minToTray, QStringLiteral("2"));
     }
 }
 
 void FormBaseSet::onCloseCheck()
 {
     if (rdCloseTray->isChecked()) {
-        App::instance()->setSetting(SettingKeys::closeToTray, QStringLiteral("1"));
+        saveSetting(SettingKeys::closeToTray, QStringLiteral("1"));
     } else if (rdCloseQuit->isChecked()) {
-        App::instance()->setSetting(SettingKeys::closeToTray, QStringLiteral("2"));
+        saveSetting(SettingKeys::closeToTray, QStringLiteral("2"));
     }
 }
 
@@ -175,30 +185,26 @@ void FormBaseSet::onBtnPathClick()
         XMessageBox::inform(QStringLiteral("无法在此文件夹中保存课程，请选择其他文件夹。"), this);
         return;
     }
-    App::instance()->setSetting(SettingKeys::videoPath, dir);
+    saveSetting(SettingKeys::videoPath, dir);
     txtPath->setText(dir);
 }
 
 void FormBaseSet::onCkAutotaskCheck(bool value)
 {
-    App::instance()->setSetting(SettingKeys::autoDownload,
-                                value ? QStringLiteral("1") : QStringLiteral("2"));
+    saveSetting(SettingKeys::autoDownload, value ? QStringLiteral("1") : QStringLiteral("2"));
 }
 
 void FormBaseSet::onCkShutdownCheck(bool value)
 {
-    App::instance()->setSetting(SettingKeys::shutdownAfter,
-                                value ? QStringLiteral("1") : QStringLiteral("0"));
+    saveSetting(SettingKeys::shutdownAfter, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void FormBaseSet::onCkTipCheck(bool value)
 {
-    App::instance()->setSetting(SettingKeys::tipAfter,
-                                value ? QStringLiteral("1") : QStringLiteral("0"));
+    saveSetting(SettingKeys::tipAfter, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void FormBaseSet::onCkLastPositionCheck(bool value)
 {
-    App::instance()->setSetting(SettingKeys::resumePlayback,
-                                value ? QStringLiteral("1") : QStringLiteral("0"));
+    saveSetting(SettingKeys::resumePlayback, value ? QStringLiteral("1") : QStringLiteral("0"));
 }

@@ -74,8 +74,12 @@ FormMyClass::~FormMyClass()
 
 bool FormMyClass::createView()
 {
+    App* app = App::instance();
+    if (!app) {
+        return false;
+    }
     WebPanel::Setup setup;
-    setup.storagePath = App::instance()->appDir() + QStringLiteral("/web");
+    setup.storagePath = app->appDir() + QStringLiteral("/web");
     setup.school = QUrl(ServerConfig::apiBaseUrl());
     setup.client = this;
     setup.loadStarted = [this] {
@@ -142,7 +146,11 @@ void FormMyClass::retry()
 
 void FormMyClass::getCourseUrl(bool value)
 {
-    const QString url = App::instance()->urlManager()->getMyCourseListUrl();
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    const QString url = app->urlManager()->getMyCourseListUrl();
     if (!value) {
         qDebug().noquote() << "logged out; the course list page stays:"
                            << QUrl(url).toDisplayString(QUrl::RemoveQuery);
@@ -155,6 +163,10 @@ void FormMyClass::getCourseUrl(bool value)
 void FormMyClass::httpGetCourseUrlDone(QString result)
 {
     addressPending = false;
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     if (result.isEmpty()) {
         qDebug() << "the course list address did not come: no answer from the school";
         showFailure(true);
@@ -167,7 +179,7 @@ void FormMyClass::httpGetCourseUrlDone(QString result)
         return;
     }
     const QString url = answer.getObject(QStringLiteral("data")).getString(QStringLiteral("url"));
-    homeUrl = App::instance()->urlManager()->signUrl(url);
+    homeUrl = app->urlManager()->signUrl(url);
     // A login also recovers from a failed load, which otherwise blocks navigation.
     if (loadFailed) {
         load(homeUrl);
@@ -210,31 +222,41 @@ void FormMyClass::showFailure(bool failed)
 
 void FormMyClass::skipToList(QString id)
 {
-    if (!navigable) {
+    App* app = App::instance();
+    if (!navigable || !app) {
         return;
     }
-    loadUrl(App::instance()->urlManager()->getMyCourseInfoForPcUrl(id));
+    loadUrl(app->urlManager()->getMyCourseInfoForPcUrl(id));
     emit showNavigate(false);
 }
 
 void FormMyClass::skipToVideo(QString cid, QString lid, QString, QString c_type, QString title)
 {
-    if (!navigable) {
+    App* app = App::instance();
+    if (!navigable || !app) {
         return;
     }
     navigable = false;
-    FormPlayer* player = App::instance()->openPlayer(title);
+    FormPlayer* player = app->openPlayer(title);
     player->playLesson(cid, lid, c_type);
     navigable = true;
 }
 
 void FormMyClass::getMyCourseInfo(QString cid)
 {
-    courseInfoHttp->get(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    courseInfoHttp->get(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
 }
 
 void FormMyClass::httpGetMyCourseInfoDone(QString result)
 {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     if (result.isEmpty()) {
         XMessageBox::inform(QStringLiteral("获取课程信息失败"), this);
         return;
@@ -246,15 +268,14 @@ void FormMyClass::httpGetMyCourseInfoDone(QString result)
     }
     const JsonNode data = answer.getObject(QStringLiteral("data"));
     const QString id = data.getString(QStringLiteral("id"));
-    Downloader* downloader = App::instance()->downloader();
+    Downloader* downloader = app->downloader();
     const std::optional<CourseRecord> stored = downloader->findCourse(id);
     if (stored) {
         course = *stored;
     } else {
-        course = CourseRecord(data, *App::instance()->urlManager());
+        course = CourseRecord(data, *app->urlManager());
         // Lessons still on disk from a lost record are shown downloaded, not fetched twice.
-        if (StoredLesson::recover(course, downloader->downloadRoots(),
-                                  App::instance()->cipher()) > 0) {
+        if (StoredLesson::recover(course, downloader->downloadRoots(), app->cipher()) > 0) {
             downloader->fileRecovered(course);
         }
     }

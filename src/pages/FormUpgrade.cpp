@@ -6,6 +6,7 @@
 #include "SystemServices.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -61,7 +62,8 @@ FormUpgrade::FormUpgrade(const QString& version, const QString& content, const Q
 
 QString FormUpgrade::installerPath(const QString& url)
 {
-    const QString dir = App::instance()->appDir() + QLatin1Char('/');
+    const App* app = App::instance();
+    const QString dir = (app ? app->appDir() : QDir::tempPath()) + QLatin1Char('/');
 #ifdef Q_OS_WIN
     Q_UNUSED(url)
     return dir + App::appName + QStringLiteral(".exe");
