@@ -118,10 +118,11 @@ App::App() : fileCipher(FileCipher::programCipher())
 
 App::~App()
 {
-    // The player goes first and saves its position on the way.
-    if (playerWindow) {
-        QMetaObject::invokeMethod(playerWindow, "close", Qt::DirectConnection);
-        delete playerWindow;
+    // The player goes first and saves its position on the way. Its close handling clears
+    // `playerWindow` and only schedules the deletion, which would then come after the context.
+    if (QPointer<QObject> window = playerWindow) {
+        QMetaObject::invokeMethod(window, "close", Qt::DirectConnection);
+        delete window.data();
     }
     emit toQuit();
     QuitNotifier::instance()->requestQuit();

@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QScreen>
 #include <QTimer>
+#include <clocale>
 #include <cstdio>
 #include <functional>
 
@@ -56,6 +57,10 @@ int main(int argc, char* argv[])
     // The web view and the video area share OpenGL contexts with the toolkit.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    // The application object has taken the desktop's locale; the video library refuses to
+    // start unless numbers are read and written the C way. The toolkit's own number texts
+    // do not depend on it.
+    std::setlocale(LC_NUMERIC, "C");
 
     QCommandLineParser parser;
     const QCommandLineOption help = parser.addHelpOption();

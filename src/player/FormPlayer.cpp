@@ -234,6 +234,7 @@ void FormPlayer::build(const QString& title)
         }
     });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
+    connect(mpv, &MpvController::seekFinished, this, [this] { jumpPending = false; });
     connect(mpv, &MpvController::error, this, &FormPlayer::onError);
     connect(progress, &Slider::sliderMoved, this, &FormPlayer::seek);
     connect(progress, &Slider::mousePress, this, &FormPlayer::seek);
@@ -258,7 +259,8 @@ void FormPlayer::build(const QString& title)
     connect(speedBox, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { setSpeed(speedBox->itemData(index).toDouble()); });
 
-    const double remembered = App::instance()->setting(SettingKeys::playerSpeed).toDouble();
+    const App* app = App::instance();
+    const double remembered = app ? app->setting(SettingKeys::playerSpeed).toDouble() : 1.0;
     const int speedIndex = speeds.indexOf(remembered);
     speedBox->setCurrentIndex(speedIndex >= 0 ? speedIndex : speeds.indexOf(1.0));
     mpv->setSpeed(speeds.value(speedBox->currentIndex(), 1.0));
@@ -280,10 +282,10 @@ LessonRecord* FormPlayer::lessonRecord()
 
 void FormPlayer::playLesson(const QString& cid, const QString& lid, const QString& c_type)
 {
-    if (!built) {
+    App* app = App::instance();
+    if (!built || !app) {
         return;
     }
-    App* app = App::instance();
     course = app->downloader()->findCourse(cid);
     lessonIndex = -1;
     lessonType = c_type;
@@ -312,18 +314,23 @@ void FormPlayer::playOnline(const QString& playlist, const QString& cid, const Q
         showLoadText(QStringLiteral("加载失败"));
         return;
     }
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     playFile(playlist.toUtf8());
     classId = cid;
     lessonId = lid;
     btnStudy->show();
     btnDown->show();
     btnStudy->setEnabled(true);
-    courseInfo->get(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
+    courseInfo->get(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
 }
 
 void FormPlayer::playLocal(const QString& dir)
 {
-    if (!built) {
+    App* app = App::instance();
+    if (!built || !app) {
         return;
     }
     // Opened from a lesson tile the window knows only the folder: find its course and lesson,
@@ -331,7 +338,7 @@ void FormPlayer::playLocal(const QString& dir)
     if (!currentLesson() || currentLesson()->dir != dir) {
         course.reset();
         lessonIndex = -1;
-        for (const CourseRecord& stored : App::instance()->downloader()->courses()) {
+        for (const CourseRecord& stored : app->downloader()->courses()) {
             for (int i = 0; i < stored.list.size(); ++i) {
                 if (stored.list.at(i).dir == dir) {
                     course = stored;
@@ -349,8 +356,7 @@ void FormPlayer::playLocal(const QString& dir)
             continue;
         }
         bool ok = false;
-        const QByteArray bytes =
-            App::instance()->cipher().decryptFileToBytes(entry.absoluteFilePath(), &ok);
+        const QByteArray bytes = app->cipher().decryptFileToBytes(entry.absoluteFilePath(), &ok);
         if (ok) {
             playlist = bytes;
         } else {
@@ -411,9 +417,11 @@ void FormPlayer::onPlayerStart()
     hasStarted = true;
     const LessonRecord* lesson = currentLesson();
     // An empty position means none was remembered: no jump and no tip.
-    if (firstStart && lesson && App::instance()->isOn(SettingKeys::resumePlayback) &&
+    const App* app = App::instance();
+    if (firstStart && lesson && app && app->isOn(SettingKeys::resumePlayback) &&
         !lesson->watchtimes.isEmpty() && lesson->watchtimes != QLatin1String("0")) {
         jumpTipPending = true;
+        jumpPending = true;
         seek(int(lesson->watchtimes.toDouble()));
     }
 }
@@ -475,9 +483,13 @@ void FormPlayer::normalFullScreen()
 
 void FormPlayer::onMax()
 {
+    const App* app = App::instance();
+    if (!app) {
+        return;
+    }
     normalSize = size();
     normalPos = pos();
-    const QRect screen = App::instance()->screenRect();
+    const QRect screen = app->screenRect();
     resize(screen.right() - screen.left() + 1, screen.bottom() - screen.top() + 1);
     move(0, 0);
 }
@@ -522,7 +534,9 @@ void FormPlayer::setSpeed(double factor)
     }
     speedBox->setCurrentIndex(index);
     mpv->setSpeed(factor);
-    App::instance()->setSetting(SettingKeys::playerSpeed, QString::number(factor));
+    if (App* app = App::instance()) {
+        app->setSetting(SettingKeys::playerSpeed, QString::number(factor));
+    }
     showTip(QStringLiteral("播放速度 ") + speedText(factor));
 }
 
@@ -639,13 +653,16 @@ void FormPlayer::timerEvent(QTimerEvent* event)
 
 void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
 {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     const JsonNode answer = JsonHelper::parse(result);
     if (result.isEmpty() || answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
         showTip(QStringLiteral("获取视频信息失败"));
         return;
     }
-    const CourseRecord fresh(answer.getObject(QStringLiteral("data")),
-                             *App::instance()->urlManager());
+    const CourseRecord fresh(answer.getObject(QStringLiteral("data")), *app->urlManager());
     if (!course) {
         course = fresh;
     }
@@ -674,8 +691,12 @@ void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
 void FormPlayer::pushLearnStatus(const QString& status)
 {
     const LessonRecord* lesson = currentLesson();
-    learnState->get(App::instance()->urlManager()->pushLearnStatusUrl(
-        classId, lessonId, status, lesson ? lesson->c_type : lessonType));
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    learnState->get(app->urlManager()->pushLearnStatusUrl(classId, lessonId, status,
+                                                          lesson ? lesson->c_type : lessonType));
 }
 
 void FormPlayer::onBtnStudyClick()
@@ -710,13 +731,14 @@ void FormPlayer::onBtnDownClick()
 {
     btnDown->setEnabled(false);
     LessonRecord* lesson = lessonRecord();
-    if (!lesson) {
+    App* app = App::instance();
+    if (!lesson || !app) {
         return;
     }
     switch (lesson->state) {
     case NotChosen:
         lesson->state = Chosen;
-        App::instance()->downloader()->addCourse(*course);
+        app->downloader()->addCourse(*course);
         showTip(QStringLiteral("已添加至下载列表"));
         break;
     case Chosen:
@@ -738,13 +760,16 @@ void FormPlayer::onError(const QString& reason)
 
 void FormPlayer::savePosition()
 {
-    // Before the first start the position is no place in the lecture: keep the old one.
+    // Before the first start, and until the jump to the remembered place has landed, the
+    // position is no place in the lecture: keep the old one.
     LessonRecord* lesson = lessonRecord();
-    if (!hasStarted || !lesson || !App::instance()->isOn(SettingKeys::resumePlayback)) {
+    App* app = App::instance();
+    if (!hasStarted || (jumpPending && mpv->isSeeking()) || !lesson || !app ||
+        !app->isOn(SettingKeys::resumePlayback)) {
         return;
     }
     lesson->watchtimes = QString::number(mpv->position() / 1000);
-    App::instance()->downloader()->setWatchTime(course->id, lesson->id, lesson->watchtimes);
+    app->downloader()->setWatchTime(course->id, lesson->id, lesson->watchtimes);
 }
 
 void FormPlayer::closeEvent(QCloseEvent* event)

@@ -126,6 +126,8 @@ private:
     int tipTicks = 0;
     int tipTimer = 0;
     bool jumpTipPending = false;
+    // The jump to the remembered place was asked for and has not landed yet.
+    bool jumpPending = false;
     bool studyPushed = false;
     // Playback has started at least once: only then does the position mean something.
     bool hasStarted = false;

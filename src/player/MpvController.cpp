@@ -6,12 +6,15 @@
 #include <QDebug>
 #include <QFile>
 #include <QStringList>
+#include <clocale>
 #include <utility>
 #include <vector>
 
 namespace {
 
 enum Observed : uint64_t { TimePos = 1, Duration, Pause, EofReached, Speed };
+// The reply tag of seek commands.
+constexpr uint64_t seekTag = 100;
 
 const std::pair<const char*, const char*> fixedOptions[] = {
     // Nothing of the user's own mpv set-up, no window, no keys, no scripts: the player
@@ -52,6 +55,10 @@ MpvController::MpvController(QObject* parent) : QObject(parent)
         setupError = QStringLiteral("libmpv: ") + MpvLibrary::errorString();
         return;
     }
+    // mpv refuses to start unless numbers are written the C way, and the toolkit takes the
+    // desktop's locale at start (a Chinese desktop, for one). Programs that build their own
+    // application object, the tests among them, come here too.
+    std::setlocale(LC_NUMERIC, "C");
     mpv = api->create();
     if (!mpv) {
         setupError = QStringLiteral("mpv_create failed");
@@ -129,11 +136,28 @@ void MpvController::handleEvent(const mpv_event& event)
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<const mpv_event_end_file*>(event.data);
         loaded = false;
+        seekRequested = seekRunning = false;
         if (end->reason == MPV_END_FILE_REASON_ERROR) {
             emit error(QString::fromUtf8(api->error_string(end->error)));
         }
         break;
     }
+    case MPV_EVENT_SEEK:
+        seekRunning = seekRequested;
+        break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+        // Also sent when a file starts: only one after the requested seek began counts.
+        if (seekRunning) {
+            seekRequested = seekRunning = false;
+            emit seekFinished();
+        }
+        break;
+    case MPV_EVENT_COMMAND_REPLY:
+        if (event.reply_userdata == seekTag && event.error < 0 && seekRequested) {
+            seekRequested = seekRunning = false;
+            emit seekFinished();
+        }
+        break;
     case MPV_EVENT_LOG_MESSAGE: {
         const auto* message = static_cast<const mpv_event_log_message*>(event.data);
         qDebug().noquote() << "mpv" << message->prefix << message->level
@@ -187,7 +211,7 @@ void MpvController::announceStart()
     }
 }
 
-void MpvController::command(std::initializer_list<const char*> args)
+void MpvController::command(std::initializer_list<const char*> args, uint64_t tag)
 {
     if (!mpv) {
         return;
@@ -195,7 +219,7 @@ void MpvController::command(std::initializer_list<const char*> args)
     std::vector<const char*> list(args);
     list.push_back(nullptr);
     // Asynchronous: the GUI thread never waits for mpv's core.
-    const int result = api->command_async(mpv, 0, list.data());
+    const int result = api->command_async(mpv, tag, list.data());
     if (result < 0) {
         qDebug() << "mpv command" << list.front() << "failed:" << api->error_string(result);
     }
@@ -208,6 +232,7 @@ void MpvController::load(const QString& file)
     atEnd = false;
     positionMs = 0;
     durationMs = 0;
+    seekRequested = seekRunning = false;
     setPaused(false);
     command({"loadfile", QFile::encodeName(file).constData(), "replace"});
 }
@@ -247,12 +272,18 @@ void MpvController::stop()
 {
     command({"stop"});
     loaded = false;
+    seekRequested = seekRunning = false;
 }
 
 void MpvController::seek(qint64 ms)
 {
     const QByteArray seconds = QByteArray::number(double(ms) / 1000.0, 'f', 3);
-    command({"seek", seconds.constData(), "absolute+exact"});
+    if (!mpv) {
+        return;
+    }
+    seekRequested = true;
+    seekRunning = false;
+    command({"seek", seconds.constData(), "absolute+exact"}, seekTag);
 }
 
 void MpvController::setVolume(double level)

@@ -40,6 +40,8 @@ public:
     void stop();
     // Exact seek to an absolute position.
     void seek(qint64 ms);
+    // A seek was asked for and mpv has not yet played on from its target.
+    bool isSeeking() const { return seekRequested; }
     qint64 position() const { return positionMs; }
     qint64 duration() const { return durationMs; }
     // 0.0 .. 1.0 of full volume.
@@ -57,6 +59,8 @@ signals:
     void durationChanged(qint64 ms);
     void pausedChanged(bool paused);
     void endReached();
+    // The last seek asked for has landed: playback goes on from its target (or mpv refused it).
+    void seekFinished();
     // mpv's reason for a file that could not be played.
     void error(QString reason);
 
@@ -64,7 +68,7 @@ private:
     Q_INVOKABLE void drainEvents();
     void handleEvent(const mpv_event& event);
     void announceStart();
-    void command(std::initializer_list<const char*> args);
+    void command(std::initializer_list<const char*> args, uint64_t tag = 0);
     // Asynchronous property writes; mpv copies the value at once.
     void setFlag(const char* name, bool on);
     void setNumber(const char* name, double value);
@@ -79,6 +83,8 @@ private:
     bool startPending = false;
     bool paused = false;
     bool muted = false;
+    bool seekRequested = false;
+    bool seekRunning = false;            // mpv has begun the requested seek
     std::atomic_bool drainQueued{false}; // set by mpv's threads
     double speedFactor = 1.0;
     qint64 positionMs = 0;

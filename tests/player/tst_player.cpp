@@ -2,6 +2,7 @@
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormPlayer.h"
+#include "HlsPlaylist.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "MpvController.h"
@@ -16,9 +17,11 @@
 #include "UserRecord.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <clocale>
 
 // Lesson 1022 (course 102, 6 s) is downloaded once for the whole run; 1013 and 1014 of
 // course 101 play online (the school has them as learnt "3" and "2"); 1091 is the 420-s
@@ -30,6 +33,7 @@ class TestPlayer : public QObject
 private slots:
     void initTestCase();
     void cleanup();
+    void opensUnderDesktopLocale();
     void timeFormat_data();
     void timeFormat();
     void sliderClick_data();
@@ -40,12 +44,17 @@ private slots:
     void downloadButtonQueuesCourse();
     void rememberedPosition_data();
     void rememberedPosition();
+    void earlyCloseKeepsRememberedPosition();
+    void storedSegmentsWithoutMediaNames_data();
+    void storedSegmentsWithoutMediaNames();
     void keysAtTheirLimits_data();
     void keysAtTheirLimits();
     void muteKeepsSliderValue();
     void unplayableLessonFails_data();
     void unplayableLessonFails();
     void speedIsAppliedAndRemembered();
+    // Last: it ends the application context.
+    void contextEndTakesPlayer();
 
 private:
     FormPlayer* open(const QString& cid, const QString& lid);
@@ -54,6 +63,8 @@ private:
     static QPushButton* button(FormPlayer* player, const QString& text);
     int learnReports();
     void useSession(const QString& sid, const QString& user);
+    void storeLongLesson(const QString& dir, const QString& watchtimes);
+    static QString storedWatchTime(const QString& cid);
 
     SchoolProcess school;
     QTemporaryDir docs;
@@ -90,8 +101,46 @@ void TestPlayer::useSession(const QString& sid, const QString& user)
     App::instance()->library()->setSession(session);
 }
 
+// Lesson 1091 of course 109 stored, its playlist the school's online one:
+// the long lesson without downloading 100 MB first.
+void TestPlayer::storeLongLesson(const QString& dir, const QString& watchtimes)
+{
+    useSession("player-b", "13900000000");
+    OnlinePlaylist online;
+    QSignalSpy fetched(&online, &OnlinePlaylist::finished);
+    online.start(App::instance()->urlManager()->getKeysAndUrlByLidUrl("109", "1091", "1"));
+    QVERIFY(fetched.wait(10000));
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(
+        App::instance()->cipher().encryptString(fetched.at(0).at(0).toString(), dir + "/00000.ls"));
+    UserRecord record = App::instance()->library()->record();
+    CourseRecord course;
+    course.id = "109";
+    LessonRecord lesson;
+    lesson.courseId = "109";
+    lesson.id = "1091";
+    lesson.state = Complete;
+    lesson.watchtimes = watchtimes;
+    lesson.dir = dir;
+    course.list = {lesson};
+    record.courses.erase(std::remove_if(record.courses.begin(), record.courses.end(),
+                                        [](const CourseRecord& c) { return c.id == "109"; }),
+                         record.courses.end());
+    record.courses << course;
+    App::instance()->library()->replace(record);
+}
+
+QString TestPlayer::storedWatchTime(const QString& cid)
+{
+    const std::optional<CourseRecord> course = App::instance()->downloader()->findCourse(cid);
+    return course && !course->list.isEmpty() ? course->list.first().watchtimes : QString();
+}
+
 void TestPlayer::cleanup()
 {
+    if (!App::exists()) {
+        return;
+    }
     if (App::instance()->player()) {
         App::instance()->player()->close();
     }
@@ -137,6 +186,25 @@ QPushButton* TestPlayer::button(FormPlayer* player, const QString& text)
 int TestPlayer::learnReports()
 {
     return school.stats().value("learnStatus").toArray().size();
+}
+
+// The application object has set the process locale from LANG, as on a student's Chinese
+// (or English) desktop; mpv refuses to start unless numbers are in the C form.
+void TestPlayer::opensUnderDesktopLocale()
+{
+    std::setlocale(LC_ALL, "");
+    const QByteArray numeric = std::setlocale(LC_NUMERIC, nullptr);
+    if (numeric == "C" || numeric == "POSIX") {
+        QSKIP("LANG names no installed desktop locale");
+    }
+    {
+        MpvController controller;
+        QVERIFY2(controller.isValid(), qPrintable(controller.errorString()));
+    }
+    std::setlocale(LC_ALL, "");
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(player->isBuilt());
+    QVERIFY(waitStarted(player));
 }
 
 void TestPlayer::timeFormat_data()
@@ -252,39 +320,20 @@ void TestPlayer::rememberedPosition_data()
     QTest::newRow("off") << false;
 }
 
-// A stored lesson whose playlist is the school's online one: the long lesson without
-// downloading 100 MB first.
 void TestPlayer::rememberedPosition()
 {
     QFETCH(bool, remember);
-    useSession("player-b", "13900000000");
-    OnlinePlaylist online;
-    QSignalSpy fetched(&online, &OnlinePlaylist::finished);
-    online.start(App::instance()->urlManager()->getKeysAndUrlByLidUrl("109", "1091", "1"));
-    QVERIFY(fetched.wait(10000));
-    const QString dir = scratch.filePath(remember ? "on" : "off");
-    QVERIFY(QDir().mkpath(dir));
-    QVERIFY(
-        App::instance()->cipher().encryptString(fetched.at(0).at(0).toString(), dir + "/00000.ls"));
-    UserRecord record = App::instance()->library()->record();
-    CourseRecord course;
-    course.id = "109";
-    LessonRecord lesson;
-    lesson.courseId = "109";
-    lesson.id = "1091";
-    lesson.state = Complete;
-    lesson.watchtimes = "120";
-    lesson.dir = dir;
-    course.list = {lesson};
-    record.courses = {course};
-    App::instance()->library()->replace(record);
+    storeLongLesson(scratch.filePath(remember ? "on" : "off"), "120");
+    if (QTest::currentTestFailed()) {
+        return;
+    }
     App::instance()->setSetting(SettingKeys::resumePlayback, remember ? "1" : "0");
     FormPlayer::setPositionSaveInterval(1000);
 
     FormPlayer* player = open("109", "1091");
     QVERIFY(waitStarted(player));
     const auto stored = [] {
-        return App::instance()->downloader()->findCourse("109")->list.first().watchtimes;
+        return storedWatchTime("109");
     };
     if (remember) {
         QTRY_VERIFY(tipShown(player, "已跳转至上次播放时间02:01"));
@@ -296,6 +345,87 @@ void TestPlayer::rememberedPosition()
     }
     player->close();
     QCOMPARE(stored() == "120", !remember);
+}
+
+// Closed the moment it starts: the jump to the remembered place has been asked of mpv but has
+// not landed, so the position is still the start's and must not replace the remembered one.
+void TestPlayer::earlyCloseKeepsRememberedPosition()
+{
+    storeLongLesson(scratch.filePath("early"), "120");
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    App::instance()->setSetting(SettingKeys::resumePlayback, "1");
+    FormPlayer* player = App::instance()->openPlayer("课件");
+    connect(player->controller(), &MpvController::started, player, &QWidget::close);
+    QSignalSpy gone(player, &QObject::destroyed);
+    player->playLesson("109", "1091", "1");
+    QVERIFY(gone.wait(15000));
+    QCOMPARE(storedWatchTime("109"), QString("120"));
+}
+
+void TestPlayer::storedSegmentsWithoutMediaNames_data()
+{
+    QTest::addColumn<QString>("served");
+    QTest::newRow("no extension") << "seg%1";
+    QTest::newRow("picture extension") << "seg%1.jpg";
+}
+
+// A school whose segment addresses end in names that are no media file names: the lesson is
+// stored under the names the download engine gives such segments, and plays to its end.
+void TestPlayer::storedSegmentsWithoutMediaNames()
+{
+    QFETCH(QString, served);
+    const std::optional<CourseRecord> downloaded = App::instance()->downloader()->findCourse("102");
+    QVERIFY(downloaded && !downloaded->list.isEmpty());
+    QString source;
+    for (const LessonRecord& lesson : downloaded->list) {
+        source = lesson.id == "1022" ? lesson.dir : source;
+    }
+    bool ok = false;
+    const QString stored =
+        QString::fromUtf8(App::instance()->cipher().decryptFileToBytes(source + "/00000.ls", &ok));
+    QVERIFY(ok);
+
+    // The stored playlist turned back into one as that school serves it.
+    QStringList lines;
+    QStringList segments;
+    QStringList keys;
+    for (const QString& line : stored.split('\n')) {
+        if (line.startsWith("#EXT-X-KEY:")) {
+            keys << HlsPlaylist::attributes(line).value("URI");
+        }
+        if (!line.isEmpty() && !line.startsWith('#')) {
+            segments << line;
+            lines << served.arg(segments.size() - 1);
+        } else {
+            lines << line;
+        }
+    }
+    HlsPlaylist playlist;
+    QString why;
+    QVERIFY2(
+        playlist.parse(lines.join('\n'), QUrl("http://cdn.invalid/stream/1022/index.m3u8"), &why),
+        qPrintable(why));
+    QCOMPARE(playlist.media().size(), segments.size());
+    QCOMPARE(playlist.keys().size(), keys.size());
+
+    const QString dir = scratch.filePath(QTest::currentDataTag());
+    QVERIFY(QDir().mkpath(dir));
+    for (int i = 0; i < segments.size(); ++i) {
+        QVERIFY(QFile::copy(segments.at(i), dir + '/' + playlist.media().at(i).name));
+    }
+    const QString text =
+        playlist.rewrite([&](int m) -> QString { return dir + '/' + playlist.media().at(m).name; },
+                         [&](int k) { return keys.at(k); });
+    QVERIFY(App::instance()->cipher().encryptString(text, dir + "/00000.ls"));
+
+    FormPlayer* player = App::instance()->openPlayer("课件");
+    QSignalSpy end(player->controller(), &MpvController::endReached);
+    player->playLocal(dir);
+    QVERIFY(end.wait(20000));
+    // The school's lesson m1022 is six seconds long.
+    QVERIFY(player->controller()->position() >= 5000);
 }
 
 void TestPlayer::keysAtTheirLimits_data()
@@ -375,6 +505,15 @@ void TestPlayer::speedIsAppliedAndRemembered()
     QCOMPARE(App::instance()->setting(SettingKeys::playerSpeed), QString("1.5"));
     player = open("102", "1022");
     QCOMPARE(player->speed(), 1.5);
+}
+
+// The context's end takes the player window with it, not after it.
+void TestPlayer::contextEndTakesPlayer()
+{
+    QPointer<FormPlayer> player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    delete App::instance();
+    QVERIFY(player.isNull());
 }
 
 QTEST_MAIN(TestPlayer)
