@@ -51,8 +51,9 @@ private slots:
     void unplayableLessonFails_data();
     void unplayableLessonFails();
     void speedIsAppliedAndRemembered();
-    // Last: it ends the application context.
+    // Last: they end the application context.
     void contextEndTakesPlayer();
+    void lateAnswerAfterTheStop();
 
 private:
     FormPlayer* open(const QString& cid, const QString& lid);
@@ -473,6 +474,24 @@ void TestPlayer::contextEndTakesPlayer()
     QVERIFY(waitStarted(player));
     delete App::instance();
     QVERIFY(player.isNull());
+}
+
+// A window of its own (as benchmarks open one) whose course information answers only after the
+// program's orderly stop: the answer finds no context and changes nothing.
+void TestPlayer::lateAnswerAfterTheStop()
+{
+    useSession("player-a", "13800000001");
+    HttpHelper http(nullptr, true);
+    const QString answer =
+        http.getSync(App::instance()->urlManager()->getMyCourseInfoForPcDownLoadUrl("101"), 10000);
+    QCOMPARE(JsonHelper::parse(answer).getString("flag"), QString("1"));
+    FormPlayer window("课件");
+    QVERIFY(window.isBuilt());
+    delete App::instance();
+    App::endForGood();
+    QVERIFY(QMetaObject::invokeMethod(&window, "httpGetMyCourseInfoDone", Q_ARG(QString, answer)));
+    QVERIFY(!button(&window, "下载")->isEnabled());
+    QVERIFY(!window.currentCourse());
 }
 
 QTEST_MAIN(TestPlayer)
