@@ -429,6 +429,10 @@ void MainForm::httpSidDone(QString result)
         qDebug() << "no session id: the school did not answer";
         return;
     }
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     const JsonNode answer = JsonHelper::parse(result);
     app->library()->setSid(
         answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid")));
@@ -437,13 +441,12 @@ void MainForm::httpSidDone(QString result)
 
 void MainForm::onHttpUpgradeDone(QString result)
 {
+    if (!App::instance()) {
+        return;
+    }
     QString message = QStringLiteral("获取版本信息失败");
     if (!result.isEmpty()) {
         const JsonNode answer = JsonHelper::parse(result);
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
         if (answer.getString(QStringLiteral("flag")) == QLatin1String("1")) {
             const JsonNode data = answer.getObject(QStringLiteral("data"));
             const QString offered = data.getString(QStringLiteral("meta_version"));
@@ -452,9 +455,6 @@ void MainForm::onHttpUpgradeDone(QString result)
                 qWarning().noquote() << "the version answer holds no version:" << offered;
             } else if (newest.isNewerThan(VersionNumber(App::version))) {
                 delete formUpgrade;
-    if (!App::instance()) {
-        return;
-    }
                 formUpgrade =
                     new FormUpgrade(offered, data.getString(QStringLiteral("meta_content")),
                                     data.getString(QStringLiteral("meta_download_url")),
@@ -503,6 +503,10 @@ void MainForm::onBtnMinClick()
 
 void MainForm::onBtnMaxClick()
 {
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
     normalSize = size();
     normalPos = pos();
     resize(app->screenRect().size());
@@ -514,10 +518,6 @@ void MainForm::onBtnNormalClick()
 {
     resize(normalSize);
     move(normalPos);
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
     mainLayout->setContentsMargins(shadowMargin, shadowMargin, shadowMargin, shadowMargin);
 }
 
