@@ -2,6 +2,7 @@
 
 #include "CourseLibrary.h"
 #include "Downloader.h"
+#include "LessonRecord.h"
 #include "Md5.h"
 #include "QuitNotifier.h"
 #include "SettingKeys.h"
@@ -112,6 +113,11 @@ App::App() : fileCipher(FileCipher::programCipher())
     context.autoStart = isOn(SettingKeys::autoDownload);
     context.requestShutdown = [this] {
         requestShutdown();
+    };
+    // Signed when the worker takes the lesson: a queue restored under a later session must not
+    // ask with the session of the day it was chosen.
+    context.keyUrl = [urls = urls](const LessonRecord& lesson) {
+        return urls->getKeysAndUrlByLidUrl(lesson.courseId, lesson.id, lesson.c_type);
     };
     scheduler = new Downloader(std::move(context), this);
 }

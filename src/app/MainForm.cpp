@@ -131,6 +131,17 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     connect(app->downloader(), &Downloader::recordDamaged, this, [this](const QString& message) {
         trayIcon->showMessage(App::appName, message, QSystemTrayIcon::Warning, 10000);
     });
+    // The school forgot the session (its restart, an expiry): every later call would be
+    // refused, so the student logs in again; the waiting lessons then go on.
+    connect(app->downloader(), &Downloader::sessionLost, this, [this] {
+        App* context = App::instance();
+        if (!context || !context->isLogin()) {
+            return;
+        }
+        trayIcon->showMessage(App::appName, QStringLiteral("登录已失效，请重新登录后继续下载。"),
+                              QSystemTrayIcon::Warning, 10000);
+        context->setLogin(false);
+    });
 
     app->init();
 }

@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 
 const QString CourseStore::recordFileName = QStringLiteral("kecheng.lhc");
+const QString CourseStore::thumbName = QStringLiteral("thumb.jpg");
 
 CourseStore::CourseStore(const QString& userRoot, const FileCipher& cipher)
     : root(userRoot), cipher(cipher)
@@ -90,9 +91,9 @@ bool CourseStore::write(const UserRecord& user, QString* error) const
         return false;
     }
     const QString dir = userDir(name);
-    if (!QDir().mkpath(dir)) {
     // A folder that cannot be made is reported by the write below, which has the system's
     // reason.
+    if (!QDir().mkpath(dir)) {
         qDebug() << "store: cannot create" << dir;
     }
     const QString path = recordPath(name);
@@ -120,10 +121,10 @@ CourseStore::LoadResult CourseStore::load(const QString& username, UserRecord& u
                                           QString* keptCopy) const
 {
     user.clear();
-    if (username.isEmpty()) {
     if (keptCopy) {
         keptCopy->clear();
     }
+    if (username.isEmpty()) {
         return LoadResult::Missing;
     }
     const QString path = recordPath(username);
@@ -153,12 +154,12 @@ CourseStore::LoadResult CourseStore::load(const QString& username, UserRecord& u
     }
     if (aside.isEmpty()) {
         qDebug() << "store: cannot move the damaged record aside:" << path;
-    }
     } else {
         qDebug() << "store: damaged record moved to" << aside;
     }
     if (keptCopy) {
         *keptCopy = aside;
+    }
     user.clear();
     return LoadResult::Damaged;
 }
@@ -259,7 +260,7 @@ void CourseStore::clearDir(const QString& dir, const QStringList& roots)
     for (const QFileInfo& entry : entries) {
         if (entry.isDir() && !entry.isSymLink()) {
             clearDir(entry.absoluteFilePath(), roots);
-        } else if (entry.suffix() != QLatin1String("jpg")) {
+        } else if (entry.fileName() != thumbName) {
             QFile::remove(entry.absoluteFilePath());
         }
     }

@@ -48,19 +48,21 @@ public:
     // folders `roots`) or a lesson folder (an MD5-named folder in such a course folder). Only
     // these are ever deleted, whatever a damaged or edited record names.
     static bool isStoreDir(const QString& dir, const QStringList& roots);
-    // Deletes the media of each store folder (pictures, suffix "jpg", are kept), then the
+    // Deletes the media of each store folder (the course picture is kept), then the
     // folder and every parent store folder that became empty. Any other path is refused with
     // a log line.
     static void removeDirs(const QStringList& dirs, const QStringList& roots);
     static void clearDir(const QString& dir, const QStringList& roots);
 
     static const QString recordFileName;
+    // The course picture in a course folder.
+    static const QString thumbName;
 
 private:
-    QString root;
-    const FileCipher& cipher;
     bool write(const UserRecord& user, QString* error) const;
 
-};
+    QString root;
+    const FileCipher& cipher;
     mutable std::mutex errorMutex;
     mutable QString lastError;
+};

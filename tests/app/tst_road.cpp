@@ -1,8 +1,9 @@
 // The student's whole road through the real client, against the stand-in school: log in, the
 // course page, the page's own "下载课件", two lessons chosen and downloaded, the completion
 // tip, the downloaded course and its courseware page, one lesson played from the store and
-// left at 0:20, the client ended and started again (session restored, the lesson jumps back),
-// and the shutdown countdown after one more download reaching the launcher, never the machine.
+// left at 0:20, the client ended and started again as a new process under the same Chinese
+// locale (session restored, the lesson jumps back), and the shutdown countdown after one more
+// download reaching the launcher, never the machine.
 #include "App.h"
 #include "CourseInfo.h"
 #include "CourseItem.h"
@@ -29,6 +30,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -40,8 +42,11 @@ class TestRoad : public QObject
 private slots:
     void initTestCase();
     void theWholeRoad();
+    // The second half, run by theWholeRoad() in a process of its own.
+    void restartedClient();
 
 private:
+    static bool isRestarted() { return qEnvironmentVariableIsSet("TAMIX_ROAD_RESTARTED"); }
     bool pageLoaded(MainForm& window);
     void chooseInDialog(const QStringList& lessons);
     static bool tipShown(FormPlayer* player, const QString& prefix);
@@ -61,10 +66,13 @@ void TestRoad::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     WebPanel::setFactory(tamixCreateWebPanel);
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
-    QVERIFY2(school.start(), qPrintable(school.errorString()));
-    school.pointClientHere();
-    qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
-    qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    // The restarted client finds the school and its folders where the first one left them.
+    if (!isRestarted()) {
+        QVERIFY2(school.start(), qPrintable(school.errorString()));
+        school.pointClientHere();
+        qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
+        qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+    }
     MainForm::setTrayAvailable([] { return true; });
     SystemServices::setLauncher([this](const QString& program, const QStringList& args) {
         launched.append((QStringList{program} + args).join(' '));
@@ -175,35 +183,54 @@ void TestRoad::theWholeRoad()
     }
     QVERIFY(!App::exists());
 
-    // Started again: no login, the session comes back, and so does the place in the lesson.
-    App::allowNewRun();
+    // Started again as a new process: no login, the session comes back, and so does the
+    // place in the lesson.
     const int logins = route("dologin");
-    {
-        MainForm window;
-        window.show();
-        App* app = App::instance();
-        QVERIFY(app->isLogin());
-        QVERIFY(pageLoaded(window));
-        QCOMPARE(route("dologin"), logins);
-        window.showCourseware("103");
-        FormThumbnail* lesson = lessonTile(window, "1034");
-        QVERIFY(lesson);
-        QTest::mouseClick(lesson->picture(), Qt::LeftButton);
-        FormPlayer* player = app->player();
-        QVERIFY(player);
-        QTRY_VERIFY_WITH_TIMEOUT(tipShown(player, "已跳转至上次播放时间00:2"), 15000);
-        player->close();
-        QTest::qWait(0);
+    QProcess restarted;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TAMIX_ROAD_RESTARTED", "1");
+    env.insert("LANG", "zh_CN.UTF-8");
+    env.remove("LC_ALL");
+    restarted.setProcessEnvironment(env);
+    restarted.setProcessChannelMode(QProcess::MergedChannels);
+    restarted.start(QCoreApplication::applicationFilePath(), {"restartedClient"});
+    QVERIFY(restarted.waitForStarted());
+    const bool ended = restarted.waitForFinished(240000);
+    const QByteArray output = restarted.readAll();
+    QVERIFY2(ended && restarted.exitStatus() == QProcess::NormalExit && restarted.exitCode() == 0,
+             output.constData());
+    QVERIFY2(output.contains("PASS   : TestRoad::restartedClient()"), output.constData());
+    QCOMPARE(route("dologin"), logins);
+}
 
-        // "下载完成后关机" on, one more lesson: the countdown runs out into the launcher.
-        app->setSetting(SettingKeys::shutdownAfter, "1");
-        toChoose = QStringList{"1032"};
-        window.myClassPage()->view()->runJavaScript(
-            "document.getElementById('download-103').click()", {});
-        QTRY_COMPARE_WITH_TIMEOUT(countdowns, 1, 60000);
-        QCOMPARE(launched.filter("poweroff").size() + launched.filter("shutdown").size(), 1);
-        QVERIFY(window.close());
+void TestRoad::restartedClient()
+{
+    if (!isRestarted()) {
+        QSKIP("the restarted client of theWholeRoad(), in a process of its own");
     }
+    MainForm window;
+    window.show();
+    App* app = App::instance();
+    QVERIFY(app->isLogin());
+    QVERIFY(pageLoaded(window));
+    window.showCourseware("103");
+    FormThumbnail* lesson = lessonTile(window, "1034");
+    QVERIFY(lesson);
+    QTest::mouseClick(lesson->picture(), Qt::LeftButton);
+    FormPlayer* player = app->player();
+    QVERIFY(player);
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(player, "已跳转至上次播放时间00:2"), 15000);
+    player->close();
+    QTest::qWait(0);
+
+    // "下载完成后关机" on, one more lesson: the countdown runs out into the launcher.
+    app->setSetting(SettingKeys::shutdownAfter, "1");
+    toChoose = QStringList{"1032"};
+    window.myClassPage()->view()->runJavaScript("document.getElementById('download-103').click()",
+                                                {});
+    QTRY_COMPARE_WITH_TIMEOUT(countdowns, 1, 60000);
+    QCOMPARE(launched.filter("poweroff").size() + launched.filter("shutdown").size(), 1);
+    QVERIFY(window.close());
 }
 
 QTEST_MAIN(TestRoad)

@@ -58,10 +58,12 @@ void TestCourseInfo::selectionRules_data()
                                               << "101" << QStringList();
     QTest::newRow("a chosen row keeps all unchecked") << QList<int>{0, 1, 0} << "r0:0 r2:0"
                                                       << "101" << QStringList();
-    QTest::newRow("all toggles enabled rows only") << QList<int>{0, 3, 0} << "all:1"
+    QTest::newRow("all toggles enabled rows only") << QList<int>{0, 2, 0} << "all:1"
                                                    << "101" << QStringList();
-    QTest::newRow("all twice clears") << QList<int>{0, 3, 0} << "all:1 all:0"
+    QTest::newRow("all twice clears") << QList<int>{0, 2, 0} << "all:1 all:0"
                                       << "000" << QStringList();
+    QTest::newRow("a failed lesson can be chosen again") << QList<int>{3, 0, 2} << "r0:0 down"
+                                                         << "100" << QStringList{"L0"};
     QTest::newRow("title press counts as a click") << QList<int>{0, 0, 0} << "t0:0 t1:0 t2:1 t2:0"
                                                    << "110" << QStringList();
     QTest::newRow("download queues the checked") << QList<int>{0, 0, 2} << "r0:0 down"
@@ -120,7 +122,8 @@ void TestCourseInfo::selectionRules()
     }
     for (int i = 0; i < states.size(); ++i) {
         QCOMPARE(dialog.rows().at(i)->checkBox()->isChecked(), checked.at(i) == '1');
-        QCOMPARE(dialog.rows().at(i)->checkBox()->isEnabled(), states.at(i) == 0);
+        QCOMPARE(dialog.rows().at(i)->checkBox()->isEnabled(),
+                 states.at(i) == NotChosen || states.at(i) == Failed);
     }
 
     const QList<LessonRecord> queue = App::instance()->downloader()->queue();
