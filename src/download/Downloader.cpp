@@ -13,9 +13,6 @@
 #include <QNetworkReply>
 #include <QSaveFile>
 
-// The same name as the store keeps when it deletes a course's media.
-const QString Downloader::thumbName = QStringLiteral("thumb.jpg");
-
 Downloader::Downloader(Context context, QObject* parent)
     : QObject(parent), ctx(std::move(context)), library(*ctx.library),
       manager(new QNetworkAccessManager(this)), running(ctx.autoStart)
@@ -101,7 +98,7 @@ void Downloader::addCourse(const CourseRecord& course)
             qDebug() << "cannot create" << dir;
         }
     }
-    if (!QFileInfo::exists(stored.dir + QLatin1Char('/') + thumbName)) {
+    if (!QFileInfo::exists(stored.dir + QLatin1Char('/') + CourseStore::thumbName)) {
         fetchThumbnail(stored);
     }
     saveStore();
@@ -162,7 +159,7 @@ void Downloader::imgFinished(QNetworkReply* reply)
         qDebug() << "thumbnail request failed:" << reply->url().path() << status;
         return;
     }
-    QSaveFile file(dir + QLatin1Char('/') + thumbName);
+    QSaveFile file(dir + QLatin1Char('/') + CourseStore::thumbName);
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
         qDebug() << "save pic failed" << file.errorString();
         return;
@@ -332,7 +329,7 @@ void Downloader::fileRecovered(const CourseRecord& course)
     if (!library.fileCourse(filed)) {
         return;
     }
-    if (!QFileInfo::exists(filed.dir + QLatin1Char('/') + thumbName)) {
+    if (!QFileInfo::exists(filed.dir + QLatin1Char('/') + CourseStore::thumbName)) {
         fetchThumbnail(filed);
     }
     saveStore();

@@ -99,9 +99,6 @@ public:
     // The lesson directory being fetched now, or an empty text.
     QString currentLesson() const;
 
-    // The course picture's file name in the course folder.
-    static const QString thumbName;
-
     // Percentage of a lesson from the progress figures (KB stored, MB in all): 0 when the
     // size is unknown, never above 100.
     static int percent(float sizeKB, float totalMB);

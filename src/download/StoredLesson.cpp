@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr qint64 maxPlaylistBytes = 16 * 1024 * 1024;
-
 // The local path a stored playlist line names; the fetcher writes a drive letter with "://"
 // for the player.
 QString localPath(QString line)
@@ -60,9 +58,8 @@ QString wholeLessonDir(const QString& courseDir, const LessonRecord& lesson,
 bool StoredLesson::isWhole(const QString& dir, const FileCipher& cipher)
 {
     const QString playlistPath = dir + QLatin1Char('/') + SegmentName::playlistName;
-    // A lesson's playlist is a few hundred kilobytes; a far larger file is none.
     const QFileInfo playlistInfo(playlistPath);
-    if (!playlistInfo.isFile() || playlistInfo.size() > maxPlaylistBytes) {
+    if (!playlistInfo.isFile() || playlistInfo.size() > HlsPlaylist::maxBytes) {
         return false;
     }
     bool readable = false;

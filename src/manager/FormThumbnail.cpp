@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "CourseInfo.h"
+#include "CourseStore.h"
 #include "Downloader.h"
 #include "FormMaskBtn.h"
 #include "FormPlayer.h"
@@ -22,7 +23,7 @@ FormThumbnail::FormThumbnail(const CourseRecord* course, QWidget* parent, Thumbn
 
 FormThumbnail::FormThumbnail(const CourseRecord& course, QWidget* parent, ThumbnailCache* cache)
     : QWidget(parent), dir(course.dir), mode(DownloadedCourse), courseId(course.id),
-      thumbPath(course.dir + QLatin1Char('/') + Downloader::thumbName), title(course.title)
+      thumbPath(course.dir + QLatin1Char('/') + CourseStore::thumbName), title(course.title)
 {
     for (const LessonRecord& lesson : course.list) {
         doneCount += lesson.state == Complete ? 1 : 0;
@@ -34,7 +35,7 @@ FormThumbnail::FormThumbnail(const LessonRecord& lesson, int mode, QWidget* pare
                              ThumbnailCache* cache)
     : QWidget(parent), dir(lesson.dir), mode(mode), lessonId(lesson.id),
       thumbPath(lesson.dir.left(lesson.dir.lastIndexOf(QLatin1Char('/'))) + QLatin1Char('/') +
-                Downloader::thumbName),
+                CourseStore::thumbName),
       title(lesson.title)
 {
     build(cache);
