@@ -2,11 +2,14 @@
 
 #include "AccountRules.h"
 #include "App.h"
+#include "CourseLibrary.h"
 #include "HintBox.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "SettingKeys.h"
+#include "TransferGuard.h"
 #include "URLManager.h"
+#include "UrlPolicy.h"
 #include "UserRecord.h"
 #include "XMessageBox.h"
 
@@ -85,6 +88,8 @@ FormLoginin::FormLoginin(QWidget* parent)
     connect(btnLogin, &QPushButton::clicked, this, &FormLoginin::onBtnloginClick);
     http = new HttpHelper(this);
     connect(http, &HttpHelper::done, this, &FormLoginin::httpLoginDone);
+    sidHttp = new HttpHelper(this);
+    connect(sidHttp, &HttpHelper::done, this, &FormLoginin::httpSidDone);
     lblReg->installEventFilter(this);
     cmbName->installEventFilter(this);
     txtName->installEventFilter(this);
@@ -166,6 +171,36 @@ void FormLoginin::onBtnloginClick()
         return;
     }
     setRequesting(true);
+    // Without a session id the school ignores the login; the first ask may have been lost.
+    if (app->library()->sid().isEmpty()) {
+        pendingName = name;
+        pendingPassword = password;
+        sidHttp->get(app->urlManager()->getSessionIdUrl());
+        return;
+    }
+    http->get(app->urlManager()->getLoginUrl(name, password));
+}
+
+void FormLoginin::httpSidDone(QString result)
+{
+    App* app = App::instance();
+    const QString name = pendingName;
+    const QString password = pendingPassword;
+    pendingName.clear();
+    pendingPassword.clear();
+    if (!app) {
+        return;
+    }
+    const QString sid = JsonHelper::parse(result)
+                            .getObject(QStringLiteral("data"))
+                            .getString(QStringLiteral("sid"));
+    if (sid.isEmpty()) {
+        qDebug() << "no session id: the school did not answer";
+        XMessageBox::inform(QStringLiteral("请检查网络连接"));
+        setRequesting(false);
+        return;
+    }
+    app->library()->setSid(sid);
     http->get(app->urlManager()->getLoginUrl(name, password));
 }
 
@@ -175,8 +210,6 @@ void FormLoginin::httpLoginDone(QString result)
     if (!app) {
         return;
     }
-    // The answer carries no password; the address that did is never logged.
-    qDebug() << "login answer:" << result;
     if (result.isEmpty()) {
         XMessageBox::inform(QStringLiteral("请检查网络连接"));
         setRequesting(false);
@@ -184,6 +217,8 @@ void FormLoginin::httpLoginDone(QString result)
     }
     const JsonNode answer = JsonHelper::parse(result);
     const QString flag = answer.getString(QStringLiteral("flag"));
+    // The answer names the student (uid, e-mail): only its flag goes to the log.
+    qDebug() << "login answer, flag" << flag;
     if (flag == QLatin1String("-2")) {
         const QString infos = answer.getString(QStringLiteral("infos"));
         XMessageBox::inform(infos.isEmpty() ? QStringLiteral("登录失败") : infos);
@@ -235,8 +270,7 @@ void FormLoginin::httpLoginDone(QString result)
 void FormLoginin::fetchAvatar(const QString& address, const QString& path)
 {
     const QUrl url(address, QUrl::StrictMode);
-    if (!url.isValid() ||
-        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+    if (!UrlPolicy::isAllowed(url)) {
         qDebug() << "no avatar address in the login answer";
         // The panel still shows the nickname and the welcome, with an empty picture.
         if (App* app = App::instance()) {
@@ -250,7 +284,17 @@ void FormLoginin::fetchAvatar(const QString& address, const QString& path)
         imgManager = new QNetworkAccessManager(this);
         connect(imgManager, &QNetworkAccessManager::finished, this, &FormLoginin::imgFinished);
     }
-    QNetworkReply* reply = imgManager->get(QNetworkRequest(url));
+    QNetworkRequest request(url);
+    UrlPolicy::prepare(request);
+    QNetworkReply* reply = imgManager->get(request);
+    UrlPolicy::watch(reply);
+    TransferGuard::attach(reply, TransferGuard::Limits{});
+    // A picture, not a film: an endless body is cut off.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > HttpHelper::maxBytes) {
+            reply->abort();
+        }
+    });
     reply->setProperty(avatarTarget, path);
 }
 

@@ -40,6 +40,7 @@ protected:
 
 private slots:
     void httpLoginDone(QString result);
+    void httpSidDone(QString result);
     void imgFinished(QNetworkReply* reply);
 
 private:
@@ -55,6 +56,10 @@ private:
     QPushButton* btnLogin = nullptr;
     QLabel* lblReg = nullptr;
     HttpHelper* http = nullptr;
+    HttpHelper* sidHttp = nullptr;
+    // The login waiting for a session id.
+    QString pendingName;
+    QString pendingPassword;
     QNetworkAccessManager* imgManager = nullptr;
     QString userDirPath;
     QString avatarPath;

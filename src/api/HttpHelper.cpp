@@ -1,6 +1,9 @@
 #include "HttpHelper.h"
 
+#include "LogMask.h"
 #include "QuitNotifier.h"
+#include "TransferGuard.h"
+#include "UrlPolicy.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -8,9 +11,45 @@
 #include <QTimer>
 #include <QUrl>
 
-static QNetworkRequest requestFor(const QString& url)
+static const char oversizedProperty[] = "tamixOversized";
+
+// Sends the request bounded by the rule of addresses, a deadline and a size; null when the
+// address is refused.
+static QNetworkReply* send(QNetworkAccessManager* manager, const QString& url, int timeoutMs)
 {
-    return QNetworkRequest(QUrl(url, QUrl::TolerantMode));
+    const QUrl address(url, QUrl::TolerantMode);
+    if (!UrlPolicy::isAllowed(address)) {
+        qDebug().noquote() << "address refused:" << LogMask::url(address);
+        return nullptr;
+    }
+    QNetworkRequest request(address);
+    UrlPolicy::prepare(request);
+    QNetworkReply* reply = manager->get(request);
+    UrlPolicy::watch(reply);
+    TransferGuard::Limits limits;
+    limits.answerMs = timeoutMs;
+    TransferGuard::attach(reply, limits);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply](qint64 received, qint64) {
+                         if (received > HttpHelper::maxBytes) {
+                             reply->setProperty(oversizedProperty, true);
+                             reply->abort();
+                         }
+                     });
+    return reply;
+}
+
+static QString textOf(QNetworkReply* reply)
+{
+    if (reply->property(oversizedProperty).toBool()) {
+        qDebug().noquote() << "answer larger than" << HttpHelper::maxBytes
+                           << "bytes:" << reply->url().path();
+        return QString();
+    }
+    if (TransferGuard::hasExpired(reply) || UrlPolicy::isRefused(reply)) {
+        return QString();
+    }
+    return HttpHelper::bodyText(reply->readAll());
 }
 
 HttpHelper::HttpHelper(QObject* parent, bool sync)
@@ -31,7 +70,11 @@ QString HttpHelper::bodyText(const QByteArray& body)
 
 void HttpHelper::get(const QString& url)
 {
-    manager->get(requestFor(url));
+    if (!send(manager, url, timeoutMs)) {
+        // Callers wait for `done` in every case, as for an unreachable server.
+        QMetaObject::invokeMethod(
+            this, [this] { emit done(QString()); }, Qt::QueuedConnection);
+    }
 }
 
 void HttpHelper::finished(QNetworkReply* reply)
@@ -42,8 +85,7 @@ void HttpHelper::finished(QNetworkReply* reply)
         qDebug() << "answer after the end dropped:" << reply->url().path();
         return;
     }
-    const QString text = bodyText(reply->readAll());
-    emit done(text);
+    emit done(textOf(reply));
 }
 
 QString HttpHelper::getSync(const QString& url, int timeoutMs)
@@ -51,14 +93,13 @@ QString HttpHelper::getSync(const QString& url, int timeoutMs)
     if (QuitNotifier::isQuitting()) {
         return QString();
     }
-    QNetworkReply* reply = manager->get(requestFor(url));
+    QNetworkReply* reply = send(manager, url, timeoutMs);
+    if (!reply) {
+        return QString();
+    }
     QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(QuitNotifier::instance(), &QuitNotifier::quitRequested, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs);
     // The quit may have been requested between the first check and the connection above.
     if (!QuitNotifier::isQuitting()) {
         loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -66,9 +107,9 @@ QString HttpHelper::getSync(const QString& url, int timeoutMs)
 
     QString text;
     if (reply->isFinished()) {
-        text = bodyText(reply->readAll());
+        text = textOf(reply);
     } else {
-        qDebug() << "request abandoned (time-out or quit):" << QUrl(url).path();
+        qDebug() << "request abandoned (quit):" << reply->url().path();
         reply->abort();
     }
     // Not inside any of the reply's signals here, and a worker thread may have no event loop

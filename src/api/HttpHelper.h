@@ -8,16 +8,22 @@ class QNetworkReply;
 
 // One-shot HTTP GET. Asynchronous helpers hand the body to `done`; the synchronous form blocks
 // the calling thread in a local event loop. An empty text means the request failed on the
-// network.
+// network, was not answered within the helper's time, answered more than `maxBytes`, or named
+// an address other than http/https.
 class HttpHelper : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int syncTimeoutMs = 30000;
+    // Login, page addresses and course information; the version check and the learning status
+    // may take longer (setTimeout).
+    static constexpr int defaultTimeoutMs = 15000;
+    static constexpr qint64 maxBytes = 4 * 1024 * 1024;
 
     explicit HttpHelper(QObject* parent = nullptr, bool sync = false);
     ~HttpHelper() override;
 
+    void setTimeout(int ms) { timeoutMs = ms; }
     void get(const QString& url);
     // Waits at most `timeoutMs`; returns at once with an empty text when the application quits.
     QString getSync(const QString& url, int timeoutMs = syncTimeoutMs);
@@ -33,4 +39,5 @@ private slots:
 
 private:
     QNetworkAccessManager* manager;
+    int timeoutMs = defaultTimeoutMs;
 };

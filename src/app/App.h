@@ -63,6 +63,8 @@ public:
     QString styleSheet() const { return sheet; }
     QString appDir() const { return dataDir; }
     QString userRoot() const { return dataDir + QStringLiteral("/user"); }
+    // The log for support, in the data folder beside the settings.
+    QString logPath() const { return dataDir + QStringLiteral("/tamix.log"); }
     QString videoPath() const { return videoDir; }
     QRect screenRect() const { return screen; }
     void setScreenRect(const QRect& rect) { screen = rect; }

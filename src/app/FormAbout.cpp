@@ -1,5 +1,8 @@
 #include "FormAbout.h"
 
+#include "LogFile.h"
+
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -12,6 +15,17 @@ FormAbout::FormAbout(const QString& title, QWidget* parent) : BaseDialog(title, 
                               body());
     notice->setObjectName(QStringLiteral("lblUserInfo"));
     notice->setAlignment(Qt::AlignCenter);
+    // Where support finds what happened; empty when the program logs nowhere (tests).
+    QLabel* logLine = nullptr;
+    if (!LogFile::path().isEmpty()) {
+        logLine = new QLabel(
+            QStringLiteral("运行日志：") + QDir::toNativeSeparators(LogFile::path()), body());
+        logLine->setObjectName(QStringLiteral("lblLogPath"));
+        logLine->setAlignment(Qt::AlignCenter);
+        logLine->setWordWrap(true);
+        logLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        panel()->setFixedHeight(220);
+    }
 
     auto* btnOK = new QPushButton(QStringLiteral("确定"), body());
     btnOK->setObjectName(QStringLiteral("btnOK3"));
@@ -24,5 +38,8 @@ FormAbout::FormAbout(const QString& title, QWidget* parent) : BaseDialog(title, 
     auto* layout = new QVBoxLayout(body());
     layout->setContentsMargins(20, 10, 20, 15);
     layout->addWidget(notice);
+    if (logLine) {
+        layout->addWidget(logLine);
+    }
     layout->addLayout(row);
 }

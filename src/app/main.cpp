@@ -1,4 +1,5 @@
 #include "App.h"
+#include "LogFile.h"
 #include "MainForm.h"
 #include "ScreenshotTour.h"
 #include "SystemServices.h"
@@ -101,6 +102,7 @@ int main(int argc, char* argv[])
 
     // Building the context here, before any window, also reads the style sheet.
     application.setStyleSheet(App::instance()->styleSheet());
+    LogFile::install(App::instance()->logPath());
     application.setWindowIcon(QIcon(QStringLiteral(":/vospen/vospen/tamix.ico")));
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         App::instance()->setScreenRect(screen->availableGeometry());
@@ -127,5 +129,6 @@ int main(int argc, char* argv[])
         code = application.exec();
     }
     stopContextIfRunning();
+    LogFile::uninstall();
     return code;
 }

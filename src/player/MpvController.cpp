@@ -1,5 +1,6 @@
 #include "MpvController.h"
 
+#include "LogMask.h"
 #include "MpvLibrary.h"
 
 #include <QByteArray>
@@ -161,7 +162,7 @@ void MpvController::handleEvent(const mpv_event& event)
     case MPV_EVENT_LOG_MESSAGE: {
         const auto* message = static_cast<const mpv_event_log_message*>(event.data);
         qDebug().noquote() << "mpv" << message->prefix << message->level
-                           << QString::fromUtf8(message->text).trimmed();
+                           << LogMask::text(QString::fromUtf8(message->text).trimmed());
         break;
     }
     case MPV_EVENT_PROPERTY_CHANGE: {

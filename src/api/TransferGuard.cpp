@@ -1,0 +1,68 @@
+#include "TransferGuard.h"
+
+#include "LogMask.h"
+
+#include <QDebug>
+#include <QNetworkReply>
+
+static const char expiredProperty[] = "tamixTransferExpired";
+
+TransferGuard* TransferGuard::attach(QNetworkReply* reply, const Limits& limits)
+{
+    return new TransferGuard(reply, limits);
+}
+
+bool TransferGuard::hasExpired(const QNetworkReply* reply)
+{
+    return reply && reply->property(expiredProperty).toBool();
+}
+
+TransferGuard::TransferGuard(QNetworkReply* reply, const Limits& limits)
+    : QObject(reply), reply(reply), limits(limits)
+{
+    answerTimer.setSingleShot(true);
+    connect(&answerTimer, &QTimer::timeout, this, [this] {
+        expire(this->limits.floorBytes > 0 ? "no answer in time" : "not finished in time");
+    });
+    connect(&windowTimer, &QTimer::timeout, this, &TransferGuard::check);
+    connect(reply, &QNetworkReply::downloadProgress, this,
+            [this](qint64 bytes, qint64) { received = bytes; });
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
+        if (answered || this->limits.floorBytes <= 0) {
+            return;
+        }
+        // From the answer on, the floor watches the body instead of the deadline.
+        answered = true;
+        answerTimer.stop();
+        receivedAtWindowStart = received;
+        windowTimer.start(this->limits.windowMs);
+    });
+    connect(reply, &QNetworkReply::finished, this, [this] {
+        answerTimer.stop();
+        windowTimer.stop();
+    });
+    if (limits.answerMs > 0) {
+        answerTimer.start(limits.answerMs);
+    }
+}
+
+void TransferGuard::check()
+{
+    if (received - receivedAtWindowStart < limits.floorBytes) {
+        expire("body slower than the floor");
+        return;
+    }
+    receivedAtWindowStart = received;
+}
+
+void TransferGuard::expire(const char* why)
+{
+    if (reply->isFinished()) {
+        return;
+    }
+    qDebug().noquote() << "request ended:" << why << LogMask::url(reply->url());
+    reply->setProperty(expiredProperty, true);
+    answerTimer.stop();
+    windowTimer.stop();
+    reply->abort();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+class QNetworkReply;
+
+// Bounds one reply in time: no answer (headers) within `answerMs`, or a body arriving slower
+// than `floorBytes` per `windowMs`, aborts it. `hasExpired` then tells the abort apart from
+// one the caller made, and the reply counts as failed for now (asked again later).
+class TransferGuard : public QObject
+{
+    Q_OBJECT
+public:
+    struct Limits
+    {
+        int answerMs = 15000;  // 0: no deadline for the answer
+        qint64 floorBytes = 0; // 0: no floor; the whole body must arrive within `answerMs`
+        int windowMs = 30000;
+    };
+
+    // The guard lives as the reply's child.
+    static TransferGuard* attach(QNetworkReply* reply, const Limits& limits);
+    static bool hasExpired(const QNetworkReply* reply);
+
+private:
+    TransferGuard(QNetworkReply* reply, const Limits& limits);
+    void expire(const char* why);
+    void check();
+
+    QNetworkReply* reply;
+    Limits limits;
+    QTimer answerTimer;
+    QTimer windowTimer;
+    qint64 received = 0;
+    qint64 receivedAtWindowStart = 0;
+    bool answered = false;
+};
