@@ -11,6 +11,8 @@ struct FaultEffect
 {
     int latencyMs = 0;
     int stallMs = 0;
+    // Headers at once, then the body one byte every this many milliseconds.
+    int trickleMs = 0;
     int status = 0;
     qint64 cutAfter = -1;
     bool html = false;
@@ -21,5 +23,5 @@ struct FaultEffect
     QString urlQuery; // appended to the playlist address of the key-and-address answer
     std::shared_ptr<RateLimiter> limiter;
 
-    bool shapesBody() const { return limiter || cutAfter >= 0 || chunked; }
+    bool shapesBody() const { return limiter || cutAfter >= 0 || chunked || trickleMs > 0; }
 };

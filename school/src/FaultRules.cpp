@@ -67,12 +67,13 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         QStringLiteral("latency"), QStringLiteral("stall"),    QStringLiteral("status"),
         QStringLiteral("cut"),     QStringLiteral("rate"),     QStringLiteral("html"),
         QStringLiteral("chunked"), QStringLiteral("shortKey"), QStringLiteral("playlist"),
-        QStringLiteral("drop"),    QStringLiteral("urlQuery")};
-    static const QStringList playlists = {QStringLiteral("crlf"),      QStringLiteral("absolute"),
-                                          QStringLiteral("unsafe"),    QStringLiteral("query"),
-                                          QStringLiteral("subfolder"), QStringLiteral("keyformat"),
-                                          QStringLiteral("rotate"),    QStringLiteral("master"),
-                                          QStringLiteral("noendlist"), QStringLiteral("oddnames")};
+        QStringLiteral("drop"),    QStringLiteral("urlQuery"), QStringLiteral("trickle")};
+    static const QStringList playlists = {
+        QStringLiteral("crlf"),     QStringLiteral("absolute"),  QStringLiteral("unsafe"),
+        QStringLiteral("query"),    QStringLiteral("subfolder"), QStringLiteral("keyformat"),
+        QStringLiteral("rotate"),   QStringLiteral("master"),    QStringLiteral("noendlist"),
+        QStringLiteral("oddnames"), QStringLiteral("filekey"),   QStringLiteral("fileseg"),
+        QStringLiteral("otherhost")};
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key())) {
             *error = QStringLiteral("unknown fault key: ") + it.key();
@@ -99,10 +100,12 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         }
         return true;
     };
-    double every = 1, times = 0, latency = 0, stall = 0, status = 0, cut = -1, rate = 0;
+    double every = 1, times = 0, latency = 0, stall = 0, status = 0, cut = -1, rate = 0,
+           trickle = 0;
     if (!number("every", 1, &every) || !number("times", 0, &times) ||
         !number("latency", 0, &latency) || !number("stall", 0, &stall) ||
-        !number("status", 0, &status) || !number("rate", 0, &rate)) {
+        !number("trickle", 0, &trickle) || !number("status", 0, &status) ||
+        !number("rate", 0, &rate)) {
         return false;
     }
     if (object.contains(QLatin1String("cut")) && !number("cut", -1, &cut)) {
@@ -121,6 +124,7 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
     rule->times = int(times);
     rule->effect.latencyMs = int(latency);
     rule->effect.stallMs = int(stall);
+    rule->effect.trickleMs = int(trickle);
     rule->effect.status = int(status);
     rule->effect.cutAfter = qint64(cut);
     rule->effect.html = readFlag(object.value(QLatin1String("html")));
@@ -190,6 +194,7 @@ FaultEffect FaultRules::match(const std::string& path)
         const FaultEffect& e = rule.effect;
         total.latencyMs += e.latencyMs;
         total.stallMs = std::max(total.stallMs, e.stallMs);
+        total.trickleMs = std::max(total.trickleMs, e.trickleMs);
         if (total.status == 0) {
             total.status = e.status;
         }

@@ -303,11 +303,19 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
     if (limiter) {
         chunk = size_t(std::clamp<std::int64_t>(limiter->rate() / 50, 512, 64 * 1024));
     }
+    const int trickleMs = effect.trickleMs;
+    if (trickleMs > 0) {
+        chunk = 1;
+    }
     StopSignal* stop = &stopSignal;
-    auto writeFrom = [owned, data, limit, chunk, limiter, stop](size_t offset,
-                                                                httplib::DataSink& sink) {
+    auto writeFrom = [owned, data, limit, chunk, limiter, stop,
+                      trickleMs](size_t offset, httplib::DataSink& sink) {
         const size_t n = std::min(chunk, limit - offset);
         if (limiter && !limiter->acquire(std::int64_t(n), *stop)) {
+            return false;
+        }
+        // The first byte goes at once with the headers, each further one after the pause.
+        if (trickleMs > 0 && offset > 0 && !stop->sleepFor(std::chrono::milliseconds(trickleMs))) {
             return false;
         }
         return sink.write(data + offset, n);
@@ -377,6 +385,14 @@ SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const QStrin
     const QByteArray base = apiUrl().toUtf8() + "/stream/" + streamId.toUtf8();
     const QByteArray folderBase = folder.isEmpty() ? base : base + '/' + folder.toUtf8();
     QByteArray text = stream->playlist;
+    if (mode == QLatin1String("filekey")) {
+        text.replace(MediaLibrary::kKeyUriPlaceholder, "file:///etc/passwd");
+    } else if (mode == QLatin1String("otherhost")) {
+        // The same server under another host name: the key's cookie must not follow it.
+        QByteArray other = base;
+        other.replace("127.0.0.1", "localhost");
+        text.replace(MediaLibrary::kKeyUriPlaceholder, other + "/key");
+    }
     text.replace(MediaLibrary::kKeyUriPlaceholder, base + "/key");
     if (mode == QLatin1String("keyformat")) {
         text.replace("#EXT-X-KEY:METHOD=AES-128,URI=",
@@ -423,6 +439,8 @@ SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const QStrin
                 } else if (segment == 1) {
                     line = "a\\b.ts";
                 }
+            } else if (mode == QLatin1String("fileseg") && segment == 0) {
+                line = "file:///etc/passwd";
             } else if (mode == QLatin1String("oddnames") && line.endsWith(".ts")) {
                 // Names a player will not open as local files: none, or a picture's.
                 line.chop(3);
