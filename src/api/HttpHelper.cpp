@@ -11,7 +11,15 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
+
 static const char oversizedProperty[] = "tamixOversized";
+static std::atomic<int> testTimeoutMs{0};
+
+void HttpHelper::setTimeoutForTests(int ms)
+{
+    testTimeoutMs = ms;
+}
 
 // Sends the request bounded by the rule of addresses, a deadline and a size; null when the
 // address is refused.
@@ -27,7 +35,7 @@ static QNetworkReply* send(QNetworkAccessManager* manager, const QString& url, i
     QNetworkReply* reply = manager->get(request);
     UrlPolicy::watch(reply);
     TransferGuard::Limits limits;
-    limits.answerMs = timeoutMs;
+    limits.answerMs = testTimeoutMs > 0 ? testTimeoutMs.load() : timeoutMs;
     TransferGuard::attach(reply, limits);
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
                      [reply](qint64 received, qint64) {

@@ -10,6 +10,10 @@ struct DownloadOptions
 {
     // Longest silence of a playlist, key or segment request before it counts as failed.
     int requestTimeoutMs = 30000;
+    // A segment whose body arrives slower than `floorBytes` per `floorWindowMs` (1 KB/s over
+    // 30 s) counts as failed for now: a trickle must not hold the queue.
+    qint64 floorBytes = 30 * 1024;
+    int floorWindowMs = 30000;
     // Longest wait for the key-and-address answer.
     int keyUrlTimeoutMs = 30000;
     // Pauses before the quick retries of a request that failed for want of the network or the

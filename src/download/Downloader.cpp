@@ -4,6 +4,9 @@
 #include "CourseRecord.h"
 #include "CourseStore.h"
 #include "DownloadWorker.h"
+#include "LogMask.h"
+#include "TransferGuard.h"
+#include "UrlPolicy.h"
 #include "UserRecord.h"
 
 #include <QDebug>
@@ -12,6 +15,15 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
+
+// The picture formats a school's course list uses; an error page or any other file is not
+// stored as the course's picture.
+static bool looksLikePicture(const QByteArray& body)
+{
+    return body.startsWith("\xFF\xD8\xFF") || body.startsWith("\x89PNG\r\n\x1A\n") ||
+           body.startsWith("GIF8") || body.startsWith("BM") ||
+           (body.startsWith("RIFF") && body.mid(8, 4) == "WEBP");
+}
 
 Downloader::Downloader(Context context, QObject* parent)
     : QObject(parent), ctx(std::move(context)), library(*ctx.library),
@@ -136,15 +148,28 @@ void Downloader::setWatchTime(const QString& courseId, const QString& lessonId,
 void Downloader::fetchThumbnail(const CourseRecord& course)
 {
     const QUrl url(course.img, QUrl::TolerantMode);
-    if (course.img.isEmpty() || !url.isValid()) {
+    if (course.img.isEmpty()) {
+        return;
+    }
+    if (!UrlPolicy::isAllowed(url)) {
+        qDebug().noquote() << "thumbnail address refused:" << LogMask::url(url);
         return;
     }
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::User, course.dir);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    UrlPolicy::prepare(request);
     request.setTransferTimeout(ctx.options.requestTimeoutMs);
-    manager->get(request);
+    QNetworkReply* reply = manager->get(request);
+    UrlPolicy::watch(reply);
+    TransferGuard::Limits limits;
+    limits.answerMs = ctx.options.requestTimeoutMs;
+    TransferGuard::attach(reply, limits);
+    // A picture, not a film: an endless body is cut off before it fills the memory.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > thumbnailMaxBytes) {
+            reply->abort();
+        }
+    });
 }
 
 void Downloader::imgFinished(QNetworkReply* reply)
@@ -155,7 +180,7 @@ void Downloader::imgFinished(QNetworkReply* reply)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // An error page is no picture; the next addCourse asks again.
     if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299 ||
-        body.isEmpty() || dir.isEmpty()) {
+        !looksLikePicture(body) || dir.isEmpty()) {
         qDebug() << "thumbnail request failed:" << reply->url().path() << status;
         return;
     }

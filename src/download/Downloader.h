@@ -31,6 +31,9 @@ class Downloader : public QObject
 {
     Q_OBJECT
 public:
+    // The course picture is small; anything longer is not one.
+    static constexpr qint64 thumbnailMaxBytes = 4 * 1024 * 1024;
+
     struct Context
     {
         CourseLibrary* library = nullptr;

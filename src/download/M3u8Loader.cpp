@@ -3,9 +3,12 @@
 #include "FileCipher.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "LogMask.h"
 #include "MediaCheck.h"
 #include "SegmentName.h"
 #include "ServerConfig.h"
+#include "TransferGuard.h"
+#include "UrlPolicy.h"
 
 #include <QDebug>
 #include <QDir>
@@ -82,18 +85,28 @@ bool M3u8Loader::writeAllowed(const QString& name) const
     return !options.writeGuard || options.writeGuard(name);
 }
 
-QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs)
+QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs, bool segment)
 {
     QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    UrlPolicy::prepare(request);
     request.setTransferTimeout(timeoutMs);
     // Without compression Content-Length counts the bytes we receive, so a short body shows.
     request.setRawHeader("Accept-Encoding", "identity");
-    if (withCookie) {
+    if (withCookie && UrlPolicy::sameHost(url, streamUrl)) {
         request.setRawHeader("Cookie", "keys=" + keys);
     }
-    return manager->get(request);
+    QNetworkReply* reply = manager->get(request);
+    UrlPolicy::watch(reply);
+    // A small answer must be whole within its time; a segment may take long, but not at a
+    // trickle that would hold the whole queue.
+    TransferGuard::Limits limits;
+    limits.answerMs = timeoutMs;
+    if (segment) {
+        limits.floorBytes = options.floorBytes;
+        limits.windowMs = options.floorWindowMs;
+    }
+    TransferGuard::attach(reply, limits);
+    return reply;
 }
 
 M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& body, qint64 received)
@@ -101,6 +114,17 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
     Answer answer;
     answer.body = body;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // A redirect to another scheme, or from https to http, will not change when asked again.
+    if (UrlPolicy::isRefused(reply) || reply->error() == QNetworkReply::ProtocolUnknownError ||
+        reply->error() == QNetworkReply::InsecureRedirectError) {
+        answer.outcome = Outcome::Permanent;
+        answer.why = QStringLiteral("redirect refused (%1)").arg(reply->errorString());
+        return answer;
+    }
+    if (TransferGuard::hasExpired(reply)) {
+        answer.why = QStringLiteral("no answer in time, or a body slower than the floor");
+        return answer;
+    }
     if (status >= 400 || (reply->error() != QNetworkReply::NoError && status == 0)) {
         const QNetworkReply::NetworkError error = reply->error();
         answer.why =
@@ -146,7 +170,18 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
 void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
                        std::function<void(const Answer&)> then, int attempt)
 {
-    QNetworkReply* reply = get(url, withCookie, timeoutMs);
+    if (!UrlPolicy::isAllowed(url)) {
+        Answer refused;
+        refused.outcome = Outcome::Permanent;
+        refused.why = QStringLiteral("address refused: ") + LogMask::url(url);
+        QTimer::singleShot(0, this, [this, then, refused] {
+            if (running) {
+                then(refused);
+            }
+        });
+        return;
+    }
+    QNetworkReply* reply = get(url, withCookie, timeoutMs, false);
     small = reply;
     // Playlists, keys and the key-and-address answer are small; an endless body is refused
     // before it fills the memory.
@@ -239,7 +274,7 @@ void M3u8Loader::onKeyAndUrl(const Answer& answer)
     }
     const JsonNode data = JsonHelper::parse(text).getObject(QStringLiteral("data"));
     const QString url = data.getString(QStringLiteral("url"));
-    const QUrl streamUrl(url, QUrl::TolerantMode);
+    streamUrl = QUrl(url, QUrl::TolerantMode);
     if (url.isEmpty() || !streamUrl.isValid() || streamUrl.isRelative()) {
         failWith(Outcome::Permanent, QStringLiteral("parseKeyAndUrl fail: no stream address"));
         return;
@@ -281,6 +316,21 @@ void M3u8Loader::onPlaylist(const QUrl& url, const Answer& answer)
     if (!playlist.parse(text, url, &why)) {
         failWith(Outcome::Permanent, url.path() + QStringLiteral(": ") + why);
         return;
+    }
+    // Nothing of a playlist that names a local file or another scheme is fetched.
+    for (const HlsPlaylist::Key& key : playlist.keys()) {
+        if (!UrlPolicy::isAllowed(key.url)) {
+            failWith(Outcome::Permanent,
+                     QStringLiteral("key address refused: ") + LogMask::url(key.url));
+            return;
+        }
+    }
+    for (const HlsPlaylist::Media& media : playlist.media()) {
+        if (!UrlPolicy::isAllowed(media.url)) {
+            failWith(Outcome::Permanent,
+                     QStringLiteral("segment address refused: ") + LogMask::url(media.url));
+            return;
+        }
     }
     if (!playlist.hasEndList()) {
         // A reply cut short loses its last lines; a live stream never gets them.
@@ -524,7 +574,7 @@ void M3u8Loader::startTask(int t)
         return;
     }
     task.active = true;
-    QNetworkReply* reply = get(media.url, false, options.requestTimeoutMs);
+    QNetworkReply* reply = get(media.url, false, options.requestTimeoutMs, true);
     active.insert(reply, Transfer{t, file, 0});
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onSegmentData(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onSegmentFinished(reply); });

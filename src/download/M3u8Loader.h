@@ -107,7 +107,8 @@ private:
     // transient failures; `then` gets the last answer.
     void fetch(const QUrl& url, bool withCookie, int timeoutMs,
                std::function<void(const Answer&)> then, int attempt = 0);
-    QNetworkReply* get(const QUrl& url, bool withCookie, int timeoutMs);
+    // `segment`: a body that may be long, bounded by a floor rate rather than a deadline.
+    QNetworkReply* get(const QUrl& url, bool withCookie, int timeoutMs, bool segment);
     static Answer judge(QNetworkReply* reply, const QByteArray& body, qint64 received);
 
     void onKeyAndUrl(const Answer& answer);
@@ -149,6 +150,8 @@ private:
     Result outcome = Result::Stopped;
     QString path;
     QByteArray keys;
+    // The stream's own address: the "keys" cookie goes to its host and nowhere else.
+    QUrl streamUrl;
     float total = 0;
     qint64 stored = 0;
     SpeedMeter meter;

@@ -222,6 +222,7 @@ void FormPlayer::build(const QString& title)
 
     courseInfo = new HttpHelper(this);
     learnState = new HttpHelper(this);
+    learnState->setTimeout(30000);
     onlinePlaylist = new OnlinePlaylist(this);
     saveTimer = new QTimer(this);
     saveTimer->setInterval(positionSaveMs);
