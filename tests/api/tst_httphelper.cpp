@@ -21,6 +21,8 @@ private slots:
     void asyncBodies();
     void twoRequestsTwoAnswers();
     void unreachableServerGivesEmptyText();
+    void boundedAnswers_data();
+    void boundedAnswers();
     void syncTimesOut();
     void syncReturnsAtOnceOnQuit();
     void syncFromWorkerThread();
@@ -54,6 +56,19 @@ void TestHttpHelper::initTestCase()
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         res.set_content("late", "text/plain");
+    });
+    // Headers at once, then a byte every 100 ms: a body that would take 5 s.
+    server.Get("/trickle", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(
+            50, "text/plain", [this](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset > 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                return !releaseStall && sink.write("x", 1);
+            });
+    });
+    server.Get("/huge", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(5 * 1024 * 1024, 'a'), "text/plain");
     });
     port = server.bind_to_any_port("127.0.0.1");
     QVERIFY(port > 0);
@@ -120,6 +135,30 @@ void TestHttpHelper::unreachableServerGivesEmptyText()
 
     HttpHelper sync(nullptr, true);
     QCOMPARE(sync.getSync(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort)), QString());
+}
+
+void TestHttpHelper::boundedAnswers_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("no answer in time") << url("/stall");
+    QTest::newRow("a body trickling past the time") << url("/trickle");
+    QTest::newRow("larger than an answer may be") << url("/huge");
+    QTest::newRow("a local file") << QStringLiteral("file:///etc/hostname");
+}
+
+// Each ends as a network failure, well within its time.
+void TestHttpHelper::boundedAnswers()
+{
+    QFETCH(QString, address);
+    HttpHelper http;
+    http.setTimeout(500);
+    QSignalSpy spy(&http, &HttpHelper::done);
+    QElapsedTimer clock;
+    clock.start();
+    http.get(address);
+    QVERIFY(spy.wait(4000));
+    QCOMPARE(spy.takeFirst().at(0).toString(), QString());
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestHttpHelper::syncTimesOut()

@@ -36,6 +36,7 @@ private slots:
     void lessonCannotStart();
     void realWorldPlaylists_data();
     void realWorldPlaylists();
+    void keysCookieStaysWithTheStream();
     void unsafeNamesWriteNothingOutside();
     void writeFailureKeepsWhatIsStored();
     void onlinePlaylist();
@@ -50,6 +51,8 @@ private:
         options.keyUrlTimeoutMs = 600;
         options.retryPausesMs = {20, 40};
         options.progressIntervalMs = 100;
+        options.floorBytes = 1024;
+        options.floorWindowMs = 300;
         return options;
     }
     // The lesson 1013 (media m1013, five segments) of course 101.
@@ -272,6 +275,9 @@ void TestM3u8Loader::segmentFaults_data()
                                   << Result::Complete << 2;
     QTest::newRow("body without a length")
         << QJsonObject{{"route", route}, {"chunked", true}} << Result::Complete << 1;
+    // A byte every 100 ms never falls silent, but stays under the floor of 1 KB per 300 ms.
+    QTest::newRow("trickling for ever: the lesson waits")
+        << QJsonObject{{"route", route}, {"trickle", 100}} << Result::Stalled << 3;
 }
 
 void TestM3u8Loader::segmentFaults()
@@ -335,6 +341,16 @@ void TestM3u8Loader::lessonCannotStart_data()
     QTest::newRow("key-and-address call stalls")
         << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"stall", 5000}}
         << Result::Stalled;
+    QTest::newRow("key-and-address answer trickles")
+        << QJsonObject{{"route", "/course_app/GetKeysAndUrlByLid*"}, {"trickle", 100}}
+        << Result::Stalled;
+    // Nothing local is opened, and nothing of it reaches the key-file server.
+    QTest::newRow("key named as a local file")
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"playlist", "filekey"}}
+        << Result::Failed;
+    QTest::newRow("segment named as a local file")
+        << QJsonObject{{"route", "/stream/*/index.m3u8"}, {"playlist", "fileseg"}}
+        << Result::Failed;
 }
 
 void TestM3u8Loader::lessonCannotStart()
@@ -352,6 +368,22 @@ void TestM3u8Loader::lessonCannotStart()
     QCOMPARE(error.size(), result == Result::Failed ? 1 : 0);
     QVERIFY(!QFileInfo::exists(dir + "/00000.ls"));
     QCOMPARE(fx.routeCount("segment"), 0);
+    QCOMPARE(fx.routeCount("keyfile"), 0);
+}
+
+void TestM3u8Loader::keysCookieStaysWithTheStream()
+{
+    // The key on another host name of the same server: asked for, but without the cookie.
+    QVERIFY(fx.school.addFault(
+        QJsonObject{{"route", "/stream/*/index.m3u8"}, {"playlist", "otherhost"}}));
+    M3u8Loader loader(cipher, quickOptions());
+    QCOMPARE(run(loader, keyUrl1013(), dir), Result::Failed);
+    QVERIFY(fx.routeCount("key") > 0);
+    QStringList routes;
+    for (const QJsonValue& cookie : fx.school.stats().value("cookies").toArray()) {
+        routes << cookie.toObject().value("route").toString();
+    }
+    QCOMPARE(routes, QStringList{"playlist"});
 }
 
 void TestM3u8Loader::realWorldPlaylists_data()
