@@ -7,12 +7,15 @@
 #include "FormMyClass.h"
 #include "FormUser.h"
 #include "FormUserInfo.h"
+#include "HttpHelper.h"
 #include "MainForm.h"
 #include "SettingKeys.h"
 #include "UserRecord.h"
 
 #include <QComboBox>
+#include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 class TestAccountSession : public QObject
@@ -27,6 +30,8 @@ private slots:
     void startUp();
     void logoutIsNeverRestored_data();
     void logoutIsNeverRestored();
+    void loginOverABadNetwork_data();
+    void loginOverABadNetwork();
 
 private:
     // Leaves a store of 13800000001 that logged in `ageSeconds` ago, as a run before would.
@@ -152,6 +157,40 @@ void TestAccountSession::logoutIsNeverRestored()
     QVERIFY(!window->userForm()->loginPage()->isHidden());
     QCOMPARE(window->visiblePage(), window->userPage());
     QTRY_COMPARE_WITH_TIMEOUT(env.route("getSessionId"), 1, 10000);
+}
+
+void TestAccountSession::loginOverABadNetwork_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<int>("sessionCalls");
+    // The first session id is lost; the login asks for one before it goes out.
+    QTest::newRow("session id lost at start")
+        << QJsonObject{{"route", "*getSessionId*"}, {"status", 500}, {"times", 1}} << true << 2;
+    QTest::newRow("login never answered")
+        << QJsonObject{{"route", "*dologin*"}, {"stall", 8000}} << false << 1;
+}
+
+void TestAccountSession::loginOverABadNetwork()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(bool, loggedIn);
+    QFETCH(int, sessionCalls);
+    QVERIFY(env.school.addFault(fault));
+    HttpHelper::setTimeoutForTests(1000);
+    startMainForm();
+    QTRY_COMPARE_WITH_TIMEOUT(env.route("getSessionId"), 1, 10000);
+    FormLoginin* login = window->userForm()->loginPage();
+    login->nameBox()->setEditText("13800000001");
+    login->passwordBox()->setText("tamix123");
+    login->loginButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(login->loginButton()->isEnabled(), 5000);
+    HttpHelper::setTimeoutForTests(0);
+    QVERIFY(env.school.clearFaults());
+    QCOMPARE(App::instance()->isLogin(), loggedIn);
+    QCOMPARE(env.route("getSessionId"), sessionCalls);
+    QCOMPARE(env.messages, loggedIn ? QStringList() : QStringList{"请检查网络连接"});
+    QCOMPARE(login->loginButton()->text(), QString("登录"));
 }
 
 QTEST_MAIN(TestAccountSession)
