@@ -44,7 +44,7 @@ QString LogMask::text(const QString& text)
     // name=value in addresses and forms, "name":"value" / "name":123 in JSON answers.
     static const QRegularExpression pair(
         QStringLiteral("([A-Za-z_]+)(=)([^&\\s\"'#]*)|(\"([A-Za-z_]+)\"\\s*:\\s*)(\"(?:[^\"\\\\]|"
-                       "\\\\.)*\"|[^,}\\s]+)"));
+                       "\\\\.)*\"|[^,{}\\[\\]\\s\"]+)"));
     QString out;
     out.reserve(text.size());
     int last = 0;

@@ -1,5 +1,6 @@
 // Addresses and signatures of every API call. Expected digests were computed outside the code
 // with `printf '%s' 'mavrotq3071|…' | md5sum`.
+#include "LogMask.h"
 #include "URLManager.h"
 
 #include <QtTest>
@@ -15,6 +16,8 @@ private slots:
     void valuesAreEncodedButSignedRaw();
     void signUrlAppendsToAnyAddress();
     void browserPages();
+    void loggedTextKeepsNoSecret_data();
+    void loggedTextKeepsNoSecret();
 
 private:
     QString sid = QStringLiteral("s1");
@@ -124,6 +127,35 @@ void TestURLManager::browserPages()
     QCOMPARE(urls.feedbackUrl("88"),
              QStringLiteral("http://school.test:8080/suggest/index/feedback_type/1/is_from/5/uid/88"
                             "/version/1.1.4"));
+}
+
+void TestURLManager::loggedTextKeepsNoSecret_data()
+{
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("kept");
+    const QString secretSid = QStringLiteral("SID-77");
+    const URLManager urls([secretSid] { return secretSid; });
+    QTest::newRow("login address") << LogMask::url(urls.getLoginUrl("u1", "pw-secret"))
+                                   << "/foreuser_app/dologin/?key=***&password=***&username=u1";
+    QTest::newRow("signed page address")
+        << LogMask::url(urls.signUrl("http://school.test:8080/page/my")) << "/page/my/?key=***";
+    QTest::newRow("segment address with a token")
+        << LogMask::url(QStringLiteral("http://cdn.test/s/seg1.ts?token=SID-77&e=1"))
+        << "seg1.ts?token=***&e=1";
+    QTest::newRow("answer") << LogMask::text(
+                                   R"({"flag":"1","data":{"sid":"SID-77","keys":"pw-secret"}})")
+                            << R"("flag":"1")";
+    QTest::newRow("script message")
+        << LogMask::text("Uncaught TypeError http://school.test/my/?key=SID-77&sign=pw-secret 12")
+        << "Uncaught TypeError http://school.test/my/?key=***&sign=*** 12";
+}
+
+void TestURLManager::loggedTextKeepsNoSecret()
+{
+    QFETCH(QString, logged);
+    QFETCH(QString, kept);
+    QVERIFY2(!logged.contains("SID-77") && !logged.contains("pw-secret"), qPrintable(logged));
+    QVERIFY2(logged.contains(kept), qPrintable(logged));
 }
 
 QTEST_GUILESS_MAIN(TestURLManager)
