@@ -9,8 +9,10 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <clocale>
 #include <cstdio>
 #include <functional>
@@ -50,6 +52,25 @@ static void stopContextIfRunning()
     }
 }
 
+// The program speaks Chinese on every desktop, so the toolkit's own dialogs, buttons and
+// context menus do too: from the system's translations (Debian's qttranslations5-l10n), or on
+// Windows from the "translations" folder beside the program.
+static void installToolkitTranslation(QApplication& application)
+{
+    auto* translator = new QTranslator(&application);
+    const QStringList folders{QCoreApplication::applicationDirPath() +
+                                  QStringLiteral("/translations"),
+                              QLibraryInfo::location(QLibraryInfo::TranslationsPath)};
+    for (const QString& folder : folders) {
+        if (translator->load(QStringLiteral("qtbase_zh_CN"), folder)) {
+            QCoreApplication::installTranslator(translator);
+            return;
+        }
+    }
+    qWarning() << "no Chinese translation of the toolkit found in" << folders;
+    delete translator;
+}
+
 int main(int argc, char* argv[])
 {
     QElapsedTimer sinceStart;
@@ -57,7 +78,14 @@ int main(int argc, char* argv[])
     SystemServices::setUpHeap();
     // The web view and the video area share OpenGL contexts with the toolkit.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Laptop screens at 150 % or 200 %: the fixed sizes of the windows are meant in points,
+    // drawn at the screen's own scale rather than rounded to a whole one.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication application(argc, argv);
+    installToolkitTranslation(application);
     // The application object has taken the desktop's locale; the video library refuses to
     // start unless numbers are read and written the C way. The toolkit's own number texts
     // do not depend on it.
