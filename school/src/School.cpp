@@ -8,9 +8,46 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <memory>
 
 namespace {
+
+// A TEST KEY, published with the sources: the seed of the stand-in school's Ed25519 signing
+// key. Only test builds trust its public half; a real school keeps its key to itself.
+const char testSigningSeed[] = "5b8b14673e26512d3370a5edf4b9c4db90adeb77d92357cba7100d91d9c9c6c4";
+
+using Pkey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+
+Pkey testSigningKey()
+{
+    const QByteArray seed = QByteArray::fromHex(testSigningSeed);
+    return Pkey(EVP_PKEY_new_raw_private_key(
+                    EVP_PKEY_ED25519, nullptr,
+                    reinterpret_cast<const unsigned char*>(seed.constData()), size_t(seed.size())),
+                &EVP_PKEY_free);
+}
+
+// Base64 of the Ed25519 signature of `message`; empty when OpenSSL fails.
+QString testSignature(const QByteArray& message)
+{
+    const Pkey key = testSigningKey();
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                    &EVP_MD_CTX_free);
+    unsigned char signature[64];
+    size_t length = sizeof signature;
+    if (!key || !context ||
+        EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
+        EVP_DigestSign(context.get(), signature, &length,
+                       reinterpret_cast<const unsigned char*>(message.constData()),
+                       size_t(message.size())) != 1) {
+        return QString();
+    }
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(signature), int(length)).toBase64());
+}
 
 const QString kFlagOk = QStringLiteral("1");
 
@@ -610,7 +647,11 @@ School::Answer School::getPcUpdate(const RequestQuery& query)
                             {QStringLiteral("meta_content"), desktopContent},
                             {QStringLiteral("meta_download_url"),
                              QString(apiBase + QStringLiteral("/download/") + desktopInstaller)},
-                            {QStringLiteral("meta_sha256"), desktopInstallerSha256}},
+                            {QStringLiteral("meta_sha256"), desktopInstallerSha256},
+                            {QStringLiteral("meta_signature"), desktopInstallerSignature},
+                            // As long as the server makes the installer.
+                            {QStringLiteral("meta_size"),
+                             double(std::max<qint64>(64, desktopInstallerSize))}},
                 QString());
 }
 
@@ -652,8 +693,12 @@ int School::forgetSessions()
 
 void School::setInstallerSha256(const QString& hex)
 {
+    // What is signed is the digest itself, so a client checks the signature without keeping
+    // the installer in memory.
+    const QString signature = testSignature(QByteArray::fromHex(hex.toLatin1()));
     std::lock_guard<std::mutex> lock(mutex);
     desktopInstallerSha256 = hex;
+    desktopInstallerSignature = signature;
 }
 
 void School::setDesktopVersion(const QString& version, const QString& content)

@@ -47,7 +47,9 @@ public:
     QString versionInstallerName() const;
     qint64 installerSize() const { return desktopInstallerSize; }
     // The SHA-256 of the installer the server hands out, in lowercase hexadecimal; the version
-    // answer carries it as "meta_sha256".
+    // answer carries it as "meta_sha256", its Ed25519 signature by the school's test signing
+    // key as "meta_signature" (base64) and the installer's length as "meta_size". Test builds
+    // of the client trust that key: TAMIX_UPDATE_PUBKEY in scripts/test.
     void setInstallerSha256(const QString& hex);
 
     // Control: bind a session id to a user (without a login call); change the version answer.
@@ -132,4 +134,5 @@ private:
     QString desktopVersion, desktopContent, desktopInstaller;
     qint64 desktopInstallerSize = 0;
     QString desktopInstallerSha256;
+    QString desktopInstallerSignature;
 };

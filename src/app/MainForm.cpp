@@ -357,6 +357,8 @@ void MainForm::showAboutForm()
 void MainForm::showUpgrade()
 {
     manualUpgrade = true;
+    // The school's version answer may take longer than the other calls.
+    upgradeHttp->setTimeout(30000);
     sendVersionCheck();
 }
 
@@ -465,11 +467,17 @@ void MainForm::onHttpUpgradeDone(QString result)
             if (!newest.isValid()) {
                 qWarning().noquote() << "the version answer holds no version:" << offered;
             } else if (newest.isNewerThan(VersionNumber(App::version))) {
+                FormUpgrade::Offer offer;
+                offer.version = offered;
+                offer.content = data.getString(QStringLiteral("meta_content"));
+                offer.url = data.getString(QStringLiteral("meta_download_url"));
+                offer.sha256 = data.getString(QStringLiteral("meta_sha256"));
+                offer.signature = data.getString(QStringLiteral("meta_signature"));
+                bool sized = false;
+                const qint64 size = data.getString(QStringLiteral("meta_size")).toLongLong(&sized);
+                offer.size = sized && size > 0 ? size : -1;
                 delete formUpgrade;
-                formUpgrade =
-                    new FormUpgrade(offered, data.getString(QStringLiteral("meta_content")),
-                                    data.getString(QStringLiteral("meta_download_url")),
-                                    data.getString(QStringLiteral("meta_sha256")));
+                formUpgrade = new FormUpgrade(offer);
                 formUpgrade->run();
                 return;
             } else {

@@ -1,9 +1,42 @@
 #include "InstallerDownload.h"
 
+#include "InstallerSignature.h"
+#include "TransferGuard.h"
+#include "UrlPolicy.h"
+
 #include <QDebug>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStorageInfo>
+
+namespace {
+
+// What the network layer holds for us at most; it stops reading the socket beyond that.
+const qint64 readBufferBytes = 256 * 1024;
+
+int& floorWindowMs()
+{
+    static int ms = 30000;
+    return ms;
+}
+
+bool isSha256Hex(const QString& text)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-fA-F]{64}$"));
+    return hex.match(text).hasMatch();
+}
+
+// -1 when the drive cannot be asked.
+qint64 freeBytes(const QString& path)
+{
+    const QStorageInfo storage(QFileInfo(path).absolutePath());
+    return storage.isValid() && storage.isReady() ? storage.bytesAvailable() : -1;
+}
+
+} // namespace
 
 InstallerDownload::InstallerDownload(QObject* parent)
     : QObject(parent), manager(new QNetworkAccessManager(this))
@@ -19,39 +52,129 @@ InstallerDownload::~InstallerDownload()
     delete file; // an unfinished QSaveFile discards what it wrote
 }
 
-void InstallerDownload::start(const QString& url, const QString& path, const QString& sha256)
+InstallerDownload::Refusal InstallerDownload::refusal(const QString& url, const QString& path,
+                                                      const Expected& expected)
+{
+    if (!UrlPolicy::isAllowed(url)) {
+        return Refusal::Address;
+    }
+    const QString sha256 = expected.sha256.trimmed();
+    if (!sha256.isEmpty() && !isSha256Hex(sha256)) {
+        return Refusal::Checksum;
+    }
+    if (InstallerSignature::isRequired()) {
+        if (!InstallerSignature::isWellFormed(expected.signature)) {
+            return Refusal::Signature;
+        }
+    } else if (sha256.isEmpty()) {
+        // Whatever arrived would be started unchecked.
+        return Refusal::Unverifiable;
+    }
+    const qint64 space = freeBytes(path);
+    if (expected.size > 0 && space >= 0 && expected.size > space) {
+        return Refusal::Space;
+    }
+    return Refusal::None;
+}
+
+void InstallerDownload::setFloorWindowForTests(int ms)
+{
+    floorWindowMs() = ms;
+}
+
+void InstallerDownload::start(const QString& url, const QString& path, const Expected& offer)
 {
     if (reply) {
         return;
     }
     target = path;
-    expectedHash = QByteArray::fromHex(sha256.trimmed().toLatin1());
-    delete file;
-    file = new QSaveFile(path);
+    expected = offer;
+    expected.sha256 = offer.sha256.trimmed().toLower();
+    received = 0;
+    failure.clear();
     hash.reset();
-    if (!file->open(QIODevice::WriteOnly)) {
-        const QString reason = file->errorString();
+    delete file;
+    file = nullptr;
+    QString reason;
+    if (refusal(url, path, expected) != Refusal::None) {
+        reason = QStringLiteral("refused before downloading");
+    } else {
+        file = new QSaveFile(path);
+        if (!file->open(QIODevice::WriteOnly)) {
+            reason = QStringLiteral("cannot write: ") + file->errorString();
+        }
+    }
+    if (!reason.isEmpty()) {
         QMetaObject::invokeMethod(
-            this, [this, reason] { fail(QStringLiteral("cannot write: ") + reason); },
-            Qt::QueuedConnection);
+            this, [this, reason] { fail(reason); }, Qt::QueuedConnection);
         return;
     }
+    // Until the answer says otherwise, the drive's free space bounds the body.
+    limit = expected.size > 0 ? expected.size : freeBytes(path);
+
     QNetworkRequest request{QUrl(url)};
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setTransferTimeout(30000);
+    UrlPolicy::prepare(request);
     reply = manager->get(request);
+    reply->setReadBufferSize(readBufferBytes);
+    UrlPolicy::watch(reply);
+    TransferGuard::Limits limits;
+    limits.answerMs = 30000;
+    limits.floorBytes = 1024;
+    limits.windowMs = floorWindowMs();
+    TransferGuard::attach(reply, limits);
+    connect(reply, &QNetworkReply::metaDataChanged, this, &InstallerDownload::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &InstallerDownload::onReadyRead);
     connect(reply, &QNetworkReply::downloadProgress, this, &InstallerDownload::progress);
     connect(reply, &QNetworkReply::finished, this, &InstallerDownload::onFinished);
 }
 
+void InstallerDownload::onMetaData()
+{
+    if (!reply || !failure.isEmpty()) {
+        return;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300 && status <= 399) {
+        return; // a redirect; the answer that follows it counts
+    }
+    if (status < 200 || status > 299) {
+        stop(QStringLiteral("HTTP status %1").arg(status));
+        return;
+    }
+    const QVariant header = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!header.isValid()) {
+        return;
+    }
+    const qint64 announced = header.toLongLong();
+    const qint64 space = freeBytes(target);
+    if (expected.size > 0 && announced != expected.size) {
+        stop(QStringLiteral("%1 bytes announced, the version answer says %2")
+                 .arg(announced)
+                 .arg(expected.size));
+    } else if (space >= 0 && announced > space) {
+        stop(QStringLiteral("%1 bytes announced, %2 free").arg(announced).arg(space));
+    } else {
+        limit = announced;
+    }
+}
+
 void InstallerDownload::onReadyRead()
 {
-    const QByteArray chunk = reply->readAll();
-    hash.addData(chunk);
-    if (file->write(chunk) != chunk.size()) {
-        reply->abort();
+    while (reply && failure.isEmpty() && reply->bytesAvailable() > 0) {
+        const QByteArray chunk = reply->read(readBufferBytes);
+        if (chunk.isEmpty()) {
+            return;
+        }
+        received += chunk.size();
+        if (limit >= 0 && received > limit) {
+            stop(QStringLiteral("more than the %1 bytes announced").arg(limit));
+            return;
+        }
+        hash.addData(chunk);
+        if (file->write(chunk) != chunk.size()) {
+            stop(QStringLiteral("cannot write: ") + file->errorString());
+            return;
+        }
     }
 }
 
@@ -63,24 +186,44 @@ void InstallerDownload::onFinished()
     done->deleteLater();
 
     const int status = done->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QVariant announced = done->header(QNetworkRequest::ContentLengthHeader);
-    const qint64 size = file->size();
-    if (done->error() != QNetworkReply::NoError) {
+    const QByteArray digest = hash.result();
+    if (!failure.isEmpty()) {
+        fail(failure);
+    } else if (UrlPolicy::isRefused(done)) {
+        fail(QStringLiteral("redirected to a refused address"));
+    } else if (TransferGuard::hasExpired(done)) {
+        fail(QStringLiteral("too slow"));
+    } else if (done->error() != QNetworkReply::NoError) {
         fail(QStringLiteral("network error: ") + done->errorString());
     } else if (status < 200 || status > 299) {
         fail(QStringLiteral("HTTP status %1").arg(status));
-    } else if (announced.isValid() && announced.toLongLong() != size) {
-        fail(QStringLiteral("%1 of %2 bytes").arg(size).arg(announced.toLongLong()));
-    } else if (size == 0) {
+    } else if (received == 0) {
         fail(QStringLiteral("empty file"));
-    } else if (!expectedHash.isEmpty() && hash.result() != expectedHash) {
+    } else if ((expected.size > 0 ||
+                done->header(QNetworkRequest::ContentLengthHeader).isValid()) &&
+               received != limit) {
+        fail(QStringLiteral("%1 of %2 bytes").arg(received).arg(limit));
+    } else if (!expected.sha256.isEmpty() && digest.toHex() != expected.sha256.toLatin1()) {
         fail(QStringLiteral("SHA-256 does not match"));
+    } else if (InstallerSignature::isRequired() &&
+               !InstallerSignature::verify(digest, expected.signature)) {
+        fail(QStringLiteral("signature does not match"));
     } else if (!file->commit()) {
         fail(QStringLiteral("cannot write: ") + file->errorString());
     } else {
         delete file;
         file = nullptr;
         emit finished(true, target, QString());
+    }
+}
+
+void InstallerDownload::stop(const QString& reason)
+{
+    failure = reason;
+    // Aborting finishes the reply, and onFinished reports the reason. Not from within the
+    // reply's own signal, whose handling goes on after it (a second error report).
+    if (reply && !reply->isFinished()) {
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "App.h"
 #include "FormBaseSet.h"
 #include "FormUpgrade.h"
+#include "InstallerDownload.h"
+#include "InstallerSignature.h"
 #include "MainForm.h"
 #include "SchoolProcess.h"
 #include "SettingKeys.h"
@@ -32,6 +34,11 @@ private slots:
     void offeredByNumber();
     void installerMustBeWhole_data();
     void installerMustBeWhole();
+    void uncheckedOfferDownloadsNothing_data();
+    void uncheckedOfferDownloadsNothing();
+    void startsOnlyOnConsent_data();
+    void startsOnlyOnConsent();
+    void otherSystemsAreSentToTheSite();
     void longNotesGrowThePanel();
     void settingsWriteTheirKeys_data();
     void settingsWriteTheirKeys();
@@ -41,6 +48,7 @@ private slots:
 private:
     QString iniValue(const QString& key);
     QString installerUrl();
+    int installerRequests();
 
     SchoolProcess school;
     std::unique_ptr<QTemporaryDir> docs;
@@ -52,6 +60,8 @@ private:
 void TestUpgrade::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    FormUpgrade::setDownloadsForTests(true);
+    InstallerDownload::setFloorWindowForTests(500);
     QVERIFY2(school.start(), qPrintable(school.errorString()));
     school.pointClientHere();
     SystemServices::setLauncher([this](const QString& program, const QStringList& args) {
@@ -76,6 +86,7 @@ void TestUpgrade::init()
     qputenv("TAMIX_DOCUMENTS_DIR", docs->path().toUtf8());
     qputenv("TAMIX_VIDEOS_DIR", docs->path().toUtf8());
     App::allowNewRun();
+    QVERIFY(school.resetStats());
     messages.clear();
     offered.clear();
     launched.clear();
@@ -100,6 +111,30 @@ QString TestUpgrade::installerUrl()
 {
     return school.apiUrl() + "/download/tamix-setup.exe";
 }
+
+int TestUpgrade::installerRequests()
+{
+    return school.stats().value("routes").toObject().value("installer").toInt();
+}
+
+namespace {
+
+// The stand-in school's 65536-byte installer, rebuilt by a script from the pattern the school
+// serves: `sha256sum`, and `openssl pkeyutl -sign -rawin` of those 32 digest bytes with the
+// school's test key.
+const QString installerSha256 = "3e36de4447a569167216d90922902f2755771039261aa1325845d36725bb3ca7";
+const QString installerSignature =
+    "ccrFpAaVXIA/JWapzZxoOlSCqTf9Ixeqx4Fyw7URKUG6PZszBfQBo9JDHzkHu3Ss"
+    "MrBnKlfPYX9zeFHQRvFbDg==";
+const qint64 installerSize = 65536;
+
+FormUpgrade::Offer wholeOffer(const QString& url)
+{
+    return FormUpgrade::Offer{"1.1.5",      "说明", url, installerSha256, installerSignature,
+                              installerSize};
+}
+
+} // namespace
 
 void TestUpgrade::offeredByNumber_data()
 {
@@ -129,6 +164,9 @@ void TestUpgrade::offeredByNumber()
     if (offers) {
         QCOMPARE(offered, QStringList{"最新版本：" + version});
         QVERIFY(messages.isEmpty());
+        // The school's answer (checksum, signature, size) lets the installer through.
+        QTRY_VERIFY_WITH_TIMEOUT(window.upgradeDialog()->installButton()->isVisible(), 10000);
+        QVERIFY(launched.isEmpty());
     } else {
         QCOMPARE(messages,
                  QStringList{version == "1.1.x" ? "获取版本信息失败" : "当前已经是最新版本"});
@@ -137,48 +175,153 @@ void TestUpgrade::offeredByNumber()
 
 void TestUpgrade::installerMustBeWhole_data()
 {
+    QString flipped = installerSignature;
+    flipped[0] = flipped[0] == 'c' ? 'd' : 'c';
     QTest::addColumn<QJsonObject>("fault");
-    QTest::addColumn<bool>("wrongSum");
-    QTest::addColumn<bool>("starts");
-    QTest::newRow("whole") << QJsonObject() << false << true;
-    QTest::newRow("cut short") << QJsonObject{{"cut", 1000}} << false << false;
-    QTest::newRow("nothing but headers") << QJsonObject{{"cut", 0}} << false << false;
-    QTest::newRow("error page 500") << QJsonObject{{"status", 500}} << false << false;
-    QTest::newRow("wrong SHA-256") << QJsonObject() << true << false;
+    QTest::addColumn<QString>("sha256");
+    QTest::addColumn<QString>("signature");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("whole");
+    const QString sum = installerSha256, sig = installerSignature;
+    const qint64 size = installerSize;
+    QTest::newRow("whole") << QJsonObject() << sum << sig << size << true;
+    QTest::newRow("signed, no checksum") << QJsonObject() << QString() << sig << size << true;
+    QTest::newRow("cut short") << QJsonObject{{"cut", 1000}} << sum << sig << size << false;
+    QTest::newRow("nothing but headers") << QJsonObject{{"cut", 0}} << sum << sig << size << false;
+    QTest::newRow("error page 500") << QJsonObject{{"status", 500}} << sum << sig << size << false;
+    QTest::newRow("slower than the floor")
+        << QJsonObject{{"trickle", 50}} << sum << sig << size << false;
+    QTest::newRow("wrong SHA-256") << QJsonObject() << QString(64, '0') << sig << size << false;
+    QTest::newRow("wrong signature") << QJsonObject() << sum << flipped << size << false;
+    QTest::newRow("longer than announced") << QJsonObject() << sum << sig << qint64(1000) << false;
 }
 
 void TestUpgrade::installerMustBeWhole()
 {
     QFETCH(QJsonObject, fault);
-    QFETCH(bool, wrongSum);
-    QFETCH(bool, starts);
+    QFETCH(QString, sha256);
+    QFETCH(QString, signature);
+    QFETCH(qint64, size);
+    QFETCH(bool, whole);
+    if (!InstallerSignature::isRequired() &&
+        (sha256.isEmpty() || signature != installerSignature)) {
+        QSKIP("built without an update-signing key (scripts/test passes the school's test key)");
+    }
     if (!fault.isEmpty()) {
         fault.insert("route", "/download/*");
         QVERIFY(school.addFault(fault));
     }
-    const QString sum = wrongSum ? QString(64, '0') : QString();
-    FormUpgrade dialog("1.1.5", "说明", installerUrl(), sum);
+    FormUpgrade dialog(
+        FormUpgrade::Offer{"1.1.5", "说明", installerUrl(), sha256, signature, size});
     dialog.show();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isDownloading(), 10000);
-    QTest::qWait(50);
-    const QString path = FormUpgrade::installerPath(installerUrl());
-    if (starts) {
-#ifdef Q_OS_WIN
-        const QList<QStringList> once{{QDir::toNativeSeparators(path)}};
-#else
-        const QList<QStringList> once{{"xdg-open", path}};
-#endif
-        QCOMPARE(launched, once);
+    QCOMPARE(installerRequests(), 1);
+    const QString path = FormUpgrade::installerPath();
+    QVERIFY(launched.isEmpty());
+    QVERIFY(dialog.statusLabel()->isVisible());
+    QCOMPARE(dialog.installButton()->isVisible(), whole);
+    if (whole) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.size(), qint64(65536));
-        QVERIFY(file.readAll().startsWith("MZ"));
+        QCOMPARE(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex(),
+                 installerSha256.toLatin1());
     } else {
-        QVERIFY(launched.isEmpty());
         QVERIFY(!QFileInfo::exists(path));
-        QVERIFY(dialog.statusLabel()->isVisible());
         QCOMPARE(dialog.statusLabel()->text(), QString("下载失败，请稍后重试"));
     }
+}
+
+// An offer whose installer could not be checked, or could not fit, is not even fetched.
+void TestUpgrade::uncheckedOfferDownloadsNothing_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("sha256");
+    QTest::addColumn<QString>("signature");
+    QTest::addColumn<qint64>("size");
+    const QString sig = installerSignature;
+    QTest::newRow("no checksum, no signature") << "" << QString() << QString() << installerSize;
+    QTest::newRow("checksum \"unknown\"") << ""
+                                          << "unknown" << sig << installerSize;
+    QTest::newRow("63 digits") << "" << installerSha256.left(63) << sig << installerSize;
+    QTest::newRow("file address") << "file:///etc/passwd" << installerSha256 << sig
+                                  << installerSize;
+    QTest::newRow("larger than the free space")
+        << "" << installerSha256 << sig << (qint64(1) << 60);
+}
+
+void TestUpgrade::uncheckedOfferDownloadsNothing()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, sha256);
+    QFETCH(QString, signature);
+    QFETCH(qint64, size);
+    FormUpgrade dialog(FormUpgrade::Offer{"1.1.5", "说明", url.isEmpty() ? installerUrl() : url,
+                                          sha256, signature, size});
+    dialog.show();
+    QTest::qWait(300);
+    QVERIFY(!dialog.isDownloading());
+    QCOMPARE(installerRequests(), 0);
+    QVERIFY(!QFileInfo::exists(FormUpgrade::installerPath()));
+    QVERIFY(dialog.statusLabel()->isVisible());
+    QVERIFY(!dialog.installButton()->isVisible());
+}
+
+// The whole installer waits for "立即安装", also after "关闭" during the download.
+void TestUpgrade::startsOnlyOnConsent_data()
+{
+    QTest::addColumn<bool>("closeFirst");
+    QTest::addColumn<bool>("install");
+    QTest::newRow("关闭 during the download") << true << false;
+    QTest::newRow("立即安装") << false << true;
+}
+
+void TestUpgrade::startsOnlyOnConsent()
+{
+    QFETCH(bool, closeFirst);
+    QFETCH(bool, install);
+    QVERIFY(school.addFault({{"route", "/download/*"}, {"latency", 300}}));
+    FormUpgrade dialog(wholeOffer(installerUrl()));
+    dialog.show();
+    if (closeFirst) {
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            if (button->text() == "关闭") {
+                button->click();
+            }
+        }
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(dialog.isDownloading());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.installButton()->isVisible(), 10000);
+    QVERIFY(dialog.isVisible());
+    QTest::qWait(200);
+    QVERIFY(launched.isEmpty());
+    if (install) {
+        dialog.installButton()->click();
+        dialog.installButton()->click();
+#ifdef Q_OS_WIN
+        const QList<QStringList> once{{QDir::toNativeSeparators(FormUpgrade::installerPath())}};
+#else
+        const QList<QStringList> once{{"xdg-open", FormUpgrade::installerPath()}};
+#endif
+        QCOMPARE(launched, once);
+        QVERIFY(!dialog.isVisible());
+    }
+}
+
+void TestUpgrade::otherSystemsAreSentToTheSite()
+{
+#ifdef Q_OS_WIN
+    QSKIP("Windows downloads the installer");
+#endif
+    FormUpgrade::setDownloadsForTests(false);
+    FormUpgrade dialog(wholeOffer(installerUrl()));
+    FormUpgrade::setDownloadsForTests(true);
+    dialog.show();
+    QTest::qWait(300);
+    QCOMPARE(installerRequests(), 0);
+    QVERIFY(!dialog.isDownloading());
+    QCOMPARE(dialog.statusLabel()->text(), "请前往官网下载新版本：" + school.apiUrl());
+    QVERIFY(!dialog.installButton()->isVisible());
 }
 
 void TestUpgrade::longNotesGrowThePanel()
@@ -187,8 +330,11 @@ void TestUpgrade::longNotesGrowThePanel()
     for (int i = 1; i <= 40; ++i) {
         lines << QString("%1. 修复若干已知问题").arg(i);
     }
-    FormUpgrade shortNotes("1.1.5", lines.first(), installerUrl(), QString());
-    FormUpgrade longNotes("1.1.5", lines.join('\n'), installerUrl(), QString());
+    FormUpgrade::Offer offer = wholeOffer(installerUrl());
+    offer.content = lines.first();
+    FormUpgrade shortNotes(offer);
+    offer.content = lines.join('\n');
+    FormUpgrade longNotes(offer);
     const int line = QFontMetrics(longNotes.contentLabel()->font()).lineSpacing();
     QVERIFY(longNotes.panel()->height() - shortNotes.panel()->height() >= 39 * line);
 }
