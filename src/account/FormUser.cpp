@@ -33,9 +33,11 @@ FormUser::FormUser(QWidget* parent) : StyledWidget(parent)
 
 void FormUser::login(bool value)
 {
-    formLogin->setVisible(!value);
+    // Hidden first, shown second: both at once would count towards the window's minimum size,
+    // and a window grown to it never shrinks back.
     formRegist->hide();
-    formUserInfo->setVisible(value);
+    (value ? static_cast<QWidget*>(formLogin) : formUserInfo)->hide();
+    (value ? static_cast<QWidget*>(formUserInfo) : formLogin)->show();
 }
 
 void FormUser::showRegist()

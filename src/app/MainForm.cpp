@@ -116,6 +116,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     createTray();
 
     upgradeHttp = new HttpHelper(this);
+    upgradeHttp->setTimeout(30000);
     connect(upgradeHttp, &HttpHelper::done, this, &MainForm::onHttpUpgradeDone);
     sidHttp = new HttpHelper(this);
     connect(sidHttp, &HttpHelper::done, this, &MainForm::httpSidDone);

@@ -89,8 +89,10 @@ void TitleWidget::showMaxRestore()
 
 void TitleWidget::Login(bool value)
 {
-    btnSignIn->setVisible(!value);
-    btnWelcome->setVisible(value);
+    // What goes is hidden before what comes is shown: for a moment both would count towards
+    // the window's minimum size, and a window grown to it never shrinks back.
+    (value ? btnSignIn : btnWelcome)->hide();
+    (value ? btnWelcome : btnSignIn)->show();
     if (!value) {
         return;
     }

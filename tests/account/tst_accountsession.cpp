@@ -138,6 +138,9 @@ void TestAccountSession::logoutIsNeverRestored()
     storeSession(60);
     startMainForm();
     QVERIFY(App::instance()->isLogin());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QSize before = window->size();
     FormUser* user = window->userForm();
     if (fromMenu) {
         QVERIFY(QMetaObject::invokeMethod(window.get(), "loingout"));
@@ -148,6 +151,9 @@ void TestAccountSession::logoutIsNeverRestored()
     QVERIFY(!user->loginPage()->isHidden());
     QVERIFY(user->userPanel()->isHidden());
     QCOMPARE(window->visiblePage(), window->userPage());
+    // The login page takes the panel's place without growing the window.
+    QCoreApplication::processEvents();
+    QCOMPARE(window->size(), before);
 
     // The next start finds nobody logged in and asks for a new session.
     stopMainForm();
