@@ -201,7 +201,7 @@ void MainForm::createTray()
     trayMenu->addSeparator();
     quitAction = trayMenu->addAction(QStringLiteral("退出"));
     connect(showAction, &QAction::triggered, this, &MainForm::showMe);
-    connect(quitAction, &QAction::triggered, this, &MainForm::closeForm);
+    connect(quitAction, &QAction::triggered, this, &MainForm::quitFromTray);
 
     trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/vospen/vospen/16_16.png")), this);
     trayIcon->setContextMenu(trayMenu);
@@ -284,6 +284,8 @@ void MainForm::showVisible(QWidget* wid, int style)
     }
     wid->show();
     navigatWidget->select(style);
+    // The back button steps back in the web page: it is there only while that page is.
+    titleWidget->backButton()->setVisible(wid == formMyClass && webBackWanted);
 }
 
 void MainForm::showMyClassForm()
@@ -328,7 +330,8 @@ void MainForm::showCourseware(QString cid)
 
 void MainForm::showNavigate(bool show)
 {
-    titleWidget->backButton()->setVisible(!show);
+    webBackWanted = !show;
+    titleWidget->backButton()->setVisible(webBackWanted && formMyClass->isVisibleTo(this));
 }
 
 void MainForm::webBack()
@@ -562,19 +565,41 @@ void MainForm::stopContext()
     App::endForGood();
 }
 
+void MainForm::quitFromTray()
+{
+    quitAsked = true;
+    close();
+    quitAsked = false; // still here: the student chose to stay
+}
+
+int MainForm::lessonsDownloading() const
+{
+    const App* app = App::instance();
+    Downloader* downloader = app ? app->downloader() : nullptr;
+    return downloader && downloader->isStart() ? downloader->queue().size() : 0;
+}
+
 void MainForm::closeEvent(QCloseEvent* event)
 {
-    if (inTray) {
-        // Closed from the tray menu while hidden: no question, but the same orderly stop.
-        stopContext();
-        event->accept();
-        emit ended();
-        return;
-    }
     App* app = App::instance();
     if (!app) {
         // The orderly stop has already run.
         event->accept();
+        return;
+    }
+    const int downloading = lessonsDownloading();
+    const QString downloadingQuestion =
+        QStringLiteral("正在下载 %1 个课件，确定退出？").arg(downloading);
+    // The tray's "退出" and a close while hidden in the tray end the program: a question only
+    // when lessons would stop downloading.
+    if (inTray || quitAsked) {
+        if (downloading > 0 && XMessageBox(downloadingQuestion, false, this).showAndWait()) {
+            event->ignore();
+            return;
+        }
+        stopContext();
+        event->accept();
+        emit ended();
         return;
     }
     if (app->isOn(SettingKeys::closeToTray) && trayAvailable()) {
@@ -583,7 +608,9 @@ void MainForm::closeEvent(QCloseEvent* event)
         inTray = true;
         return;
     }
-    if (XMessageBox(QStringLiteral("确定退出？"), false, this).showAndWait()) {
+    if (XMessageBox(downloading > 0 ? downloadingQuestion : QStringLiteral("确定退出？"), false,
+                    this)
+            .showAndWait()) {
         event->ignore();
         return;
     }

@@ -89,6 +89,8 @@ public slots:
     void showUserForm();
     void showCourseware(QString cid);
     void closeForm();
+    // The tray menu's "退出": ends the program whatever the close setting says.
+    void quitFromTray();
     void showSetMenu();
     void showUserMenu();
     void showLogin();
@@ -106,6 +108,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Lessons queued while downloads run: what a quit would stop.
+    int lessonsDownloading() const;
     void createMenus();
     void createTray();
     void sendVersionCheck();
@@ -143,9 +147,12 @@ private:
     QAction* showAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     bool inTray = false;
+    bool quitAsked = false;
     QSize normalSize{-1, -1};
     QPoint normalPos{0, 0};
     HttpHelper* sidHttp = nullptr;
+    // The web page has somewhere to go back to (its back button is shown with it).
+    bool webBackWanted = false;
     HttpHelper* upgradeHttp = nullptr;
     bool manualUpgrade = false;
 };

@@ -4,6 +4,8 @@
 #include "App.h"
 #include "BaseDialog.h"
 #include "CourseLibrary.h"
+#include "CourseRecord.h"
+#include "Downloader.h"
 #include "FormMyClass.h"
 #include "MainForm.h"
 #include "NavigatWidget.h"
@@ -38,6 +40,7 @@ private slots:
     void minimisePolicy();
     void closePolicy_data();
     void closePolicy();
+    void closeFromTrayStopsInOrder_data();
     void closeFromTrayStopsInOrder();
     void dialogsFromTheTrayKeepTheProgram();
     void ringAlphas_data();
@@ -51,6 +54,7 @@ private slots:
     void welcomeText_data();
     void welcomeText();
     void logoutShowsTheUserPage();
+    void backButtonBelongsToTheWebPage();
 
 private:
     MainForm* makeWindow(int screenWidth = 1920, int screenHeight = 1040);
@@ -329,8 +333,23 @@ void TestMainForm::dialogsFromTheTrayKeepTheProgram()
     QCOMPARE(closed, 2);
 }
 
+void TestMainForm::closeFromTrayStopsInOrder_data()
+{
+    QTest::addColumn<bool>("hiddenFirst");
+    QTest::addColumn<bool>("downloading");
+    QTest::addColumn<QStringList>("questions");
+    QTest::newRow("hidden in the tray") << true << false << QStringList();
+    // "关闭时最小化到托盘" must not turn the tray's "退出" into another hide.
+    QTest::newRow("window shown") << false << false << QStringList();
+    QTest::newRow("a lesson downloading")
+        << false << true << QStringList{"正在下载 1 个课件，确定退出？"};
+}
+
 void TestMainForm::closeFromTrayStopsInOrder()
 {
+    QFETCH(bool, hiddenFirst);
+    QFETCH(bool, downloading);
+    QFETCH(QStringList, questions);
     setIni(SettingKeys::closeToTray, "1");
     XMessageBox::setResponder([this](XMessageBox& box) {
         asked << box.text();
@@ -338,8 +357,24 @@ void TestMainForm::closeFromTrayStopsInOrder()
     });
     MainForm* form = makeWindow();
     form->show();
-    QVERIFY(!form->close()); // first close hides to the tray
-    QVERIFY(form->isInTray());
+    if (hiddenFirst) {
+        QVERIFY(!form->close()); // first close hides to the tray
+        QVERIFY(form->isInTray());
+    }
+    if (downloading) {
+        CourseRecord course;
+        course.id = "101";
+        course.title = "会计基础";
+        LessonRecord lesson;
+        lesson.courseId = course.id;
+        lesson.id = "1011";
+        lesson.title = "第一讲";
+        lesson.state = Chosen;
+        lesson.keyUrl = "http://127.0.0.1:9/x";
+        course.list << lesson;
+        App::instance()->downloader()->addCourse(course);
+        App::instance()->downloader()->setStart(true);
+    }
 
     QSignalSpy quit(App::instance(), &App::toQuit);
     // "退出" of the tray menu
@@ -348,7 +383,7 @@ void TestMainForm::closeFromTrayStopsInOrder()
     actions.last()->trigger();
     QCOMPARE(quit.count(), 1);
     QVERIFY(!App::exists());
-    QVERIFY(asked.isEmpty());
+    QCOMPARE(asked, questions);
 }
 
 void TestMainForm::ringAlphas_data()
@@ -562,6 +597,26 @@ void TestMainForm::logoutShowsTheUserPage()
     // The expired session is on disk, so the next start does not restore it.
     QVERIFY(App::instance()->session().loginTime.secsTo(QDateTime::currentDateTime()) >
             86400LL * 365 * 999);
+}
+
+void TestMainForm::backButtonBelongsToTheWebPage()
+{
+    MainForm* form = makeWindow();
+    form->show();
+    App::instance()->setLogin(true);
+    form->showMyClassForm();
+    QPushButton* back = form->title()->backButton();
+    // The page has stepped into a course: somewhere to go back to.
+    QVERIFY(QMetaObject::invokeMethod(form, "showNavigate", Q_ARG(bool, false)));
+    QVERIFY(back->isVisible());
+    form->showDownloadForm();
+    QVERIFY(!back->isVisible());
+    form->showCourseware(QString());
+    QVERIFY(!back->isVisible());
+    form->showMyClassForm();
+    QVERIFY(back->isVisible());
+    QVERIFY(QMetaObject::invokeMethod(form, "showNavigate", Q_ARG(bool, true)));
+    QVERIFY(!back->isVisible());
 }
 
 QTEST_MAIN(TestMainForm)
