@@ -6,10 +6,12 @@
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "LogMask.h"
 #include "ServerConfig.h"
 #include "StoredLesson.h"
 #include "StyledWidget.h"
 #include "URLManager.h"
+#include "UrlPolicy.h"
 #include "WebPanel.h"
 #include "XMessageBox.h"
 
@@ -179,6 +181,12 @@ void FormMyClass::httpGetCourseUrlDone(QString result)
         return;
     }
     const QString url = answer.getObject(QStringLiteral("data")).getString(QStringLiteral("url"));
+    // The signed key goes to the school and nowhere else, whatever the answer names.
+    if (!UrlPolicy::sameOrigin(QUrl(url), QUrl(ServerConfig::apiBaseUrl()))) {
+        qDebug().noquote() << "the course list address is not the school's:" << LogMask::url(url);
+        showFailure(true);
+        return;
+    }
     homeUrl = app->urlManager()->signUrl(url);
     // A login also recovers from a failed load, which otherwise blocks navigation.
     if (loadFailed) {

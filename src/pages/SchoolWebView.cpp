@@ -2,9 +2,11 @@
 
 #include "MyClassBridge.h"
 #include "SchoolPage.h"
+#include "UrlPolicy.h"
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFile>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -40,20 +42,29 @@ SchoolWebView::SchoolWebView(const Setup& setup, QWidget* parent)
     profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     // A failed load shows the client's own notice with its retry button instead.
     profile->settings()->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    // The engine would hand mailto: and other unknown schemes to the desktop on a click by
+    // itself; nothing but http and https leaves the page, and only through SchoolPage.
+    profile->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
 
-    page = new SchoolPage(profile, schoolOrigin);
+    page = new SchoolPage(profile, setup.school);
     view = new QWebEngineView(this);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->setPage(page);
+    // The view's input goes to a child made with the first document; it is watched for the
+    // clicks that may send an address to the desktop browser.
+    view->installEventFilter(this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);
 
     connect(page, &QWebEnginePage::loadStarted, this, setup.loadStarted);
     connect(page, &QWebEnginePage::loadProgress, this, setup.loadProgress);
-    connect(page, &QWebEnginePage::loadFinished, this, setup.loadFinished);
-    connect(page, &SchoolPage::openExternally, this,
-            [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    connect(page, &SchoolPage::loadEnded, this, setup.loadFinished);
+    connect(page, &SchoolPage::openExternally, this, [](const QUrl& url) {
+        if (UrlPolicy::isAllowed(url)) {
+            QDesktopServices::openUrl(url);
+        }
+    });
     connect(page, &SchoolPage::openInView, this, setup.openInView);
 
     bridge = new MyClassBridge(
@@ -98,6 +109,26 @@ void SchoolWebView::addClientScripts()
 
     page->scripts().insert(relay);
     page->scripts().insert(client);
+}
+
+bool SchoolWebView::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ChildAdded:
+        if (watched == view) {
+            static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
+        }
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
+    case QEvent::TouchBegin:
+        page->noteUserInput();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SchoolWebView::load(const QUrl& url)

@@ -11,7 +11,8 @@ class SchoolPage;
 
 // The web module's panel: a web view on its own profile whose pages of the school's origin
 // find the window object "FormMyClass" before their own scripts run. The calls reach the
-// client through a web channel in an isolated script world (MyClassBridge).
+// client through a web channel in an isolated script world (MyClassBridge). Addresses the
+// page hands out go to the desktop browser (QDesktopServices), http and https only.
 class SchoolWebView : public QWidget, public WebPanel
 {
     Q_OBJECT
@@ -26,6 +27,9 @@ public:
     QUrl requestedUrl() const override;
     void runJavaScript(const QString& source,
                        const std::function<void(const QVariant&)>& done) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void addClientScripts();

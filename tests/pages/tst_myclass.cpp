@@ -15,7 +15,9 @@
 #include "XMessageBox.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QtTest>
@@ -25,6 +27,10 @@
 class TestMyClass : public QObject
 {
     Q_OBJECT
+
+public slots:
+    // Stands in for the desktop for every scheme a page may try: nothing here is opened.
+    void desktopOpen(const QUrl& url) { desktop.append(url); }
 
 private slots:
     void initTestCase();
@@ -39,11 +45,15 @@ private slots:
     void missingAnswerShowsMessage();
     void otherOriginCannotCall();
     void failedLoadRecoversOnNextLogin();
+    void leavingThePageTakesAClickAndHttp_data();
+    void leavingThePageTakesAClickAndHttp();
+    void foreignCoursePageGetsNoKey();
 
 private:
     bool loginAndWait();
     bool waitLoaded(int loads);
     QVariant script(const QString& source);
+    void clickElement(const QString& id);
     int route(const QString& name);
 
     SchoolProcess school;
@@ -56,6 +66,11 @@ private:
     QString dialogDir;
     QStringList dialogRows; // "id enabled icon"
     QStringList messages;
+    QList<QUrl> desktop;
+    // Another site; no request of the client may ever reach it.
+    QTcpServer elsewhere;
+    QString elsewhereUrl;
+    int elsewhereCalls = 0;
 };
 
 void TestMyClass::initTestCase()
@@ -63,6 +78,18 @@ void TestMyClass::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     WebPanel::setFactory(tamixCreateWebPanel);
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
+    for (const char* scheme : {"http", "https", "mailto", "tamixtest", "data", "file", "smb"}) {
+        QDesktopServices::setUrlHandler(scheme, this, "desktopOpen");
+    }
+    QVERIFY(elsewhere.listen(QHostAddress::Any));
+    elsewhereUrl = QString("http://localhost:%1").arg(elsewhere.serverPort());
+    connect(&elsewhere, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = elsewhere.nextPendingConnection()) {
+            ++elsewhereCalls;
+            socket->close();
+            socket->deleteLater();
+        }
+    });
     QVERIFY2(school.start(), qPrintable(school.errorString()));
     QVERIFY(school.bindSession("web-a", "13800000001"));
     school.pointClientHere();
@@ -99,6 +126,8 @@ void TestMyClass::init()
     form->show();
     dialogCourse.clear();
     messages.clear();
+    desktop.clear();
+    elsewhereCalls = 0;
 }
 
 void TestMyClass::cleanup()
@@ -143,6 +172,27 @@ QVariant TestMyClass::script(const QString& source)
         qWarning("the page did not answer a script");
     }
     return result;
+}
+
+// A real click, as the user's mouse gives it: only such input counts as the user's asking.
+void TestMyClass::clickElement(const QString& id)
+{
+    const QVariantList centre =
+        script(QString("(() => { const r = document.getElementById('%1').getBoundingClientRect();"
+                       " return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+                   .arg(id))
+            .toList();
+    QCOMPARE(centre.size(), 2);
+    // The web view passes its input on to the engine's own widget, its focus proxy.
+    QWidget* input = nullptr;
+    for (QWidget* child : form->view()->widget()->findChildren<QWidget*>()) {
+        if (child->focusProxy()) {
+            input = child->focusProxy();
+        }
+    }
+    QVERIFY(input);
+    QTest::mouseClick(input, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(centre.at(0).toInt(), centre.at(1).toInt()));
 }
 
 void TestMyClass::everyLoginLoadsTheListPage()
@@ -297,6 +347,106 @@ void TestMyClass::failedLoadRecoversOnNextLogin()
     QVERIFY(loads->last().first().toBool());
     QVERIFY(!form->failurePanel()->isVisible());
     QVERIFY(form->view()->widget()->isVisible());
+}
+
+// "ELSE" stands for another site, "HOME" for the school's course list page. "click" is the
+// user's mouse on the link, "script" the page clicking it itself, "timer" a window the page
+// opens on its own, "assign" the page setting its own location.
+void TestMyClass::leavingThePageTakesAClickAndHttp_data()
+{
+    QTest::addColumn<QString>("href");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("toDesktop");
+    QTest::addColumn<bool>("inView");
+    QTest::newRow("mailto link, click") << "mailto:student@example.com"
+                                        << ""
+                                        << "click" << false << false;
+    QTest::newRow("custom scheme window, click") << "tamixtest://open/101"
+                                                 << "_blank"
+                                                 << "click" << false << false;
+    QTest::newRow("other site link, click") << "ELSE/a"
+                                            << ""
+                                            << "click" << true << false;
+    QTest::newRow("other site link, script") << "ELSE/a"
+                                             << ""
+                                             << "script" << false << false;
+    QTest::newRow("other site window, click") << "ELSE/w"
+                                              << "_blank"
+                                              << "click" << true << false;
+    QTest::newRow("other site window, timer") << "ELSE/w"
+                                              << "_blank"
+                                              << "timer" << false << false;
+    QTest::newRow("data page, assign") << "data:text/html,<form><input type=password></form>"
+                                       << ""
+                                       << "assign" << false << false;
+    QTest::newRow("school window, click") << "HOME"
+                                          << "_blank"
+                                          << "click" << false << true;
+}
+
+void TestMyClass::leavingThePageTakesAClickAndHttp()
+{
+    QFETCH(QString, href);
+    QFETCH(QString, target);
+    QFETCH(QString, how);
+    QFETCH(bool, toDesktop);
+    QFETCH(bool, inView);
+    QVERIFY(loginAndWait());
+    href.replace("ELSE", elsewhereUrl).replace("HOME", form->home());
+    const QUrl shown(school.apiUrl() + "/myclass/index");
+    form->view()->setHtml(QString("<html><body style='margin:0'><script>window.mark = 'kept';"
+                                  "</script><a id='go' href='%1' target='%2' style='display:block;"
+                                  "width:400px;height:200px'>go</a></body></html>")
+                              .arg(href, target),
+                          shown);
+    QVERIFY(waitLoaded(2));
+    QVERIFY(loads->last().first().toBool());
+
+    if (how == "click") {
+        clickElement("go");
+    } else if (how == "script") {
+        script("document.getElementById('go').click()");
+    } else if (how == "timer") {
+        script(QString("setTimeout(() => window.open('%1'), 0)").arg(href));
+    } else {
+        script(QString("location.href = '%1'").arg(href));
+    }
+
+    if (inView) {
+        QVERIFY(waitLoaded(3));
+        QCOMPARE(form->view()->url(), QUrl(form->home()));
+    } else if (toDesktop) {
+        QTRY_COMPARE_WITH_TIMEOUT(desktop, QList<QUrl>{QUrl(href)}, 5000);
+    } else {
+        QTest::qWait(1000);
+    }
+    if (!toDesktop) {
+        QVERIFY(desktop.isEmpty());
+    }
+    if (!inView) {
+        // The page is the one that was shown, untouched.
+        QCOMPARE(loads->count(), 2);
+        QCOMPARE(form->view()->url(), shown);
+        QCOMPARE(script("window.mark").toString(), QString("kept"));
+        QVERIFY(!form->failurePanel()->isVisible());
+        QVERIFY(form->isNavigable());
+    }
+    QCOMPARE(elsewhereCalls, 0);
+}
+
+void TestMyClass::foreignCoursePageGetsNoKey()
+{
+    QVERIFY(loginAndWait());
+    const QJsonObject page{{"url", QString(elsewhereUrl + "/myclass/index")}};
+    const QJsonObject answer{{"flag", "1"}, {"data", page}};
+    QVERIFY(QMetaObject::invokeMethod(
+        form, "httpGetCourseUrlDone",
+        Q_ARG(QString, QString::fromUtf8(QJsonDocument(answer).toJson()))));
+    QTRY_VERIFY_WITH_TIMEOUT(form->failurePanel()->isVisible(), 5000);
+    QTest::qWait(1500);
+    QCOMPARE(elsewhereCalls, 0);
+    QVERIFY(!form->home().contains("localhost"));
 }
 
 QTEST_MAIN(TestMyClass)
