@@ -6,6 +6,7 @@
 #include "School.h"
 #include "Statistics.h"
 #include "StopSignal.h"
+#include "TlsCredentials.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -154,12 +155,37 @@ SchoolServer::~SchoolServer()
 
 QString SchoolServer::apiUrl() const
 {
-    return QStringLiteral("http://%1:%2").arg(QLatin1String(kHost)).arg(boundApiPort);
+    return QStringLiteral("%1://%2:%3")
+        .arg(QLatin1String(tls ? "https" : "http"), QLatin1String(kHost))
+        .arg(boundApiPort);
 }
 
 QString SchoolServer::keyUrl() const
 {
-    return QStringLiteral("http://%1:%2").arg(QLatin1String(kHost)).arg(boundKeyPort);
+    return QStringLiteral("%1://%2:%3")
+        .arg(QLatin1String(tls ? "https" : "http"), QLatin1String(kHost))
+        .arg(boundKeyPort);
+}
+
+bool SchoolServer::setTls(const TlsCredentials& credentials, QString* error)
+{
+    // The listeners take references of their own on the certificate and key.
+    auto secureApi =
+        std::make_unique<httplib::SSLServer>(credentials.certificate(), credentials.key());
+    auto secureKeys =
+        std::make_unique<httplib::SSLServer>(credentials.certificate(), credentials.key());
+    // The authority goes along as the chain, as a real server sends its intermediates: then
+    // a client can be told to accept whatever this authority signed by its key alone.
+    if (!secureApi->is_valid() || !secureKeys->is_valid() ||
+        SSL_CTX_add1_chain_cert(secureApi->ssl_context(), credentials.authority()) != 1 ||
+        SSL_CTX_add1_chain_cert(secureKeys->ssl_context(), credentials.authority()) != 1) {
+        *error = QStringLiteral("the HTTPS listeners refuse the certificate");
+        return false;
+    }
+    api = std::move(secureApi);
+    keys = std::move(secureKeys);
+    tls = true;
+    return true;
 }
 
 bool SchoolServer::bind(int apiPort, int keyPort, QString* error)

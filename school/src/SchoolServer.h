@@ -21,6 +21,7 @@ class FaultRules;
 class School;
 class Statistics;
 class StopSignal;
+class TlsCredentials;
 
 // The two loopback listeners: the API server (calls, pages, pictures, streams, installer
 // and the control endpoint under /_school/) and the key-file server. Every request except
@@ -44,6 +45,8 @@ public:
 
     void setWorkerThreads(int count) { workers = count; }
     void setLogRequests(bool on) { logRequests = on; }
+    // Both listeners speak HTTPS with this certificate; before bind(). False with a message.
+    bool setTls(const TlsCredentials& credentials, QString* error);
     // Binds both listeners on 127.0.0.1; port 0 picks a free one. False with a message.
     bool bind(int apiPort, int keyPort, QString* error);
     int apiPort() const { return boundApiPort; }
@@ -86,6 +89,7 @@ private:
     QByteArray installerBytes;
     int workers = 32;
     bool logRequests = false;
+    bool tls = false;
     int boundApiPort = 0;
     int boundKeyPort = 0;
 };

@@ -5,9 +5,11 @@
 #include "SchoolServer.h"
 #include "Statistics.h"
 #include "StopSignal.h"
+#include "TlsCredentials.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,6 +58,8 @@ int main(int argc, char* argv[])
         "pictures, lesson streams, installer, control endpoint /_school/) and the key-file\n"
         "server, both on 127.0.0.1. The first line printed names the chosen ports:\n"
         "  tamix-school api=http://127.0.0.1:PORT key=http://127.0.0.1:PORT\n"
+        "With --tls both speak HTTPS and the line ends in the file of the test CA:\n"
+        "  tamix-school api=https://127.0.0.1:PORT key=https://127.0.0.1:PORT ca=FILE\n"
         "\n"
         "Faults (--fault, or POST a JSON array to /_school/faults) take the form\n"
         "  ROUTE,key=value,...   ROUTE is a path glob ('*' any text, '?' one character)\n"
@@ -125,8 +129,22 @@ int main(int argc, char* argv[])
     const QCommandLineOption sessionOption(
         QStringLiteral("session"), QStringLiteral("Bind a session id to a user (repeatable)."),
         QStringLiteral("sid=username"));
+    const QCommandLineOption tlsOption(
+        QStringLiteral("tls"),
+        QStringLiteral("Serve HTTPS with a certificate for 127.0.0.1 and localhost signed by a "
+                       "test CA, whose certificate is written to --tls-ca."));
+    const QCommandLineOption tlsCaOption(
+        QStringLiteral("tls-ca"),
+        QStringLiteral("PEM file of the test CA (its key beside it, FILE.key); used again when "
+                       "both exist."),
+        QStringLiteral("file"), QDir::temp().filePath(QStringLiteral("tamix-school-ca.pem")));
+    const QCommandLineOption untrustedOption(
+        QStringLiteral("tls-untrusted"),
+        QStringLiteral("Serve HTTPS with a certificate of a CA that is written nowhere, which "
+                       "no client trusts."));
     parser.addOptions({apiPortOption, keyPortOption, seedOption, mediaOption, faultOption,
-                       threadsOption, logOption, sessionOption});
+                       threadsOption, logOption, sessionOption, tlsOption, tlsCaOption,
+                       untrustedOption});
     parser.process(app);
 
     int apiPort = 0, keyPort = 0;
@@ -186,11 +204,22 @@ int main(int argc, char* argv[])
     SchoolServer server(school, media, faults, stats, stop);
     server.setWorkerThreads(threads);
     server.setLogRequests(parser.isSet(logOption));
+    const bool untrusted = parser.isSet(untrustedOption);
+    QString caAnnounced;
+    if (parser.isSet(tlsOption) || untrusted) {
+        const QString caFile =
+            untrusted ? QString() : QDir().absoluteFilePath(parser.value(tlsCaOption));
+        TlsCredentials credentials;
+        if (!credentials.create(caFile, &error) || !server.setTls(credentials, &error)) {
+            return fail(error);
+        }
+        caAnnounced = caFile.isEmpty() ? QString() : QStringLiteral(" ca=") + caFile;
+    }
     if (!server.bind(apiPort, keyPort, &error)) {
         return fail(error);
     }
-    std::printf("tamix-school api=%s key=%s\n", qPrintable(server.apiUrl()),
-                qPrintable(server.keyUrl()));
+    std::printf("tamix-school api=%s key=%s%s\n", qPrintable(server.apiUrl()),
+                qPrintable(server.keyUrl()), qPrintable(caAnnounced));
     std::fflush(stdout);
     server.start();
 

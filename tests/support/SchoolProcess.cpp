@@ -10,6 +10,8 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -42,8 +44,10 @@ SchoolProcess::SchoolProcess(const QStringList& extraArguments) : arguments(extr
 
 SchoolProcess::~SchoolProcess()
 {
-    stop();
+    // Control connections end before the server does: a TLS connection that the server
+    // drops while the manager goes may take its certificates with it unfreed.
     delete manager;
+    stop();
 }
 
 QString SchoolProcess::executable()
@@ -74,6 +78,16 @@ bool SchoolProcess::start(int timeoutMs)
     for (auto it = sessions.cbegin(); it != sessions.cend(); ++it) {
         args << QStringLiteral("--session") << it.key() + QLatin1Char('=') + it.value();
     }
+    if (tls == Tls::Trusted) {
+        // One folder for the object's life: a restarted school finds its CA there again.
+        if (!caDir) {
+            caDir = std::make_unique<QTemporaryDir>();
+        }
+        args << QStringLiteral("--tls") << QStringLiteral("--tls-ca")
+             << caDir->filePath(QStringLiteral("ca.pem"));
+    } else if (tls == Tls::Untrusted) {
+        args << QStringLiteral("--tls-untrusted");
+    }
     process->start(executable(), args + arguments);
     if (!process->waitForStarted(timeoutMs)) {
         error = QStringLiteral("cannot start ") + executable() + QStringLiteral(": ") +
@@ -90,7 +104,8 @@ bool SchoolProcess::start(int timeoutMs)
     }
     const QString line = QString::fromUtf8(process->readLine()).trimmed();
     static const QRegularExpression pattern(
-        QStringLiteral("api=(http://127\\.0\\.0\\.1:\\d+) key=(http://127\\.0\\.0\\.1:\\d+)"));
+        QStringLiteral("api=(https?://127\\.0\\.0\\.1:\\d+) key=(https?://127\\.0\\.0\\.1:\\d+)"
+                       "(?: ca=(.+))?$"));
     const QRegularExpressionMatch match = pattern.match(line);
     if (!match.hasMatch()) {
         error = QStringLiteral("the school did not name its ports (exit code %1): ")
@@ -101,6 +116,7 @@ bool SchoolProcess::start(int timeoutMs)
     }
     api = match.captured(1);
     keys = match.captured(2);
+    ca = match.captured(3);
     apiPort = QUrl(api).port();
     keyPort = QUrl(keys).port();
 
@@ -165,7 +181,7 @@ QByteArray SchoolProcess::get(const QString& path, bool* ok)
     if (!manager) {
         manager = new QNetworkAccessManager;
     }
-    QNetworkReply* reply = manager->get(QNetworkRequest(QUrl(api + path)));
+    QNetworkReply* reply = manager->get(controlRequest(path));
     QByteArray body;
     if (waitForReply(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError) {
         body = reply->readAll();
@@ -184,7 +200,7 @@ bool SchoolProcess::post(const QString& path, const QByteArray& body)
     if (!manager) {
         manager = new QNetworkAccessManager;
     }
-    QNetworkRequest request(QUrl(api + path));
+    QNetworkRequest request = controlRequest(path);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     QNetworkReply* reply = manager->post(request, body);
     bool ok = waitForReply(reply, kControlTimeoutMs) && reply->error() == QNetworkReply::NoError;
@@ -195,6 +211,21 @@ bool SchoolProcess::post(const QString& path, const QByteArray& body)
     }
     delete reply;
     return ok;
+}
+
+QNetworkRequest SchoolProcess::controlRequest(const QString& path) const
+{
+    QNetworkRequest request(QUrl(api + path));
+    // The control calls trust the test CA on their own, whatever the client under test
+    // trusts; the untrusted school must stay controllable by its test all the same.
+    QSslConfiguration config = request.sslConfiguration();
+    if (!ca.isEmpty()) {
+        config.addCaCertificates(ca);
+    } else if (tls == Tls::Untrusted) {
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    }
+    request.setSslConfiguration(config);
+    return request;
 }
 
 bool SchoolProcess::setFaults(const QJsonArray& faults)

@@ -6,8 +6,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QNetworkAccessManager;
+class QNetworkRequest;
 class QProcess;
+class QTemporaryDir;
 
 // Runs the stand-in school (tamix-school) as a child process on free loopback ports for one
 // test, and stops it in the destructor.
@@ -55,6 +59,14 @@ class QNetworkReply;
 class SchoolProcess
 {
 public:
+    enum class Tls {
+        None,
+        // HTTPS with a certificate of a test CA written to caFile(); the same CA after a restart.
+        Trusted,
+        // HTTPS with a certificate of a CA that no one learns: every client must refuse it.
+        Untrusted
+    };
+
     explicit SchoolProcess(const QStringList& extraArguments = QStringList());
     ~SchoolProcess();
     SchoolProcess(const SchoolProcess&) = delete;
@@ -64,6 +76,10 @@ public:
     // The first start picks free ports; a later one (after stop()) listens on the same ports
     // again, so that clients find the school where it was.
     bool start(int timeoutMs = 15000);
+    // Before start().
+    void setTls(Tls mode) { tls = mode; }
+    // The PEM file of the test CA for Tls::Trusted, once started; empty otherwise.
+    QString caFile() const { return ca; }
     // Terminates the server and waits for it; safe to call twice. The ports stay reserved
     // for start() only by convention: another program could take them meanwhile.
     void stop();
@@ -76,7 +92,7 @@ public:
     qint64 processId() const;
     QString errorString() const { return error; }
 
-    // "http://127.0.0.1:PORT" of the API server and of the key-file server.
+    // "http://127.0.0.1:PORT" (https with TLS) of the API server and of the key-file server.
     QString apiUrl() const { return api; }
     QString keyUrl() const { return keys; }
     // Points a client started from this process at the school (TAMIX_API_URL, TAMIX_KEY_URL).
@@ -108,6 +124,7 @@ public:
 private:
     bool post(const QString& path, const QByteArray& body);
     QByteArray get(const QString& path, bool* ok);
+    QNetworkRequest controlRequest(const QString& path) const;
 
     QStringList arguments;
     QProcess* process = nullptr;
@@ -115,6 +132,9 @@ private:
     QString api;
     QString keys;
     QString error;
+    Tls tls = Tls::None;
+    std::unique_ptr<QTemporaryDir> caDir;
+    QString ca;
     QHash<QString, QString> sessions; // sid -> user name, bound again at every start
     int apiPort = 0;                  // 0 until the first start, then kept for the next ones
     int keyPort = 0;
