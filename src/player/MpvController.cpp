@@ -2,6 +2,7 @@
 
 #include "LogMask.h"
 #include "MpvLibrary.h"
+#include "TlsTrust.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -37,6 +38,9 @@ const std::pair<const char*, const char*> fixedOptions[] = {
     // the lines of a broken playlist as files of their own.
     {"demuxer-lavf-format", "hls"},
     {"demuxer-lavf-o", "protocol_whitelist=[file,http,https,tcp,tls,crypto,data]"},
+    // ffmpeg takes any certificate unless told to verify; mpv hands this (and the CA file)
+    // on to the playlist's nested key and segment requests as well.
+    {"tls-verify", "yes"},
 };
 
 void setOption(const MpvLibrary* api, mpv_handle* mpv, const char* name, const char* value)
@@ -67,6 +71,9 @@ MpvController::MpvController(QObject* parent) : QObject(parent)
     }
     for (const auto& [name, value] : fixedOptions) {
         setOption(api, mpv, name, value);
+    }
+    if (const QString caFile = TlsTrust::caFileForPlayer(); !caFile.isEmpty()) {
+        setOption(api, mpv, "tls-ca-file", QFile::encodeName(caFile).constData());
     }
 
     // For test machines without sound or video hardware, e.g. "ao=null,hwdec=no".
