@@ -13,7 +13,8 @@
 // lesson done within 10 s after the school is back, no stored segment fetched twice; idle CPU
 // below 1 %. Exit code 1 when a target is missed.
 //
-//     bench_download [--skip-tools] [--outage SECONDS]   (default 90)
+//     bench_download [--skip-tools] [--outage SECONDS]   (default 90)   [--tls]
+// --tls: the school speaks HTTPS only; the fetcher and the tools trust its test CA.
 #include "CourseLibrary.h"
 #include "CourseRecord.h"
 #include "CourseStore.h"
@@ -26,6 +27,7 @@
 #include "MediaCheck.h"
 #include "OnlinePlaylist.h"
 #include "SchoolProcess.h"
+#include "TlsTrust.h"
 #include "URLManager.h"
 #include "UserRecord.h"
 
@@ -242,12 +244,15 @@ int main(int argc, char** argv)
     const bool skipTools = app.arguments().contains("--skip-tools");
     const int outageAt = app.arguments().indexOf("--outage");
     const int outageSeconds = outageAt > 0 ? app.arguments().value(outageAt + 1).toInt() : 90;
+    const bool tls = app.arguments().contains("--tls");
 
     SchoolProcess school;
-    if (!school.start()) {
+    school.setTls(tls ? SchoolProcess::Tls::Trusted : SchoolProcess::Tls::None);
+    if (!school.start() || (tls && !TlsTrust::addCaForTests(school.caFile()))) {
         std::fprintf(stderr, "school: %s\n", qPrintable(school.errorString()));
         return 2;
     }
+    std::printf("school over %s\n", tls ? "HTTPS" : "HTTP");
     qputenv("TAMIX_API_URL", school.apiUrl().toUtf8());
     qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
     school.bindSession(sid, "13900000000");
@@ -330,17 +335,26 @@ int main(int argc, char** argv)
             continue;
         }
         const QString ariaDir = temp.filePath(QString("aria%1").arg(shape));
+        // Over HTTPS the tools verify the school as the fetcher does.
+        const QStringList ariaTls =
+            tls ? QStringList{"--ca-certificate=" + school.caFile()} : QStringList();
+        const QStringList ffmpegTls =
+            tls ? QStringList{"-tls_verify", "1", "-ca_file", school.caFile()} : QStringList();
         const double aria =
-            runTool("aria2c", {"-j", "4", "-x", "1", "-s", "1", "--header=" + cookie, "-i",
-                               inputFile.fileName(), "-d", ariaDir, "--allow-overwrite=true",
-                               "--auto-file-renaming=false", "--file-allocation=none",
-                               "--console-log-level=warn", "--summary-interval=0",
-                               "--download-result=hide", "-q"});
+            runTool("aria2c",
+                    ariaTls + QStringList{"-j", "4", "-x", "1", "-s", "1", "--header=" + cookie,
+                                          "-i", inputFile.fileName(), "-d", ariaDir,
+                                          "--allow-overwrite=true", "--auto-file-renaming=false",
+                                          "--file-allocation=none", "--console-log-level=warn",
+                                          "--summary-interval=0", "--download-result=hide", "-q"});
         std::printf("aria2c -j 4     %7.2f s  %6.1f MB\n", aria, bytesIn(ariaDir, ".ts") / 1e6);
         QDir(ariaDir).removeRecursively();
-        const double ffmpeg = runTool(
-            "ffmpeg", {"-v", "error", "-y", "-protocol_whitelist", "file,http,tcp,crypto", "-i",
-                       playlistFile.fileName(), "-c", "copy", temp.filePath("ffmpeg.ts")});
+        const double ffmpeg =
+            runTool("ffmpeg", QStringList{"-v", "error", "-y", "-protocol_whitelist",
+                                          "file,http,https,tcp,tls,crypto"} +
+                                  ffmpegTls +
+                                  QStringList{"-i", playlistFile.fileName(), "-c", "copy",
+                                              temp.filePath("ffmpeg.ts")});
         std::printf("ffmpeg -c copy  %7.2f s\n", ffmpeg);
         const double ariaRatio = ours / aria;
         const double ffmpegRatio = ffmpeg / ours;
