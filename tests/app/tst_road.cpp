@@ -3,7 +3,8 @@
 // tip, the downloaded course and its courseware page, one lesson played from the store and
 // left at 0:20, the client ended and started again as a new process under the same Chinese
 // locale (session restored, the lesson jumps back), and the shutdown countdown after one more
-// download reaching the launcher, never the machine.
+// download reaching the launcher, never the machine. With TAMIX_ROAD_TLS set the school
+// speaks only HTTPS, with a certificate of a test CA that the client is made to trust.
 #include "App.h"
 #include "CourseInfo.h"
 #include "CourseItem.h"
@@ -23,6 +24,7 @@
 #include "SchoolWebView.h"
 #include "SettingKeys.h"
 #include "SystemServices.h"
+#include "TlsTrust.h"
 #include "ToShutdown.h"
 #include "XMessageBox.h"
 
@@ -47,6 +49,7 @@ private slots:
 
 private:
     static bool isRestarted() { return qEnvironmentVariableIsSet("TAMIX_ROAD_RESTARTED"); }
+    static bool isTls() { return qEnvironmentVariableIsSet("TAMIX_ROAD_TLS"); }
     bool pageLoaded(MainForm& window);
     void chooseInDialog(const QStringList& lessons);
     static bool tipShown(FormPlayer* player, const QString& prefix);
@@ -68,10 +71,15 @@ void TestRoad::initTestCase()
     qputenv("TAMIX_MPV_OPTIONS", "ao=null,hwdec=no");
     // The restarted client finds the school and its folders where the first one left them.
     if (!isRestarted()) {
+        school.setTls(isTls() ? SchoolProcess::Tls::Trusted : SchoolProcess::Tls::None);
         QVERIFY2(school.start(), qPrintable(school.errorString()));
         school.pointClientHere();
         qputenv("TAMIX_DOCUMENTS_DIR", docs.path().toUtf8());
         qputenv("TAMIX_VIDEOS_DIR", videos.path().toUtf8());
+        qputenv("TAMIX_ROAD_CA", school.caFile().toUtf8());
+    }
+    if (isTls()) {
+        QVERIFY(TlsTrust::addCaForTests(qEnvironmentVariable("TAMIX_ROAD_CA")));
     }
     MainForm::setTrayAvailable([] { return true; });
     SystemServices::setLauncher([this](const QString& program, const QStringList& args) {
