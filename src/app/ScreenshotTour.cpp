@@ -32,7 +32,8 @@
 const QStringList ScreenshotTour::views = {
     QStringLiteral("main"),        QStringLiteral("myclass"),    QStringLiteral("selection"),
     QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware"),
-    QStringLiteral("player"),      QStringLiteral("settings"),   QStringLiteral("upgrade")};
+    QStringLiteral("player"),      QStringLiteral("settings"),   QStringLiteral("upgrade"),
+    QStringLiteral("failed"),      QStringLiteral("waiting")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -135,7 +136,7 @@ void ScreenshotTour::step()
             dialog->checkAllBox()->click();
             dialog->downloadButton()->click();
             window->showDownloadForm();
-            if (view == QLatin1String("downloading")) {
+            if (onDownloadingTab()) {
                 window->downloadForm()->downloadingTab()->click();
             }
             stage = 3;
@@ -144,11 +145,18 @@ void ScreenshotTour::step()
         break;
     case 3: { // downloads run: a tile with progress, or a course downloaded
         FormDownload* page = window->downloadForm();
-        const QList<FormThumbnail*> shown = view == QLatin1String("downloading")
-                                                ? page->downloadingList()->tileList()
-                                                : page->downloadedList()->tileList();
+        const QList<FormThumbnail*> shown = onDownloadingTab() ? page->downloadingList()->tileList()
+                                                               : page->downloadedList()->tileList();
         const bool ready =
             std::any_of(shown.begin(), shown.end(), [this](const FormThumbnail* tile) {
+                if (view == QLatin1String("failed")) {
+                    return tile->mode == FormThumbnail::LessonFailed;
+                }
+                if (view == QLatin1String("waiting")) {
+                    return tile->overlay() &&
+                           tile->overlay()->currentState() == FormMaskBtn::Stalled &&
+                           tile->overlay()->size > 0;
+                }
                 return view != QLatin1String("downloading") ||
                        (tile->mode == FormThumbnail::LessonProgress && tile->overlay()->size > 0);
             });
@@ -160,7 +168,7 @@ void ScreenshotTour::step()
         }
         stage = 4;
         // Progress moves on: a tick to paint it is enough.
-        ticks = view == QLatin1String("downloading") ? settleTicks - 1 : 0;
+        ticks = onDownloadingTab() ? settleTicks - 1 : 0;
         break;
     }
     case 4:
@@ -190,6 +198,12 @@ void ScreenshotTour::step()
         }
         break;
     }
+}
+
+bool ScreenshotTour::onDownloadingTab() const
+{
+    return view == QLatin1String("downloading") || view == QLatin1String("failed") ||
+           view == QLatin1String("waiting");
 }
 
 void ScreenshotTour::save(QWidget* widget)

@@ -11,7 +11,8 @@ class QTimer;
 // "selection" (the download selection dialog the page's own button opens), and, after
 // "下载选中" on every lesson of that course, "downloading" (a tile with progress),
 // "downloaded" (the course downloaded), "courseware" (that course's page) and "player" (its
-// first lesson playing from the store); "settings" (the
+// first lesson playing from the store); "failed" and "waiting" (a lesson that failed, and one
+// that waits for its server, as the school the caller runs makes them); "settings" (the
 // settings dialog) and "upgrade" (the upgrade dialog as a newer version opens it).
 class ScreenshotTour : public QObject
 {
@@ -28,6 +29,7 @@ public:
 
 private:
     void step();
+    bool onDownloadingTab() const;
     void save(QWidget* widget);
     void fail(const char* why);
 

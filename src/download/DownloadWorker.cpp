@@ -25,7 +25,7 @@ qint64 DownloadWorker::now() const
 void DownloadWorker::endWait(const QString& dir)
 {
     if (waits.remove(dir) > 0) {
-        emit waitingChanged(dir, false);
+        emit waitingChanged(dir, false, 0);
     }
 }
 
@@ -81,6 +81,7 @@ void DownloadWorker::dropLoader()
 void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
 {
     const QString dir = current;
+    const QString reason = loader ? loader->failReason() : QString();
     current.clear();
     dropLoader();
     if (options.workerHook) {
@@ -92,12 +93,13 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
         endWait(dir);
         const qint32 state = result == M3u8Loader::Result::Complete ? Complete : Failed;
         // A delete may have taken the lesson meanwhile; then its outcome is dropped.
-        if (library.finishInFlight(state)) {
+        if (library.finishInFlight(state, reason)) {
             library.save();
-            emit refreshUI();
+            // The failure first: the lists rebuilt on refreshUI() then find it told.
             if (state == Failed) {
                 emit downloadError(dir);
             }
+            emit refreshUI();
         }
         break;
     }
@@ -113,9 +115,8 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
                                             options.stallPauseMaxMs);
         wait.until = at + pause;
         library.releaseInFlight();
-        if (fresh) {
-            emit waitingChanged(dir, true);
-        }
+        // Every time: the next try moves on.
+        emit waitingChanged(dir, true, pause);
         break;
     }
     case M3u8Loader::Result::SessionLost: {
@@ -125,7 +126,7 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
         wait.forLogin = true;
         library.releaseInFlight();
         if (fresh) {
-            emit waitingChanged(dir, true);
+            emit waitingChanged(dir, true, -1);
         }
         emit sessionLost();
         break;

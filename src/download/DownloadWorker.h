@@ -50,8 +50,9 @@ signals:
     // The school no longer knows the session: the lessons wait for the next login.
     void sessionLost();
     void writeFailed();
-    // The lesson of `path` waits for its server (true) or is fetched again or gone (false).
-    void waitingChanged(QString path, bool waiting);
+    // The lesson of `path` waits for its server (true), to be tried again in `retryInMs` (-1:
+    // after the next login), or is done or gone (false).
+    void waitingChanged(QString path, bool waiting, qint64 retryInMs);
 
 private:
     struct Wait

@@ -29,6 +29,7 @@ Downloader::Downloader(Context context, QObject* parent)
     : QObject(parent), ctx(std::move(context)), library(*ctx.library),
       manager(new QNetworkAccessManager(this)), running(ctx.autoStart)
 {
+    clock.start();
     if (!ctx.downloadRoots.contains(ctx.videoPath)) {
         ctx.downloadRoots << ctx.videoPath;
     }
@@ -41,7 +42,7 @@ Downloader::Downloader(Context context, QObject* parent)
     connect(worker, &DownloadWorker::refreshUI, this, &Downloader::refreshUI);
     // The worker saves the record after each lesson: a failure there is told as well.
     connect(worker, &DownloadWorker::refreshUI, this, &Downloader::reportSave);
-    connect(worker, &DownloadWorker::refreshProgress, this, &Downloader::refreshProgress);
+    connect(worker, &DownloadWorker::refreshProgress, this, &Downloader::onProgress);
     connect(worker, &DownloadWorker::downloadError, this, &Downloader::downloadError);
     connect(worker, &DownloadWorker::workedOff, this, &Downloader::onWorkedOff);
     connect(worker, &DownloadWorker::writeFailed, this, &Downloader::onWriteFailed);
@@ -96,6 +97,9 @@ int Downloader::percent(float sizeKB, float totalMB)
 void Downloader::setStart(bool value)
 {
     running = value;
+    for (LessonProgress& lesson : figures) {
+        lesson.interrupt();
+    }
     QMetaObject::invokeMethod(
         worker, [this, value] { worker->setRunning(value); }, Qt::QueuedConnection);
     emit startPause();
@@ -326,14 +330,80 @@ void Downloader::onWriteFailed()
     emit storageFailed(QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。"));
 }
 
-void Downloader::onWaitingChanged(const QString& path, bool isWaiting)
+void Downloader::onWaitingChanged(const QString& path, bool isWaiting, qint64 retryInMs)
 {
     if (isWaiting) {
-        waiting.insert(path);
+        waiting.insert(path, retryInMs < 0 ? QDateTime()
+                                           : QDateTime::currentDateTime().addMSecs(retryInMs));
+        figures[path].interrupt();
     } else {
         waiting.remove(path);
     }
     emit lessonWaiting(path, isWaiting);
+}
+
+void Downloader::onProgress(const QString& path, float size, float totalSize, float speed)
+{
+    LessonProgress& lesson = figures[path];
+    const float before = lesson.sizeKB();
+    lesson.report(clock.elapsed(), size, totalSize, speed);
+    // Bytes beyond what it had: the lesson is under way again.
+    if (lesson.sizeKB() > before && waiting.remove(path) > 0) {
+        emit lessonWaiting(path, false);
+    }
+    emit refreshProgress(path, lesson.sizeKB(), lesson.totalMB(), lesson.speedKB());
+}
+
+void Downloader::queueChanged()
+{
+    saveStore();
+    emit refreshUI();
+    QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
+}
+
+void Downloader::setLessonPaused(const QString& lessonDir, bool paused)
+{
+    if (!library.setPaused(lessonDir, paused)) {
+        return;
+    }
+    if (paused) {
+        figures[lessonDir].interrupt();
+        if (library.inFlight() == lessonDir) {
+            release({lessonDir});
+        }
+    }
+    queueChanged();
+}
+
+bool Downloader::isLessonPaused(const QString& lessonDir) const
+{
+    return library.isPaused(lessonDir);
+}
+
+void Downloader::prioritize(const QString& lessonDir)
+{
+    if (!library.moveToFront(lessonDir)) {
+        return;
+    }
+    const QString current = library.inFlight();
+    if (!current.isEmpty() && current != lessonDir) {
+        // The one in flight keeps its stored segments and goes on after this one.
+        figures[current].interrupt();
+        release({current});
+    }
+    queueChanged();
+}
+
+void Downloader::retryLesson(const QString& lessonDir)
+{
+    if (library.retry(lessonDir)) {
+        queueChanged();
+    }
+}
+
+QList<LessonRecord> Downloader::failedLessons() const
+{
+    return library.failedLessons();
 }
 
 void Downloader::fileRecovered(const CourseRecord& course)

@@ -1,7 +1,12 @@
 #pragma once
 
 #include "DownloadOptions.h"
+#include "LessonProgress.h"
 
+#include <QDateTime>
+#include <QHash>
+
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
@@ -87,8 +92,22 @@ public:
     QList<LessonRecord> queue() const;
     // Writes the remembered position of a lesson and saves the record.
     void setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds);
-    // Whether the lesson waits for its server or network ("等待中").
+    // Whether the lesson waits for its server or network ("网络中断，等待重试").
     bool isWaiting(const QString& lessonDir) const { return waiting.contains(lessonDir); }
+    // When a waiting lesson is tried next; null while it waits for a login.
+    QDateTime retryAt(const QString& lessonDir) const { return waiting.value(lessonDir); }
+
+    // One lesson held by the student: the worker skips it (and lets go of it when it is in
+    // flight, keeping its stored segments); resuming puts it back in its place in the queue.
+    void setLessonPaused(const QString& lessonDir, bool paused);
+    bool isLessonPaused(const QString& lessonDir) const;
+    // The lesson goes to the head of the queue and is fetched next, now if need be.
+    void prioritize(const QString& lessonDir);
+    // A failed lesson back in the queue.
+    void retryLesson(const QString& lessonDir);
+    QList<LessonRecord> failedLessons() const;
+    // The figures last reported for a lesson, kept across pauses, waits and list rebuilds.
+    LessonProgress progressOf(const QString& lessonDir) const { return figures.value(lessonDir); }
 
     // Reads the record of the user named by "APP/LASTUSER"; true when it holds a session less
     // than a day old, which then stays. An older one is dropped from memory.
@@ -131,7 +150,10 @@ private:
     void fetchThumbnail(const CourseRecord& course);
     void onWorkedOff();
     void onWriteFailed();
-    void onWaitingChanged(const QString& path, bool isWaiting);
+    void onWaitingChanged(const QString& path, bool isWaiting, qint64 retryInMs);
+    void onProgress(const QString& path, float size, float totalSize, float speed);
+    // The lists are rebuilt and the worker told: a lesson's hold or place changed.
+    void queueChanged();
     // Has the worker let go of the lesson in flight if it lies in `dirs` (any when empty), and
     // waits until it has, within a bound; false when it has not by then.
     bool release(const QStringList& dirs);
@@ -144,7 +166,9 @@ private:
     QThread thread;
     DownloadWorker* worker;
     std::atomic_bool running;
-    QSet<QString> waiting;
+    QHash<QString, QDateTime> waiting;
+    QHash<QString, LessonProgress> figures;
+    QElapsedTimer clock;
 
 public:
     // Files a course whose lessons were found whole on disk (StoredLesson::recover) without

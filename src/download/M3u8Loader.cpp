@@ -23,7 +23,8 @@ M3u8Loader::M3u8Loader(const FileCipher& cipher, const DownloadOptions& options,
     : QObject(parent), cipher(cipher), options(options), manager(new QNetworkAccessManager(this)),
       progressTimer(new QTimer(this)), pumpTimer(new QTimer(this))
 {
-    progressTimer->setInterval(options.progressIntervalMs);
+    // The student watches the figures move: at least once a second, whatever is configured.
+    progressTimer->setInterval(qBound(1, options.progressIntervalMs, 1000));
     progressTimer->setTimerType(Qt::CoarseTimer);
     connect(progressTimer, &QTimer::timeout, this, &M3u8Loader::onProgressTimer);
     pumpTimer->setSingleShot(true);
@@ -119,6 +120,7 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
         reply->error() == QNetworkReply::InsecureRedirectError) {
         answer.outcome = Outcome::Permanent;
         answer.why = QStringLiteral("redirect refused (%1)").arg(reply->errorString());
+        answer.cause = QStringLiteral("服务器拒绝");
         return answer;
     }
     if (TransferGuard::hasExpired(reply)) {
@@ -137,6 +139,9 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
                                error == QNetworkReply::ProtocolUnknownError ||
                                error == QNetworkReply::ProtocolInvalidOperationError;
         answer.outcome = permanent ? Outcome::Permanent : Outcome::Transient;
+        if (status != 0) {
+            answer.cause = QStringLiteral("服务器拒绝（HTTP %1）").arg(status);
+        }
         return answer;
     }
     if (reply->error() != QNetworkReply::NoError) {
@@ -147,6 +152,7 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
     }
     if (status != 0 && (status < 200 || status > 299)) {
         answer.why = QStringLiteral("HTTP status %1").arg(status);
+        answer.cause = QStringLiteral("服务器拒绝（HTTP %1）").arg(status);
         return answer;
     }
     bool hasLength = false;
@@ -161,6 +167,7 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
             .toString()
             .startsWith(QLatin1String("text/html"), Qt::CaseInsensitive)) {
         answer.why = QStringLiteral("an HTML page");
+        answer.cause = QStringLiteral("服务器拒绝");
         return answer;
     }
     answer.outcome = Outcome::Ok;
@@ -174,6 +181,7 @@ void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
         Answer refused;
         refused.outcome = Outcome::Permanent;
         refused.why = QStringLiteral("address refused: ") + LogMask::url(url);
+        refused.cause = QStringLiteral("服务器拒绝");
         QTimer::singleShot(0, this, [this, then, refused] {
             if (running) {
                 then(refused);
@@ -200,6 +208,7 @@ void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
         if (oversized) {
             answer.outcome = Outcome::Permanent;
             answer.why = QStringLiteral("answer larger than %1 bytes").arg(HlsPlaylist::maxBytes);
+            answer.cause = QStringLiteral("文件损坏");
         }
         if (!running) {
             return;
@@ -241,6 +250,8 @@ void M3u8Loader::begin(Mode how, const QString& keyUrl)
     running = true;
     stored = 0;
     total = 0;
+    counted = false;
+    reason.clear();
     meter = SpeedMeter();
     clock.start();
     if (mode == Mode::Stored) {
@@ -250,8 +261,9 @@ void M3u8Loader::begin(Mode how, const QString& keyUrl)
           [this](const Answer& answer) { onKeyAndUrl(answer); });
 }
 
-void M3u8Loader::failWith(Outcome how, const QString& why)
+void M3u8Loader::failWith(Outcome how, const QString& why, const QString& cause)
 {
+    reason = how == Outcome::Permanent ? cause : QString();
     qDebug() << "lesson" << (how == Outcome::Permanent ? "failed:" : "waits:") << path << why;
     finish(how == Outcome::Permanent ? Result::Failed : Result::Stalled);
 }
@@ -259,7 +271,8 @@ void M3u8Loader::failWith(Outcome how, const QString& why)
 void M3u8Loader::onKeyAndUrl(const Answer& answer)
 {
     if (answer.outcome != Outcome::Ok) {
-        failWith(answer.outcome, QStringLiteral("parseKeyAndUrl fail: ") + answer.why);
+        failWith(answer.outcome, QStringLiteral("parseKeyAndUrl fail: ") + answer.why,
+                 answer.cause);
         return;
     }
     const QString text = HttpHelper::bodyText(answer.body);
@@ -276,7 +289,8 @@ void M3u8Loader::onKeyAndUrl(const Answer& answer)
     const QString url = data.getString(QStringLiteral("url"));
     streamUrl = QUrl(url, QUrl::TolerantMode);
     if (url.isEmpty() || !streamUrl.isValid() || streamUrl.isRelative()) {
-        failWith(Outcome::Permanent, QStringLiteral("parseKeyAndUrl fail: no stream address"));
+        failWith(Outcome::Permanent, QStringLiteral("parseKeyAndUrl fail: no stream address"),
+                 QStringLiteral("服务器未提供视频地址"));
         return;
     }
     total = parseSize(data.getString(QStringLiteral("filesize")));
@@ -298,7 +312,7 @@ void M3u8Loader::fetchPlaylist(const QUrl& url)
 void M3u8Loader::onPlaylist(const QUrl& url, const Answer& answer)
 {
     if (answer.outcome != Outcome::Ok) {
-        failWith(answer.outcome, QStringLiteral("playlist: ") + answer.why);
+        failWith(answer.outcome, QStringLiteral("playlist: ") + answer.why, answer.cause);
         return;
     }
     const QString text = HttpHelper::bodyText(answer.body);
@@ -321,14 +335,16 @@ void M3u8Loader::onPlaylist(const QUrl& url, const Answer& answer)
     for (const HlsPlaylist::Key& key : playlist.keys()) {
         if (!UrlPolicy::isAllowed(key.url)) {
             failWith(Outcome::Permanent,
-                     QStringLiteral("key address refused: ") + LogMask::url(key.url));
+                     QStringLiteral("key address refused: ") + LogMask::url(key.url),
+                     QStringLiteral("服务器拒绝"));
             return;
         }
     }
     for (const HlsPlaylist::Media& media : playlist.media()) {
         if (!UrlPolicy::isAllowed(media.url)) {
             failWith(Outcome::Permanent,
-                     QStringLiteral("segment address refused: ") + LogMask::url(media.url));
+                     QStringLiteral("segment address refused: ") + LogMask::url(media.url),
+                     QStringLiteral("服务器拒绝"));
             return;
         }
     }
@@ -371,7 +387,7 @@ void M3u8Loader::fetchKey(int index)
 void M3u8Loader::onKeyName(int index, const Answer& answer)
 {
     if (answer.outcome != Outcome::Ok) {
-        failWith(answer.outcome, QStringLiteral("key name: ") + answer.why);
+        failWith(answer.outcome, QStringLiteral("key name: ") + answer.why, answer.cause);
         return;
     }
     const QString name = HttpHelper::bodyText(answer.body);
@@ -401,7 +417,7 @@ void M3u8Loader::onKeyName(int index, const Answer& answer)
 void M3u8Loader::onKeyFile(int index, const Answer& answer)
 {
     if (answer.outcome == Outcome::Transient) {
-        failWith(answer.outcome, QStringLiteral("key file: ") + answer.why);
+        failWith(answer.outcome, QStringLiteral("key file: ") + answer.why, answer.cause);
         return;
     }
     if (answer.outcome != Outcome::Ok || answer.body.size() != 16) {
@@ -412,7 +428,8 @@ void M3u8Loader::onKeyFile(int index, const Answer& answer)
             return;
         }
         failWith(Outcome::Permanent,
-                 QStringLiteral("the key-file server has no key for this lesson: ") + answer.why);
+                 QStringLiteral("the key-file server has no key for this lesson: ") + answer.why,
+                 QStringLiteral("服务器拒绝"));
         return;
     }
     keyBytes[index] = answer.body;
@@ -508,6 +525,7 @@ void M3u8Loader::startSegments()
         }
         tasks << task;
     }
+    counted = true;
     pump();
 }
 
@@ -672,7 +690,7 @@ void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
         }
         task.notBefore = 0;
     } else if (!task.done) {
-        retryLater(task, answer.outcome, answer.why);
+        retryLater(task, answer);
         if (!running) {
             return;
         }
@@ -680,11 +698,14 @@ void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
     pump();
 }
 
-void M3u8Loader::retryLater(Task& task, Outcome how, const QString& why)
+void M3u8Loader::retryLater(Task& task, const Answer& answer)
 {
+    const Outcome how = answer.outcome;
+    const QString& why = answer.why;
+    const QString& cause = answer.cause;
     const QString name = playlist.media().at(task.media).name;
     if (how == Outcome::Permanent) {
-        failWith(how, name + QStringLiteral(": ") + why);
+        failWith(how, name + QStringLiteral(": ") + why, cause);
         return;
     }
     qDebug() << "segment failed:" << name << why;
@@ -744,7 +765,9 @@ void M3u8Loader::finish(Result result)
     pumpTimer->stop();
     if (mode == Mode::Stored) {
         progressTimer->stop();
-        onProgressTimer();
+        if (counted) {
+            onProgressTimer();
+        }
         if (result == Result::Failed) {
             emit donwloadError(path);
         }
@@ -754,7 +777,20 @@ void M3u8Loader::finish(Result result)
     emit finished(result);
 }
 
+qint64 M3u8Loader::progressBytes() const
+{
+    qint64 bytes = stored;
+    for (const Transfer& transfer : active) {
+        bytes += transfer.received;
+    }
+    return bytes;
+}
+
 void M3u8Loader::onProgressTimer()
 {
-    emit downloadingProgress(path, float(stored / 1024), total, meter.sample(clock.elapsed()));
+    if (!counted) {
+        return;
+    }
+    emit downloadingProgress(path, float(double(progressBytes()) / 1024.0), total,
+                             meter.sample(clock.elapsed()));
 }

@@ -68,6 +68,11 @@ public:
     float totalSize() const { return total; }
     qint64 storedBytes() const { return stored; }
     Result result() const { return outcome; }
+    // Why the lesson failed, in the student's words ("服务器拒绝（HTTP 403）", "网络错误",
+    // "文件损坏"); empty unless it failed.
+    QString failReason() const { return reason; }
+    // The stored bytes with those of the segments now arriving.
+    qint64 progressBytes() const;
 
 signals:
     void downloadingProgress(QString path, float size, float totalSize, float speed);
@@ -85,6 +90,7 @@ private:
         Outcome outcome = Outcome::Transient;
         QByteArray body;
         QString why;
+        QString cause = QStringLiteral("网络错误"); // for the student, should the lesson fail
     };
     struct Task
     {
@@ -125,13 +131,16 @@ private:
     void startTask(int task);
     void onSegmentData(QNetworkReply* reply);
     void onSegmentFinished(QNetworkReply* reply);
-    void retryLater(Task& task, Outcome outcome, const QString& why);
+    void retryLater(Task& task, const Answer& answer);
     bool writeChunk(Transfer& transfer, const QByteArray& data);
     bool isWhole(const QString& file, int media) const;
 
     void abortAll();
     void finish(Result result);
-    void failWith(Outcome outcome, const QString& why);
+    // `cause` is what the student is told should the lesson fail: a damaged answer unless the
+    // request itself said otherwise.
+    void failWith(Outcome outcome, const QString& why,
+                  const QString& cause = QStringLiteral("文件损坏"));
     void removePartials() const;
     bool writeAllowed(const QString& name) const;
     void onProgressTimer();
@@ -154,6 +163,10 @@ private:
     QUrl streamUrl;
     float total = 0;
     qint64 stored = 0;
+    // Progress is told once the stored files have been counted: a lesson fetched again must
+    // not read as empty while its playlist is asked for.
+    bool counted = false;
+    QString reason;
     SpeedMeter meter;
 
     HlsPlaylist playlist;

@@ -7,6 +7,7 @@
 #include "StyledWidget.h"
 #include "ThumbnailCache.h"
 #include "TileGrid.h"
+#include "XMessageBox.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -40,6 +41,7 @@ void FormCourseware::showCourse(QString cid)
         return;
     }
     tiles.clear();
+    shownId = cid;
     course = app->downloader()->findCourse(cid);
 
     auto* box = new StyledWidget;
@@ -114,7 +116,12 @@ void FormCourseware::showCourse(QString cid)
     }
     grid->setTiles(QList<QWidget*>(tiles.begin(), tiles.end()));
     container = box;
-    // The scroll area destroys the previous build with its tiles.
+    // The previous build goes once control is back in the event loop: a rebuild may come from
+    // one of its own buttons.
+    if (QWidget* previous = scroll->takeWidget()) {
+        previous->hide();
+        previous->deleteLater();
+    }
     scroll->setWidget(container);
 
     connect(btnBack, &QPushButton::clicked, this, &FormCourseware::onBtnBackClick);
@@ -199,16 +206,22 @@ void FormCourseware::onThumbCheck(bool)
 void FormCourseware::onBtnDeleteClick()
 {
     QStringList dirs;
-    for (int i = tiles.size() - 1; i >= 0; --i) {
-        FormThumbnail* tile = tiles.at(i);
-        if (tile->mode != FormThumbnail::AddMore && tile->isChecked()) {
+    for (const FormThumbnail* tile : lessonTiles()) {
+        if (tile->isChecked()) {
             dirs.append(tile->dir);
-            tiles.removeAt(i);
-            delete tile;
         }
     }
-    onBtnCancelClick();
-    if (App* app = App::instance(); app && !dirs.isEmpty()) {
-        app->downloader()->deleteLessons(dirs);
+    App* app = App::instance();
+    if (dirs.isEmpty() || !app) {
+        onBtnCancelClick();
+        return;
     }
+    if (!XMessageBox::ask(
+            QStringLiteral("确定删除所选的 %1 个课件及其已下载的文件？").arg(dirs.size()),
+            window())) {
+        return;
+    }
+    app->downloader()->deleteLessons(dirs);
+    // Built again from the store: the remaining lessons close up, the add-more tile included.
+    showCourse(shownId);
 }

@@ -54,4 +54,5 @@ private:
     QScrollArea* scroll = nullptr;
     // The add-more tile's course; it outlives the tiles of one build.
     std::optional<CourseRecord> course;
+    QString shownId;
 };

@@ -6,6 +6,7 @@
 #include "Downloading.h"
 #include "FormThumbnail.h"
 #include "StyledWidget.h"
+#include "XMessageBox.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -102,6 +103,8 @@ FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
     connect(btnPause, &QPushButton::clicked, this, &FormDownload::onPauseClick);
     connect(ckAll, &QCheckBox::toggled, this, &FormDownload::onCkAllChecked);
     connect(btnDelete, &QPushButton::clicked, this, &FormDownload::onBtnDeleteClick);
+    connect(App::instance()->downloader(), &Downloader::startPause, this,
+            &FormDownload::updateStartPause);
 
     // The lists were filled before they were connected.
     setText1(downloaded->tileList().size());
@@ -132,12 +135,12 @@ void FormDownload::onBtnDownloadedClick()
     downloading->hide();
     lineDownloaded->show();
     lineDownloading->hide();
-    btnStart->hide();
-    btnPause->hide();
     btnDownloadedSel->show();
     btnDownloaded->hide();
     btnDownloading->show();
     btnDownloadingSel->hide();
+    updateStartPause();
+    updateCheckAll();
 }
 
 void FormDownload::onBtnDownloadingClick()
@@ -146,22 +149,26 @@ void FormDownload::onBtnDownloadingClick()
     downloading->show();
     lineDownloaded->hide();
     lineDownloading->show();
-    App* app = App::instance();
-    if (app && app->downloader()->isStart()) {
-        btnPause->show();
-    } else {
-        btnStart->show();
-    }
     btnDownloadedSel->hide();
     btnDownloaded->show();
     btnDownloading->hide();
     btnDownloadingSel->show();
+    updateStartPause();
+    updateCheckAll();
+}
+
+void FormDownload::updateStartPause()
+{
+    App* app = App::instance();
+    const bool shown = downloading->isVisibleTo(this) && countDownloading > 0 && app;
+    const bool started = app && app->downloader()->isStart();
+    btnPause->setVisible(shown && started);
+    btnStart->setVisible(shown && !started);
 }
 
 void FormDownload::onStartClick()
 {
-    btnStart->hide();
-    btnPause->show();
+    // The buttons follow the scheduler's startPause().
     if (App* app = App::instance()) {
         app->downloader()->setStart(true);
     }
@@ -169,8 +176,6 @@ void FormDownload::onStartClick()
 
 void FormDownload::onPauseClick()
 {
-    btnStart->show();
-    btnPause->hide();
     if (App* app = App::instance()) {
         app->downloader()->setStart(false);
     }
@@ -187,17 +192,20 @@ void FormDownload::setText2(int count)
 {
     countDownloading = count;
     updateCaptions();
+    updateStartPause();
+    updateCheckAll();
 }
 
 void FormDownload::updateCaptions()
 {
-    auto caption = [](const QString& base, int count) {
-        return count > 0 ? base + QStringLiteral("（%1个课程）").arg(count) : base;
+    auto caption = [](const QString& base, int count, const QString& what) {
+        return count > 0 ? base + QStringLiteral("（%1个%2）").arg(count).arg(what) : base;
     };
-    const QString done = caption(QStringLiteral("已缓存"), countDownloaded);
+    const QString done = caption(QStringLiteral("已缓存"), countDownloaded, QStringLiteral("课程"));
     btnDownloaded->setText(done);
     btnDownloadedSel->setText(done);
-    const QString coming = caption(QStringLiteral("缓存中"), countDownloading);
+    const QString coming =
+        caption(QStringLiteral("缓存中"), countDownloading, QStringLiteral("课件"));
     btnDownloading->setText(coming);
     btnDownloadingSel->setText(coming);
 }
@@ -237,9 +245,8 @@ void FormDownload::onEditClick()
     ckAll->show();
     btnDelete->show();
     btnCancel->show();
-    for (FormThumbnail* tile : visibleList()->tileList()) {
-        tile->setEditMode(true);
-    }
+    downloaded->setEditMode(true);
+    downloading->setEditMode(true);
 }
 
 void FormDownload::onCancelClick()
@@ -248,11 +255,10 @@ void FormDownload::onCancelClick()
     ckAll->hide();
     btnDelete->hide();
     btnCancel->hide();
+    const QSignalBlocker blocker(ckAll);
     ckAll->setChecked(false);
-    for (FormThumbnail* tile : visibleList()->tileList()) {
-        tile->setChecked(false);
-        tile->setEditMode(false);
-    }
+    downloaded->setEditMode(false);
+    downloading->setEditMode(false);
 }
 
 void FormDownload::onCkAllChecked(bool value)
@@ -276,6 +282,11 @@ void FormDownload::onCkAllChecked(bool value)
 
 void FormDownload::onThumbCheck(bool)
 {
+    updateCheckAll();
+}
+
+void FormDownload::updateCheckAll()
+{
     const QList<FormThumbnail*> tiles = visibleList()->tileList();
     const int checked = std::count_if(tiles.begin(), tiles.end(),
                                       [](const FormThumbnail* t) { return t->isChecked(); });
@@ -284,25 +295,49 @@ void FormDownload::onThumbCheck(bool)
     ckAll->setChecked(!tiles.isEmpty() && checked == tiles.size());
 }
 
+QString FormDownload::deleteQuestion(int courses, int lessons)
+{
+    QString what;
+    if (courses > 0) {
+        what = QStringLiteral("%1 个课程").arg(courses);
+    }
+    if (lessons > 0) {
+        what += (what.isEmpty() ? QString() : QStringLiteral("和 ")) +
+                QStringLiteral("%1 个课件").arg(lessons);
+    }
+    if (what.isEmpty()) {
+        return QString();
+    }
+    return QStringLiteral("确定删除所选的 ") + what + QStringLiteral("及其已下载的文件？");
+}
+
 void FormDownload::onBtnDeleteClick()
 {
-    TileList* list = visibleList();
-    QStringList dirs;
-    const QList<FormThumbnail*> tiles = list->tileList();
-    for (FormThumbnail* tile : tiles) {
-        if (tile->isChecked()) {
-            dirs.append(tile->dir);
-            list->removeTile(tile);
+    // The marks of both tabs: edit mode is the page's.
+    const QStringList courses = downloaded->checkedDirs();
+    const QStringList lessons = downloading->checkedDirs();
+    App* app = App::instance();
+    if ((courses.isEmpty() && lessons.isEmpty()) || !app) {
+        onCancelClick();
+        return;
+    }
+    if (!XMessageBox::ask(deleteQuestion(courses.size(), lessons.size()), window())) {
+        return; // still in edit mode, the marks kept
+    }
+    for (TileList* list :
+         {static_cast<TileList*>(downloaded), static_cast<TileList*>(downloading)}) {
+        const QList<FormThumbnail*> tiles = list->tileList();
+        for (FormThumbnail* tile : tiles) {
+            if (tile->isChecked()) {
+                list->removeTile(tile);
+            }
         }
     }
     onCancelClick();
-    App* app = App::instance();
-    if (dirs.isEmpty() || !app) {
-        return;
+    if (!courses.isEmpty()) {
+        app->downloader()->deleteDownloaded(courses);
     }
-    if (list == downloaded) {
-        app->downloader()->deleteDownloaded(dirs);
-    } else {
-        app->downloader()->deleteDownloading(dirs);
+    if (!lessons.isEmpty()) {
+        app->downloader()->deleteDownloading(lessons);
     }
 }

@@ -10,7 +10,9 @@ class QPushButton;
 class TileList;
 
 // The download manager page: the tabs "已缓存" and "缓存中" with their counts, the disk-space
-// line, start and pause of all downloads, and an edit mode that deletes checked tiles.
+// line, start and pause of all downloads (following the scheduler, wherever it was paused), and
+// an edit mode of the page: it holds on both tabs and across rebuilds, and deletes the checked
+// tiles of both after asking.
 class FormDownload : public QWidget
 {
     Q_OBJECT
@@ -33,6 +35,8 @@ public:
 
     // "总空间：931GB / 可用空间：120GB" from a drive answer "931-120"; empty for an empty answer.
     static QString spaceText(const QString& answer);
+    // The question before a delete, naming what goes; empty when nothing does.
+    static QString deleteQuestion(int courses, int lessons);
 
 public slots:
     void setText1(int count);
@@ -53,6 +57,9 @@ protected:
 private:
     TileList* visibleList() const;
     void updateCaptions();
+    // "全部开始" or "全部暂停" as the scheduler stands, on a downloading tab with tiles.
+    void updateStartPause();
+    void updateCheckAll();
     void updateSpace();
 
     QLabel* lblSpace = nullptr;

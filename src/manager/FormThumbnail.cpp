@@ -6,12 +6,15 @@
 #include "Downloader.h"
 #include "FormMaskBtn.h"
 #include "FormPlayer.h"
+#include "LessonProgress.h"
 #include "MainForm.h"
 #include "ThumbnailCache.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
@@ -36,9 +39,45 @@ FormThumbnail::FormThumbnail(const LessonRecord& lesson, int mode, QWidget* pare
     : QWidget(parent), dir(lesson.dir), mode(mode), lessonId(lesson.id),
       thumbPath(lesson.dir.left(lesson.dir.lastIndexOf(QLatin1Char('/'))) + QLatin1Char('/') +
                 CourseStore::thumbName),
-      title(lesson.title)
+      title(lesson.title), held(lesson.paused), failReason(lesson.failReason)
 {
     build(cache);
+    if (mask) {
+        showLessonState();
+    }
+}
+
+void FormThumbnail::showLessonState()
+{
+    Downloader* downloader = App::exists() ? App::instance()->downloader() : nullptr;
+    if (mode == LessonFailed) {
+        mask->setState(FormMaskBtn::Failed, 0);
+        setToolTip(QStringLiteral("缓存失败：") +
+                   (failReason.isEmpty() ? QStringLiteral("原因未知") : failReason));
+        return;
+    }
+    setToolTip(QString());
+    if (!downloader) {
+        return;
+    }
+    const ::LessonProgress figures = downloader->progressOf(dir);
+    mask->hasFigures = figures.hasFigures();
+    mask->size = figures.sizeKB();
+    mask->totalSize = figures.totalMB();
+    mask->speed = figures.speedKB();
+    mask->remaining = figures.remainingSeconds();
+    const float percent = figures.totalMB() > 0 ? figures.sizeKB() / (figures.totalMB() * 10) : 0;
+    if (held) {
+        mask->setState(FormMaskBtn::Held, percent);
+    } else if (downloader->isWaiting(dir)) {
+        mask->retryAt = downloader->retryAt(dir);
+        mask->setState(FormMaskBtn::Stalled, percent);
+    } else if (mode == LessonProgress || figures.hasFigures()) {
+        mode = LessonProgress;
+        mask->setState(FormMaskBtn::Progress, percent);
+    } else {
+        mask->setState(FormMaskBtn::Waiting, 0);
+    }
 }
 
 void FormThumbnail::build(ThumbnailCache* cache)
@@ -72,7 +111,13 @@ void FormThumbnail::build(ThumbnailCache* cache)
     if (mode >= LessonProgress) {
         mask = new FormMaskBtn(this);
         mask->move(0, 13);
+        mask->setPicture(image->pixmap(Qt::ReturnByValue));
         mask->installEventFilter(this);
+        connect(mask, &FormMaskBtn::retryClicked, this, [this] {
+            if (App::exists()) {
+                App::instance()->downloader()->retryLesson(dir);
+            }
+        });
     }
     if (mode == DownloadedCourse) {
         auto* box = new QWidget(this);
@@ -109,6 +154,9 @@ void FormThumbnail::refreshPicture(ThumbnailCache& pictures)
     const QPixmap pixmap = pictures.picture(thumbPath);
     if (!pixmap.isNull()) {
         image->setPixmap(pixmap);
+        if (mask) {
+            mask->setPicture(pixmap);
+        }
     }
 }
 
@@ -141,14 +189,23 @@ void FormThumbnail::onCkChooseChecked(bool value)
 
 void FormThumbnail::onRefreshProgress(QString path, float size, float totalSize, float speed)
 {
-    if (path != dir || !mask) {
+    if (path != dir || !mask || mode == LessonFailed) {
         return;
     }
-    mode = LessonProgress;
-    mask->setState(FormMaskBtn::Progress, totalSize > 0 ? size / (totalSize * 10) : 0);
+    const float percent = totalSize > 0 ? size / (totalSize * 10) : 0;
+    const int state = mask->currentState();
+    if (state == FormMaskBtn::Held || state == FormMaskBtn::Stalled) {
+        mask->setState(state, percent); // the figures move on beneath the hold or the wait
+    } else {
+        mode = LessonProgress;
+        mask->setState(FormMaskBtn::Progress, percent);
+    }
     mask->speed = speed;
     mask->size = size;
     mask->totalSize = totalSize;
+    mask->hasFigures = size > 0 || totalSize > 0;
+    mask->remaining =
+        App::exists() ? App::instance()->downloader()->progressOf(dir).remainingSeconds() : -1;
     // Reports come several times a second for the lesson in flight; one paint per pass of the
     // event loop is enough.
     mask->update();
@@ -160,8 +217,15 @@ void FormThumbnail::onError(QString path)
         return;
     }
     mode = LessonFailed;
-    mask->setState(FormMaskBtn::Failed, 0);
-    mask->repaint();
+    if (App::exists()) {
+        for (const LessonRecord& lesson : App::instance()->downloader()->failedLessons()) {
+            if (lesson.dir == dir) {
+                failReason = lesson.failReason;
+            }
+        }
+    }
+    showLessonState();
+    mask->update();
 }
 
 void FormThumbnail::onWaiting(QString path, bool waiting)
@@ -169,10 +233,43 @@ void FormThumbnail::onWaiting(QString path, bool waiting)
     if (path != dir || !mask || mode == LessonFailed) {
         return;
     }
-    // A stalled lesson has not failed; its next progress report shows the progress again.
-    if (waiting) {
-        mask->setState(FormMaskBtn::Waiting, 0);
-        mask->repaint();
+    // A stalled lesson has not failed: it keeps its figures and says when it is tried again.
+    Q_UNUSED(waiting)
+    showLessonState();
+    mask->update();
+}
+
+QMenu* FormThumbnail::makeMenu(QWidget* parent)
+{
+    if (!mask || !App::exists()) {
+        return nullptr;
+    }
+    Downloader* downloader = App::instance()->downloader();
+    auto* menu = new QMenu(parent);
+    const QString lesson = dir;
+    if (mode == LessonFailed) {
+        connect(menu->addAction(QStringLiteral("重试")), &QAction::triggered, downloader,
+                [downloader, lesson] { downloader->retryLesson(lesson); });
+        return menu;
+    }
+    const bool resume = held;
+    connect(menu->addAction(resume ? QStringLiteral("继续") : QStringLiteral("暂停")),
+            &QAction::triggered, downloader,
+            [downloader, lesson, resume] { downloader->setLessonPaused(lesson, !resume); });
+    connect(menu->addAction(QStringLiteral("优先下载")), &QAction::triggered, downloader,
+            [downloader, lesson] { downloader->prioritize(lesson); });
+    return menu;
+}
+
+void FormThumbnail::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (editMode) {
+        return;
+    }
+    if (QMenu* menu = makeMenu(nullptr)) {
+        // The tile may be rebuilt by what the menu does; the menu is not its child.
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
     }
 }
 
@@ -187,6 +284,9 @@ bool FormThumbnail::eventFilter(QObject* watched, QEvent* event)
         if (mode != AddMore) {
             checkMark()->toggle();
         }
+    } else if (isQueuedLesson() && App::exists()) {
+        // One lesson held or let go; the scheduler skips a held one.
+        App::instance()->downloader()->setLessonPaused(dir, !held);
     } else if (watched == image && App::exists()) {
         App* app = App::instance();
         switch (mode) {

@@ -7,6 +7,7 @@
 
 class CourseInfo;
 class FormMaskBtn;
+class QMenu;
 class QCheckBox;
 class QLabel;
 class ThumbnailCache;
@@ -44,6 +45,9 @@ public:
     QString thumbPath;
     QString title;
     int doneCount = 0;
+    // A queued lesson the student paused; a failed lesson's reason.
+    bool held = false;
+    QString failReason;
 
     FormMaskBtn* overlay() const { return mask; }
     QLabel* picture() const { return image; }
@@ -52,6 +56,9 @@ public:
     void refreshPicture(ThumbnailCache& pictures);
     // The badge text of a course tile ("已缓存3个视频"), empty for other tiles.
     QString badgeText() const;
+    // The actions of a queued or failed lesson's context menu ("暂停"/"继续", "优先下载";
+    // "重试"), on a new menu the caller owns; null for other tiles.
+    QMenu* makeMenu(QWidget* parent);
 
 signals:
     void checkChange(bool value);
@@ -65,9 +72,13 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void build(ThumbnailCache* cache);
+    // The overlay as the scheduler knows the lesson: figures, waiting, held or failed.
+    void showLessonState();
+    bool isQueuedLesson() const { return mode == LessonProgress || mode == LessonQueued; }
     QCheckBox* checkMark();
 
     const CourseRecord* course = nullptr; // the add-more tile's, not owned

@@ -1,6 +1,7 @@
 #include "TileGrid.h"
 
 #include <QResizeEvent>
+#include <algorithm>
 
 TileGrid::TileGrid(int lead, QWidget* parent) : StyledWidget(parent), lead(lead)
 {
@@ -9,15 +10,58 @@ TileGrid::TileGrid(int lead, QWidget* parent) : StyledWidget(parent), lead(lead)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::MinimumExpanding);
 }
 
+TileGrid::~TileGrid()
+{
+    for (const QPointer<QWidget>& tile : qAsConst(placed)) {
+        if (tile) {
+            disconnect(tile, &QObject::destroyed, this, &TileGrid::onTileDestroyed);
+        }
+    }
+}
+
 QSize TileGrid::sizeHint() const
 {
-    const int rows = (placed.size() + perRow - 1) / perRow;
+    const int count = int(std::count_if(placed.begin(), placed.end(),
+                                        [](const QPointer<QWidget>& p) { return !p.isNull(); }));
+    const int rows = (count + perRow - 1) / perRow;
     return QSize(rowWidth, lead + rows * tileHeight);
 }
 
 void TileGrid::setTiles(const QList<QWidget*>& tiles)
 {
-    placed = tiles;
+    for (const QPointer<QWidget>& tile : qAsConst(placed)) {
+        if (tile) {
+            disconnect(tile, &QObject::destroyed, this, &TileGrid::onTileDestroyed);
+        }
+    }
+    placed.clear();
+    for (QWidget* tile : tiles) {
+        placed.append(tile);
+        connect(tile, &QObject::destroyed, this, &TileGrid::onTileDestroyed);
+    }
+    place();
+    updateGeometry();
+}
+
+QList<QWidget*> TileGrid::tileWidgets() const
+{
+    QList<QWidget*> tiles;
+    for (const QPointer<QWidget>& tile : placed) {
+        if (tile) {
+            tiles.append(tile);
+        }
+    }
+    return tiles;
+}
+
+void TileGrid::onTileDestroyed(QObject* tile)
+{
+    // The pointer may not have been cleared yet while the tile's destructor runs.
+    placed.erase(std::remove_if(placed.begin(), placed.end(),
+                                [tile](const QPointer<QWidget>& p) {
+                                    return p.isNull() || static_cast<QObject*>(p.data()) == tile;
+                                }),
+                 placed.end());
     place();
     updateGeometry();
 }
@@ -33,11 +77,16 @@ void TileGrid::resizeEvent(QResizeEvent* event)
 void TileGrid::place()
 {
     const int left = std::max(0, (width() - rowWidth) / 2);
-    for (int i = 0; i < placed.size(); ++i) {
-        const int column = i % perRow;
-        placed.at(i)->move(left + column * (tileWidth + tileSpacing), lead + rowOf(i) * tileHeight);
-        if (placed.at(i)->isHidden()) {
-            placed.at(i)->show();
+    int i = 0;
+    for (const QPointer<QWidget>& tile : qAsConst(placed)) {
+        if (!tile) {
+            continue;
         }
+        const int column = i % perRow;
+        tile->move(left + column * (tileWidth + tileSpacing), lead + rowOf(i) * tileHeight);
+        if (tile->isHidden()) {
+            tile->show();
+        }
+        ++i;
     }
 }

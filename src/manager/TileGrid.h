@@ -3,11 +3,13 @@
 #include "StyledWidget.h"
 
 #include <QList>
+#include <QPointer>
 
 // The tile area the download manager's lists and the courseware page share: rows of five
 // tiles, 1160 pixels wide, centred and filled from the left, one under the other. Tiles are
 // children of the grid and are placed, not laid out, so that a list can keep its tiles
-// across rebuilds and only move them.
+// across rebuilds and only move them. A tile destroyed by anyone leaves the grid at once and
+// the tiles after it move up: the grid never touches a tile that is gone.
 class TileGrid : public StyledWidget
 {
     Q_OBJECT
@@ -20,10 +22,12 @@ public:
 
     // `lead` is the space above the first row.
     TileGrid(int lead, QWidget* parent = nullptr);
+    // The tiles, children of the grid, go after the grid's own members.
+    ~TileGrid() override;
 
     // The tiles in display order; each must be a child of the grid.
     void setTiles(const QList<QWidget*>& tiles);
-    const QList<QWidget*>& tileWidgets() const { return placed; }
+    QList<QWidget*> tileWidgets() const;
     // The row and column of the tile at `index`.
     static int rowOf(int index) { return index / perRow; }
 
@@ -35,7 +39,8 @@ protected:
 
 private:
     void place();
+    void onTileDestroyed(QObject* tile);
 
     int lead;
-    QList<QWidget*> placed;
+    QList<QPointer<QWidget>> placed;
 };

@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "Downloader.h"
+#include "FormMaskBtn.h"
 #include "FormThumbnail.h"
 #include "StyledWidget.h"
 #include "ThumbnailCache.h"
@@ -10,6 +11,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QSet>
 #include <QVBoxLayout>
 
 TileList::TileList(QWidget* parent) : QWidget(parent)
@@ -38,19 +40,71 @@ TileList::TileList(QWidget* parent) : QWidget(parent)
     connect(downloader, &Downloader::refreshProgress, this, &TileList::onProgress);
     connect(downloader, &Downloader::downloadError, this, &TileList::onError);
     connect(downloader, &Downloader::lessonWaiting, this, &TileList::onWaiting);
+    // One connection for all the overlays, not one each.
+    connect(downloader, &Downloader::startPause, this, &TileList::onStartPause);
 }
 
-void TileList::setEmptyLabel(QLabel* label)
+void TileList::setEmptyLabel(QLabel* label, const QString& text)
 {
-    emptyLabel = label;
-    static_cast<QGridLayout*>(layout())->addWidget(label, 0, 0, Qt::AlignCenter);
+    emptyBox = new QWidget(this);
+    auto* box = new QVBoxLayout(emptyBox);
+    box->setContentsMargins(0, 0, 0, 0);
+    box->setSpacing(12);
+    label->setParent(emptyBox);
+    box->addWidget(label, 0, Qt::AlignHCenter);
+    auto* caption = new QLabel(text, emptyBox);
+    caption->setObjectName(QStringLiteral("lblClass"));
+    box->addWidget(caption, 0, Qt::AlignHCenter);
+    static_cast<QGridLayout*>(layout())->addWidget(emptyBox, 0, 0, Qt::AlignCenter);
+}
+
+void TileList::dispose(FormThumbnail* tile)
+{
+    tile->hide();
+    tile->setParent(nullptr);
+    tile->deleteLater();
+}
+
+void TileList::setEditMode(bool value)
+{
+    editMode = value;
+    for (FormThumbnail* tile : qAsConst(tiles)) {
+        tile->setEditMode(value);
+        if (!value) {
+            tile->setChecked(false);
+        }
+    }
+}
+
+QStringList TileList::checkedDirs() const
+{
+    QStringList dirs;
+    for (const FormThumbnail* tile : tiles) {
+        if (tile->isChecked()) {
+            dirs.append(tile->dir);
+        }
+    }
+    return dirs;
+}
+
+void TileList::onStartPause()
+{
+    for (FormThumbnail* tile : qAsConst(tiles)) {
+        if (tile->overlay()) {
+            tile->overlay()->update();
+        }
+    }
 }
 
 void TileList::onRefreshUI()
 {
     QHash<QString, FormThumbnail*> kept;
+    QSet<QString> checked;
     for (FormThumbnail* tile : qAsConst(tiles)) {
         kept.insert(tile->dir + QLatin1Char('\n') + looks.value(tile), tile);
+        if (tile->isChecked()) {
+            checked.insert(tile->dir);
+        }
     }
     QList<FormThumbnail*> next;
     QHash<FormThumbnail*, QString> nextLooks;
@@ -59,6 +113,11 @@ void TileList::onRefreshUI()
         FormThumbnail* tile = kept.take(entry.dir + QLatin1Char('\n') + entry.look);
         if (!tile) {
             tile = entry.make(grid, pictures);
+            tile->setEditMode(editMode);
+            // A tile made anew for the same folder (its state changed) keeps its mark.
+            if (editMode && checked.contains(entry.dir)) {
+                tile->setChecked(true);
+            }
             connect(tile, &FormThumbnail::checkChange, this, &TileList::tileChecked);
         } else {
             tile->refreshPicture(pictures);
@@ -66,7 +125,9 @@ void TileList::onRefreshUI()
         next.append(tile);
         nextLooks.insert(tile, entry.look);
     }
-    qDeleteAll(kept);
+    for (FormThumbnail* gone : qAsConst(kept)) {
+        dispose(gone);
+    }
     tiles = next;
     looks = nextLooks;
     byDir.clear();
@@ -81,8 +142,8 @@ void TileList::place()
 {
     grid->setTiles(QList<QWidget*>(tiles.begin(), tiles.end()));
     const bool empty = tiles.isEmpty();
-    if (emptyLabel) {
-        emptyLabel->setVisible(empty);
+    if (emptyBox) {
+        emptyBox->setVisible(empty);
         scroll->setVisible(!empty);
     }
     container->setVisible(!empty);
@@ -95,7 +156,7 @@ void TileList::removeTile(FormThumbnail* tile)
     if (byDir.value(tile->dir) == tile) {
         byDir.remove(tile->dir);
     }
-    delete tile;
+    dispose(tile);
     place();
 }
 

@@ -24,6 +24,12 @@ public:
     const QList<FormThumbnail*>& tileList() const { return tiles; }
     // Takes `tile` out of the list and destroys it (the page deletes checked tiles at once).
     void removeTile(FormThumbnail* tile);
+    // Edit mode for every tile, those of later rebuilds too; leaving it clears every mark.
+    void setEditMode(bool value);
+    bool isEditMode() const { return editMode; }
+    // The checked tiles' folders, in display order.
+    QStringList checkedDirs() const;
+    QWidget* emptyView() const { return emptyBox; }
     QWidget* containerWidget() const { return container; }
 
 signals:
@@ -48,14 +54,19 @@ protected:
     explicit TileList(QWidget* parent);
     // The entries of this list, in display order.
     virtual QList<Entry> entries() const = 0;
-    // Shown instead of the rows when the list is empty; none by default.
-    void setEmptyLabel(QLabel* label);
+    // Shown instead of the rows when the list is empty: the no-course picture (`label`) above
+    // `text`.
+    void setEmptyLabel(QLabel* label, const QString& text);
 
 private:
     void onProgress(const QString& path, float size, float totalSize, float speed);
     void onError(const QString& path);
     void onWaiting(const QString& path, bool waiting);
+    void onStartPause();
     void place();
+    // Out of the grid at once, destroyed once control is back in the event loop: a rebuild may
+    // come from one of the tile's own handlers.
+    static void dispose(FormThumbnail* tile);
 
     QList<FormThumbnail*> tiles;
     QHash<QString, FormThumbnail*> byDir;
@@ -63,5 +74,6 @@ private:
     QWidget* container = nullptr;
     TileGrid* grid = nullptr;
     QScrollArea* scroll = nullptr;
-    QLabel* emptyLabel = nullptr;
+    QWidget* emptyBox = nullptr;
+    bool editMode = false;
 };

@@ -182,6 +182,7 @@ QStringList CourseLibrary::addCourse(const CourseRecord& course, const QString& 
         }
         if (lesson.state == Chosen && (it->state == NotChosen || it->state == Failed)) {
             it->state = Chosen;
+            it->failReason.clear();
         }
     }
     QStringList created{known->dir};
@@ -279,6 +280,7 @@ bool CourseLibrary::resetCourses(const QStringList& courseDirs)
         if (courseDirs.contains(course.dir)) {
             for (LessonRecord& lesson : course.list) {
                 lesson.state = NotChosen;
+                lesson.failReason.clear();
             }
         }
     }
@@ -293,6 +295,7 @@ bool CourseLibrary::resetLessons(const QStringList& lessonDirs)
         for (LessonRecord& lesson : course.list) {
             if (lessonDirs.contains(lesson.dir)) {
                 lesson.state = NotChosen;
+                lesson.failReason.clear();
             }
         }
     }
@@ -315,7 +318,7 @@ CourseLibrary::takeNext(const std::function<bool(const LessonRecord&)>& eligible
         return std::nullopt;
     }
     for (const LessonRecord& entry : qAsConst(user.queue)) {
-        if (!eligible || eligible(entry)) {
+        if (!entry.paused && (!eligible || eligible(entry))) {
             current = entry.dir;
             return entry;
         }
@@ -323,7 +326,7 @@ CourseLibrary::takeNext(const std::function<bool(const LessonRecord&)>& eligible
     return std::nullopt;
 }
 
-bool CourseLibrary::finishInFlight(qint32 state)
+bool CourseLibrary::finishInFlight(qint32 state, const QString& failReason)
 {
     bool set = false;
     {
@@ -338,6 +341,7 @@ bool CourseLibrary::finishInFlight(qint32 state)
                 for (LessonRecord& lesson : course.list) {
                     if (lesson.courseId == done.courseId && lesson.id == done.id) {
                         lesson.state = state;
+                        lesson.failReason = state == Failed ? failReason : QString();
                     }
                 }
             }
@@ -349,6 +353,77 @@ bool CourseLibrary::finishInFlight(qint32 state)
     }
     released.notify_all();
     return set;
+}
+
+bool CourseLibrary::setPaused(const QString& lessonDir, bool paused)
+{
+    Lock lock(mutex);
+    for (LessonRecord& entry : user.queue) {
+        if (entry.dir == lessonDir && entry.paused != paused) {
+            entry.paused = paused;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CourseLibrary::isPaused(const QString& lessonDir) const
+{
+    Lock lock(mutex);
+    return std::any_of(user.queue.cbegin(), user.queue.cend(), [&](const LessonRecord& entry) {
+        return entry.dir == lessonDir && entry.paused;
+    });
+}
+
+bool CourseLibrary::moveToFront(const QString& lessonDir)
+{
+    Lock lock(mutex);
+    for (int i = 0; i < user.queue.size(); ++i) {
+        if (user.queue.at(i).dir == lessonDir) {
+            const bool changed = i > 0 || user.queue.at(i).paused;
+            LessonRecord entry = user.queue.takeAt(i);
+            entry.paused = false;
+            user.queue.prepend(entry);
+            return changed;
+        }
+    }
+    return false;
+}
+
+bool CourseLibrary::retry(const QString& lessonDir)
+{
+    Lock lock(mutex);
+    for (CourseRecord& course : user.courses) {
+        for (LessonRecord& lesson : course.list) {
+            if (lesson.dir != lessonDir || lesson.state != Failed || lesson.dir.isEmpty()) {
+                continue;
+            }
+            lesson.state = Chosen;
+            lesson.failReason.clear();
+            const bool queued =
+                std::any_of(user.queue.cbegin(), user.queue.cend(),
+                            [&](const LessonRecord& entry) { return entry.dir == lesson.dir; });
+            if (!queued) {
+                user.queue.append(lesson);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+QList<LessonRecord> CourseLibrary::failedLessons() const
+{
+    Lock lock(mutex);
+    QList<LessonRecord> failed;
+    for (const CourseRecord& course : user.courses) {
+        for (const LessonRecord& lesson : course.list) {
+            if (lesson.state == Failed && !lesson.dir.isEmpty()) {
+                failed.append(lesson);
+            }
+        }
+    }
+    return failed;
 }
 
 bool CourseLibrary::takeCompletion()

@@ -64,12 +64,23 @@ public:
     bool resetLessons(const QStringList& lessonDirs);
     bool dequeue(const QStringList& lessonDirs);
 
-    // The worker's side. takeNext() returns the first queue entry that `eligible` accepts and
-    // marks it in flight in the same step.
+    // The student's hold on single lessons. A paused queue entry is never taken; each returns
+    // whether anything changed.
+    bool setPaused(const QString& lessonDir, bool paused);
+    bool isPaused(const QString& lessonDir) const;
+    // Moves the queue entry to the head (and lets it go on if it was paused).
+    bool moveToFront(const QString& lessonDir);
+    // A failed lesson (state 3) chosen again: state 1, its reason gone, queued at the end.
+    bool retry(const QString& lessonDir);
+    // The failed lessons of every course, in course and list order.
+    QList<LessonRecord> failedLessons() const;
+
+    // The worker's side. takeNext() returns the first queue entry that is not paused and that
+    // `eligible` accepts, and marks it in flight in the same step.
     std::optional<LessonRecord> takeNext(const std::function<bool(const LessonRecord&)>& eligible);
     // The lesson in flight ended with `state` (2 or 3): set on its course and out of the queue,
     // but only while it is still queued (a delete may have taken it). True when it was set.
-    bool finishInFlight(qint32 state);
+    bool finishInFlight(qint32 state, const QString& failReason = QString());
     // Whether a lesson ended complete since this was last asked or the record was replaced;
     // asking clears it. The completion tip comes only after something was downloaded.
     bool takeCompletion();

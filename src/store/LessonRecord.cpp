@@ -39,7 +39,8 @@ bool LessonRecord::operator==(const LessonRecord& o) const
     return same(courseId, o.courseId) && same(id, o.id) && same(number, o.number) &&
            same(c_type, o.c_type) && same(type, o.type) && same(title, o.title) &&
            same(c_time, o.c_time) && same(stutas, o.stutas) && same(watchtimes, o.watchtimes) &&
-           level == o.level && state == o.state && same(keyUrl, o.keyUrl) && same(dir, o.dir);
+           level == o.level && state == o.state && same(keyUrl, o.keyUrl) && same(dir, o.dir) &&
+           paused == o.paused && failReason == o.failReason;
 }
 
 QDataStream& operator<<(QDataStream& out, const LessonRecord& l)

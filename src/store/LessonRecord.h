@@ -10,7 +10,7 @@ class URLManager;
 // Download state of a lesson.
 enum DownloadState : qint32 {
     NotChosen = 0,
-    Chosen = 1, // chosen, waiting in or running from the queue
+    Chosen = 1,   // chosen, waiting in or running from the queue
     Complete = 2, // downloaded and stored
     Failed = 3,
 };
@@ -42,6 +42,11 @@ public:
     qint32 state = NotChosen;
     QString keyUrl;
     QString dir;
+    // Kept in the user record's trailing block, not in the lesson's own stream form (which
+    // earlier versions read): a queued lesson the student paused is not fetched; a failed
+    // lesson keeps why, in the student's words.
+    bool paused = false;
+    QString failReason;
 };
 
 QDataStream& operator<<(QDataStream& out, const LessonRecord& lesson);

@@ -2,6 +2,9 @@
 
 #include "RecordStream.h"
 
+#include <QHash>
+#include <QIODevice>
+
 UserRecord::UserRecord()
 {
     clear();
@@ -68,7 +71,68 @@ QDataStream& operator<<(QDataStream& out, const UserRecord& u)
 {
     out << u.uid << u.nickname << u.username << u.email << u.is_img << u.sid << u.loginTime
         << u.courses << u.queue;
+    out << UserRecord::blockMark << UserRecord::blockVersion << quint32(u.queue.size());
+    for (const LessonRecord& entry : u.queue) {
+        out << quint8(entry.paused ? 1 : 0);
+    }
+    QList<const LessonRecord*> failed;
+    for (const CourseRecord& course : u.courses) {
+        for (const LessonRecord& lesson : course.list) {
+            if (!lesson.failReason.isEmpty()) {
+                failed.append(&lesson);
+            }
+        }
+    }
+    out << quint32(failed.size());
+    for (const LessonRecord* lesson : failed) {
+        out << lesson->dir << lesson->failReason;
+    }
     return out;
+}
+
+// The trailing block; false when it is missing or does not read whole.
+static bool readBlock(QDataStream& in, UserRecord& u)
+{
+    QIODevice* device = in.device();
+    if (!device || device->bytesAvailable() < 12) {
+        return false;
+    }
+    quint32 mark = 0;
+    quint32 version = 0;
+    quint32 count = 0;
+    in >> mark;
+    if (mark != UserRecord::blockMark) {
+        return false;
+    }
+    in >> version >> count;
+    if (in.status() != QDataStream::Ok || version < 1 || count != quint32(u.queue.size()) ||
+        device->bytesAvailable() < qint64(count)) {
+        return false;
+    }
+    for (LessonRecord& entry : u.queue) {
+        quint8 paused = 0;
+        in >> paused;
+        entry.paused = paused != 0;
+    }
+    quint32 failed = 0;
+    in >> failed;
+    QHash<QString, QString> reasons;
+    for (quint32 i = 0; i < failed && in.status() == QDataStream::Ok; ++i) {
+        QString dir;
+        QString reason;
+        RecordStream::readString(in, dir);
+        RecordStream::readString(in, reason);
+        reasons.insert(dir, reason);
+    }
+    if (in.status() != QDataStream::Ok) {
+        return false;
+    }
+    for (CourseRecord& course : u.courses) {
+        for (LessonRecord& lesson : course.list) {
+            lesson.failReason = lesson.state == Failed ? reasons.value(lesson.dir) : QString();
+        }
+    }
+    return true;
 }
 
 QDataStream& operator>>(QDataStream& in, UserRecord& u)
@@ -77,5 +141,26 @@ QDataStream& operator>>(QDataStream& in, UserRecord& u)
         RecordStream::readString(in, *field);
     }
     in >> u.loginTime >> u.courses >> u.queue;
+    if (in.status() != QDataStream::Ok) {
+        return in;
+    }
+    // What follows the queue is read only when it is the block, and only as a whole: the
+    // record itself is complete without it.
+    QIODevice* device = in.device();
+    const qint64 at = device ? device->pos() : 0;
+    if (!readBlock(in, u)) {
+        in.resetStatus();
+        if (device && !device->isSequential()) {
+            device->seek(at);
+        }
+        for (LessonRecord& entry : u.queue) {
+            entry.paused = false;
+        }
+        for (CourseRecord& course : u.courses) {
+            for (LessonRecord& lesson : course.list) {
+                lesson.failReason.clear();
+            }
+        }
+    }
     return in;
 }

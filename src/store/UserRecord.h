@@ -29,6 +29,9 @@ public:
     static QDateTime now();
     static void setClock(std::function<QDateTime()> clock);
 
+    static constexpr quint32 blockMark = 0x54784531; // "TxE1"; never the cipher's zero fill
+    static constexpr quint32 blockVersion = 1;
+
     QString uid;
     QString nickname;
     QString username;
@@ -40,6 +43,9 @@ public:
     QList<CourseRecord> courses;
 };
 
-// The record file's layout: the six strings, the login time, the courses, then the queue.
+// The record file's layout: the six strings, the login time, the courses, the queue, then a
+// trailing block (a mark, a version, the pause flag of each queue entry, the reasons of failed
+// lessons by folder). Earlier versions stop reading before the block; a record without it (or
+// with a block that does not read whole) loads with nothing paused and no reasons.
 QDataStream& operator<<(QDataStream& out, const UserRecord& user);
 QDataStream& operator>>(QDataStream& in, UserRecord& user);

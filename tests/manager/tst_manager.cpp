@@ -16,6 +16,7 @@
 #include "SchoolProcess.h"
 #include "URLManager.h"
 #include "UserRecord.h"
+#include "XMessageBox.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -44,6 +45,7 @@ private slots:
     void deleteHandsExactlyTheCheckedCourses();
     void coursewareRows_data();
     void coursewareRows();
+    void deleteThenResizeClosesUpOnBothPages();
     void realDownloadMovesTileAndPlaysLocally();
 
 private:
@@ -52,6 +54,7 @@ private:
     static QList<int> rowSizes(const QList<FormThumbnail*>& tiles);
 
     SchoolProcess school;
+    QStringList asked; // the questions of the message boxes, answered OK
     QTemporaryDir docs;
     QTemporaryDir videos;
     FormDownload* page = nullptr;
@@ -70,12 +73,17 @@ void TestManager::initTestCase()
     session.sid = "mgr-a";
     session.username = "13800000001";
     App::instance()->library()->setSession(session);
+    XMessageBox::setResponder([this](XMessageBox& box) {
+        asked.append(box.text());
+        return true;
+    });
 }
 
 void TestManager::init()
 {
     App::instance()->downloader()->setStart(false);
     store({});
+    asked.clear();
     page = new FormDownload;
     page->resize(1210, 600);
     page->show();
@@ -173,7 +181,7 @@ void TestManager::queuedLessonsFillRowsOfFive()
     QTest::qWait(0);
     QCOMPARE(tiles.first()->x(), (tiles.first()->parentWidget()->width() - 1160) / 2);
     QCOMPARE(tiles.first()->mode, int(FormThumbnail::LessonQueued));
-    QCOMPARE(page->downloadingTab()->text(), QString("缓存中（11个课程）"));
+    QCOMPARE(page->downloadingTab()->text(), QString("缓存中（11个课件）"));
 }
 
 void TestManager::overlayTexts_data()
@@ -217,20 +225,32 @@ void TestManager::overlayFollowsPause()
     QCOMPARE(tiles.at(1)->overlay()->statusText(), QString("100.00KB/s"));
     emit App::instance()->downloader()->downloadError(course.list.at(2).dir);
     QCOMPARE(tiles.at(2)->overlay()->statusText(), QString("缓存失败"));
-    emit App::instance()->downloader()->lessonWaiting(course.list.at(1).dir, true);
-    QCOMPARE(tiles.at(1)->overlay()->statusText(), QString("等待中"));
+    // Paused again: the figures stay under "暂停中"; a failed lesson still says so.
+    App::instance()->downloader()->setStart(false);
+    QCOMPARE(tiles.at(1)->overlay()->statusText(), QString("暂停中"));
+    QCOMPARE(tiles.at(1)->overlay()->detailText(), QString("512.00KB/2.00MB"));
+    QCOMPARE(tiles.at(2)->overlay()->statusText(), QString("缓存失败"));
 }
 
 void TestManager::downloadingTabShowsPauseWhileStarted()
 {
-    App::instance()->downloader()->setStart(true);
+    // Empty: the no-course picture, and nothing to start or pause.
     page->downloadingTab()->click();
+    QVERIFY(page->downloadingList()->emptyView()->isVisible());
+    QVERIFY(!page->startButton()->isVisible() && !page->pauseButton()->isVisible());
+
+    const CourseRecord course = makeCourse("615", 1, Chosen);
+    store({course}, course.list);
+    QVERIFY(page->startButton()->isVisible());
+    App::instance()->downloader()->setStart(true); // started elsewhere
     QVERIFY(page->pauseButton()->isVisible());
     QVERIFY(!page->startButton()->isVisible());
     QVERIFY(page->downloadingList()->isVisible() && !page->downloadedList()->isVisible());
     page->pauseButton()->click();
     QVERIFY(!App::instance()->downloader()->isStart());
     QVERIFY(page->startButton()->isVisible() && !page->pauseButton()->isVisible());
+    page->downloadedTab()->click();
+    QVERIFY(!page->startButton()->isVisible() && !page->pauseButton()->isVisible());
 }
 
 void TestManager::deleteHandsExactlyTheCheckedCourses()
@@ -253,6 +273,7 @@ void TestManager::deleteHandsExactlyTheCheckedCourses()
     QVERIFY(!page->checkAllBox()->isChecked());
     QVERIFY(tiles.at(0)->isChecked() && tiles.at(2)->isChecked());
     page->deleteButton()->click();
+    QCOMPARE(asked, QStringList{"确定删除所选的 2 个课程及其已下载的文件？"});
 
     QVERIFY(page->editButton()->isVisible() && !page->deleteButton()->isVisible());
     for (const CourseRecord& stored : App::instance()->downloader()->courses()) {
@@ -294,6 +315,41 @@ void TestManager::coursewareRows()
     courseware.tileList().first()->setChecked(false);
     courseware.tileList().first()->setChecked(true);
     QVERIFY(courseware.checkAllBox()->isChecked());
+}
+
+void TestManager::deleteThenResizeClosesUpOnBothPages()
+{
+    QList<CourseRecord> courses{makeCourse("609", 7, Complete)};
+    for (int i = 0; i < 5; ++i) {
+        courses.append(makeCourse(QString::number(610 + i), 1, Complete));
+    }
+    store(courses);
+    FormCourseware courseware;
+    courseware.resize(1210, 600);
+    courseware.show();
+    courseware.showCourse("609");
+    QCOMPARE(rowSizes(courseware.tileList()), QList<int>({5, 3})); // 7 lessons and add-more
+    courseware.editButton()->click();
+    courseware.tileList().at(1)->setChecked(true);
+    courseware.tileList().at(4)->setChecked(true);
+    courseware.deleteButton()->click();
+    for (const QSize& size : {QSize(1600, 900), QSize(1210, 600), QSize(1300, 700)}) {
+        courseware.resize(size);
+        page->resize(size);
+        QTest::qWait(0);
+    }
+    // Five lessons left: one full row, no room for add-more.
+    QCOMPARE(rowSizes(courseware.tileList()), QList<int>({5}));
+    QCOMPARE(courseware.tileList().last()->mode, int(FormThumbnail::DownloadedLesson));
+
+    page->editButton()->click();
+    page->downloadedList()->tileList().at(2)->setChecked(true);
+    page->deleteButton()->click();
+    for (const QSize& size : {QSize(1600, 900), QSize(1210, 600)}) {
+        page->resize(size);
+        QTest::qWait(0);
+    }
+    QCOMPARE(rowSizes(page->downloadedList()->tileList()), QList<int>({5}));
 }
 
 void TestManager::realDownloadMovesTileAndPlaysLocally()
