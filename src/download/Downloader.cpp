@@ -42,6 +42,7 @@ Downloader::Downloader(Context context, QObject* parent)
     connect(worker, &DownloadWorker::refreshUI, this, &Downloader::refreshUI);
     // The worker saves the record after each lesson: a failure there is told as well.
     connect(worker, &DownloadWorker::refreshUI, this, &Downloader::reportSave);
+    connect(worker, &DownloadWorker::refreshUI, this, &Downloader::pruneFigures);
     connect(worker, &DownloadWorker::refreshProgress, this, &Downloader::onProgress);
     connect(worker, &DownloadWorker::downloadError, this, &Downloader::downloadError);
     connect(worker, &DownloadWorker::workedOff, this, &Downloader::onWorkedOff);
@@ -263,6 +264,7 @@ void Downloader::deleteDownloaded(const QStringList& courseDirs)
     const bool released = !library.resetCourses(courseDirs) || release(courseDirs);
     removeReleased(courseDirs, released);
     saveStore();
+    pruneFigures();
     emit refreshUI();
 }
 
@@ -271,6 +273,7 @@ void Downloader::deleteLessons(const QStringList& lessonDirs)
     const bool released = !library.resetLessons(lessonDirs) || release(lessonDirs);
     removeReleased(lessonDirs, released);
     saveStore();
+    pruneFigures();
     emit refreshUI();
 }
 
@@ -352,6 +355,20 @@ void Downloader::onProgress(const QString& path, float size, float totalSize, fl
         emit lessonWaiting(path, false);
     }
     emit refreshProgress(path, lesson.sizeKB(), lesson.totalMB(), lesson.speedKB());
+}
+
+void Downloader::pruneFigures()
+{
+    if (figures.isEmpty()) {
+        return;
+    }
+    QSet<QString> queued;
+    for (const LessonRecord& entry : library.queue()) {
+        queued.insert(entry.dir);
+    }
+    for (auto it = figures.begin(); it != figures.end();) {
+        it = queued.contains(it.key()) ? std::next(it) : figures.erase(it);
+    }
 }
 
 void Downloader::queueChanged()

@@ -154,6 +154,8 @@ private:
     void onProgress(const QString& path, float size, float totalSize, float speed);
     // The lists are rebuilt and the worker told: a lesson's hold or place changed.
     void queueChanged();
+    // Figures of lessons no longer queued go: a lesson queued again starts afresh.
+    void pruneFigures();
     // Has the worker let go of the lesson in flight if it lies in `dirs` (any when empty), and
     // waits until it has, within a bound; false when it has not by then.
     bool release(const QStringList& dirs);

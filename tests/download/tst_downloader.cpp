@@ -6,6 +6,7 @@
 #include "Downloader.h"
 #include "FileCipher.h"
 #include "LessonFixture.h"
+#include "LessonProgress.h"
 #include "StoredLesson.h"
 #include "URLManager.h"
 #include "UserRecord.h"
@@ -45,6 +46,9 @@ private slots:
     void noCompletionWithoutADownload();
     void forgottenSessionWaitsForTheNextLogin();
     void sameTitlesKeepTheirOwnFolders();
+    void heldLessonLetsTheNextOneRun();
+    void progressCountsBytesInFlight();
+    void timeLeftIsSmoothedAndToldOnceSteady();
 
 private:
     static QString md5(const QString& text)
@@ -273,6 +277,7 @@ void TestDownloader::failedLessonLeavesTheQueue()
     QCOMPARE(queueSize(), 0);
     QTRY_COMPARE(errors.size(), 1);
     QCOMPARE(errors.first().first().toString(), lessonDir("1014"));
+    QCOMPARE(library->failedLessons().first().failReason, QString("服务器拒绝（HTTP 404）"));
     QCOMPARE(fx.routeCount("playlist"), 2); // 404 is not asked again
     QTRY_COMPARE(shutdowns.load(), 1);
 }
@@ -801,6 +806,73 @@ void TestDownloader::storedLessonsComeBackAfterALostRecord()
     QCOMPARE(store->load(LessonFixture::user, stored), CourseStore::LoadResult::Loaded);
     QCOMPARE(LessonFixture::lesson(stored.courses[0], "1013")->state, qint32(Complete));
     QVERIFY(fx.segmentRequests("m1013").isEmpty());
+}
+
+void TestDownloader::heldLessonLetsTheNextOneRun()
+{
+    QVERIFY(fx.school.addFault({{"route", "/stream/m1013/seg*"}, {"latency", 400}}));
+    auto downloader = makeDownloader();
+    downloader->start();
+    downloader->addCourse(chosen({"1013", "1014"}));
+    const QString dir1013 = lessonDir("1013");
+    QTRY_VERIFY_WITH_TIMEOUT(!filesUnder(dir1013, ".part").isEmpty(), 5000);
+    downloader->setLessonPaused(dir1013, true);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 10000);
+    QCOMPARE(stateOf("1013"), qint32(Chosen));
+    QVERIFY(filesUnder(dir1013, ".ts").size() < 5);
+    // The hold is kept with the record.
+    UserRecord stored;
+    QCOMPARE(store->load(LessonFixture::user, stored), CourseStore::LoadResult::Loaded);
+    QCOMPARE(stored.queue.size(), 1);
+    QVERIFY(stored.queue.first().paused);
+    QCOMPARE(shutdowns.load(), 0); // a held lesson is still to come
+
+    downloader->setLessonPaused(dir1013, false);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 10000);
+    QTRY_COMPARE(shutdowns.load(), 1);
+}
+
+void TestDownloader::progressCountsBytesInFlight()
+{
+    // 20 KB/s: the first segment takes seconds to be whole.
+    QVERIFY(fx.school.addFault({{"route", "/stream/m1013/seg*"}, {"rate", 20000}}));
+    auto downloader = makeDownloader();
+    bool beforeAnySegment = false;
+    float last = 0;
+    bool backwards = false;
+    connect(downloader.get(), &Downloader::refreshProgress, this, [&](QString dir, float size) {
+        backwards = backwards || size < last;
+        last = size;
+        beforeAnySegment = beforeAnySegment || (size > 0 && filesUnder(dir, ".ts").isEmpty());
+    });
+    downloader->start();
+    downloader->addCourse(chosen({"1013"}));
+    QTRY_VERIFY_WITH_TIMEOUT(beforeAnySegment, 10000);
+    downloader->deleteDownloading({lessonDir("1013")});
+    QVERIFY(!backwards);
+}
+
+void TestDownloader::timeLeftIsSmoothedAndToldOnceSteady()
+{
+    LessonProgress lesson;
+    // 100 KB/s of a 10 MB (10240 KB) lesson, a report a second.
+    for (int s = 0; s <= 9; ++s) {
+        lesson.report(s * 1000, float(s * 100), 10, 100);
+    }
+    QCOMPARE(lesson.remainingSeconds(), -1); // watched for 9 s only
+    lesson.report(10000, 1000, 10, 100);
+    QCOMPARE(lesson.remainingSeconds(), 93); // (10240 - 1000) / 100 = 92.4
+    // One second at 200 KB/s: 100 + (1 - e^-0.1) × 100 = 109.52 KB/s; 9040 / 109.52 = 82.5.
+    lesson.report(11000, 1200, 10, 200);
+    QCOMPARE(lesson.remainingSeconds(), 83);
+    // A report behind what was stored (a segment given up) changes nothing shown.
+    lesson.report(12000, 900, 0, 0);
+    QCOMPARE(lesson.sizeKB(), 1200.0f);
+    QCOMPARE(lesson.totalMB(), 10.0f);
+    lesson.interrupt();
+    lesson.report(13000, 1300, 10, 100);
+    QCOMPARE(lesson.remainingSeconds(), -1);
+    QCOMPARE(LessonProgress::remainingText(3725), QString("剩余 1:02:05"));
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

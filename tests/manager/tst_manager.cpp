@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,12 +47,17 @@ private slots:
     void coursewareRows_data();
     void coursewareRows();
     void deleteThenResizeClosesUpOnBothPages();
+    void editModeBelongsToThePage();
+    void pressHoldsOneLessonAndMenuPutsOneFirst();
+    void refusedKeyShowsFailureAndRetryBringsItBack();
+    void outageKeepsFiguresAndTellsTheNextTry();
     void realDownloadMovesTileAndPlaysLocally();
 
 private:
     CourseRecord makeCourse(const QString& id, int lessons, int state);
     void store(const QList<CourseRecord>& courses, const QList<LessonRecord>& queue = {});
     static QList<int> rowSizes(const QList<FormThumbnail*>& tiles);
+    FormThumbnail* downloadingTile(const QString& dir) const;
 
     SchoolProcess school;
     QStringList asked; // the questions of the message boxes, answered OK
@@ -350,6 +356,121 @@ void TestManager::deleteThenResizeClosesUpOnBothPages()
         QTest::qWait(0);
     }
     QCOMPARE(rowSizes(page->downloadedList()->tileList()), QList<int>({5}));
+}
+
+FormThumbnail* TestManager::downloadingTile(const QString& dir) const
+{
+    for (FormThumbnail* tile : page->downloadingList()->tileList()) {
+        if (tile->dir == dir) {
+            return tile;
+        }
+    }
+    return nullptr;
+}
+
+void TestManager::editModeBelongsToThePage()
+{
+    const CourseRecord queued = makeCourse("618", 2, Chosen);
+    store({makeCourse("617", 1, Complete), queued}, queued.list);
+    page->editButton()->click();
+    page->downloadingTab()->click();
+    FormThumbnail* lesson = page->downloadingList()->tileList().first();
+    QVERIFY(lesson->isEditMode());
+    QTest::mouseClick(lesson->overlay(), Qt::LeftButton);
+    QVERIFY(lesson->isChecked());
+    // A rebuild keeps the mode and the mark.
+    emit App::instance()->downloader()->refreshUI();
+    QVERIFY(page->downloadingList()->tileList().first()->isChecked());
+    page->cancelButton()->click();
+    QVERIFY(!page->downloadingList()->tileList().first()->isChecked());
+    page->downloadedTab()->click();
+    FormThumbnail* course = page->downloadedList()->tileList().first();
+    QVERIFY(!course->isEditMode());
+    QTest::mouseClick(course->picture(), Qt::LeftButton);
+    QVERIFY(!course->isChecked());
+    // Nothing checked: no question, and edit mode ends.
+    page->editButton()->click();
+    page->deleteButton()->click();
+    QVERIFY(asked.isEmpty());
+    QVERIFY(page->editButton()->isVisible());
+}
+
+void TestManager::pressHoldsOneLessonAndMenuPutsOneFirst()
+{
+    const CourseRecord course = makeCourse("619", 3, Chosen);
+    store({course}, course.list);
+    Downloader* downloader = App::instance()->downloader();
+    downloader->setStart(true);
+    const QString first = course.list.at(0).dir;
+    QTest::mouseClick(downloadingTile(first)->overlay(), Qt::LeftButton);
+    QVERIFY(downloader->isLessonPaused(first));
+    QCOMPARE(downloadingTile(first)->overlay()->statusText(), QString("暂停中"));
+    QCOMPARE(downloadingTile(course.list.at(1).dir)->overlay()->statusText(), QString("等待中"));
+    QTest::mouseClick(downloadingTile(first)->overlay(), Qt::LeftButton);
+    QVERIFY(!downloader->isLessonPaused(first));
+    QCOMPARE(downloadingTile(first)->overlay()->statusText(), QString("等待中"));
+
+    std::unique_ptr<QMenu> menu(downloadingTile(course.list.at(2).dir)->makeMenu(nullptr));
+    const QList<QAction*> actions = menu->actions();
+    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.at(1)->text(), QString("优先下载"));
+    actions.at(1)->trigger();
+    QCOMPARE(downloader->queue().first().dir, course.list.at(2).dir);
+    QCOMPARE(page->downloadingList()->tileList().first()->dir, course.list.at(2).dir);
+}
+
+void TestManager::refusedKeyShowsFailureAndRetryBringsItBack()
+{
+    const CourseRecord course = schoolCourse(*App::instance()->urlManager(), "102", {"1022"});
+    QVERIFY(school.addFault(QJsonObject{{"route", "/stream/*/key"}, {"status", 403}}));
+    Downloader* downloader = App::instance()->downloader();
+    downloader->addCourse(course);
+    downloader->start();
+    page->downloadingTab()->click();
+    const QString dir = downloader->queue().first().dir;
+    // The lesson has left the queue and the list was rebuilt, yet its tile stays.
+    QTRY_VERIFY_WITH_TIMEOUT(downloadingTile(dir) &&
+                                 downloadingTile(dir)->mode == FormThumbnail::LessonFailed &&
+                                 downloader->queue().isEmpty(),
+                             20000);
+    FormThumbnail* failed = downloadingTile(dir);
+    QCOMPARE(failed->overlay()->statusText(), QString("缓存失败"));
+    QCOMPARE(failed->toolTip(), QString("缓存失败：服务器拒绝（HTTP 403）"));
+    QCOMPARE(page->downloadingTab()->text(), QString("缓存中（1个课件）"));
+
+    QVERIFY(school.clearFaults());
+    QTest::mouseClick(failed->overlay()->retryButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!page->downloadedList()->tileList().isEmpty(), 20000);
+    QVERIFY(page->downloadingList()->tileList().isEmpty());
+}
+
+void TestManager::outageKeepsFiguresAndTellsTheNextTry()
+{
+    const CourseRecord course = schoolCourse(*App::instance()->urlManager(), "101", {"1013"});
+    // The third of five segments never comes: the other four are stored, then the lesson waits.
+    QVERIFY(school.addFault(QJsonObject{{"route", "/stream/*/seg00002*"}, {"drop", true}}));
+    Downloader* downloader = App::instance()->downloader();
+    QList<float> sizes;
+    connect(downloader, &Downloader::refreshProgress, this,
+            [&](QString, float size) { sizes.append(size); });
+    downloader->addCourse(course);
+    page->downloadingTab()->click();
+    const QString dir = downloader->queue().first().dir;
+    QTRY_VERIFY_WITH_TIMEOUT(downloadingTile(dir) &&
+                                 downloadingTile(dir)->overlay()->currentState() ==
+                                     FormMaskBtn::Stalled,
+                             30000);
+    FormMaskBtn* overlay = downloadingTile(dir)->overlay();
+    QCOMPARE(overlay->statusText(), QString("网络中断，等待重试"));
+    QVERIFY2(overlay->noteText().startsWith("下次重试 "), qPrintable(overlay->noteText()));
+    QVERIFY(overlay->size > 0);
+    QVERIFY2(overlay->detailText().endsWith("MB") && !overlay->detailText().startsWith("0.00KB"),
+             qPrintable(overlay->detailText()));
+    QVERIFY(school.clearFaults());
+    QTRY_VERIFY_WITH_TIMEOUT(!page->downloadedList()->tileList().isEmpty(), 30000);
+    QVERIFY(!sizes.isEmpty());
+    QVERIFY(std::is_sorted(sizes.begin(), sizes.end()));
+    disconnect(downloader, &Downloader::refreshProgress, this, nullptr);
 }
 
 void TestManager::realDownloadMovesTileAndPlaysLocally()

@@ -4,6 +4,7 @@
 #include "JsonHelper.h"
 #include "RecordStream.h"
 #include "URLManager.h"
+#include "UserRecord.h"
 
 #include <QtTest>
 
@@ -21,6 +22,7 @@ private slots:
     void roundTrip();
     void shortListStopsAtEnd();
     void damagedStringLength();
+    void trailingBlockKeepsHoldsAndReasons();
 
 private:
     URLManager urls{[] {
@@ -216,6 +218,71 @@ void TestRecords::damagedStringLength()
     in >> back;
     QVERIFY(in.status() != QDataStream::Ok);
     QVERIFY(back.isEmpty());
+}
+
+void TestRecords::trailingBlockKeepsHoldsAndReasons()
+{
+    UserRecord user;
+    user.username = "13800000001";
+    CourseRecord c = course("[" + lesson("7", "1", "kejian", "总论") + "," +
+                                lesson("8", "2", "kejian", "要素") + "]",
+                            urls);
+    c.list[0].dir = "/v/a/7";
+    c.list[0].state = Failed;
+    c.list[0].failReason = "服务器拒绝（HTTP 403）";
+    c.list[1].dir = "/v/a/8";
+    c.list[1].state = Chosen;
+    user.courses << c;
+    user.queue << c.list[1];
+    user.queue.last().paused = true;
+    QByteArray bytes;
+    {
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out.setVersion(RecordStream::version);
+        out << user;
+    }
+    // The cipher's zero fill follows the record in the file.
+    const QByteArray file = bytes + QByteArray(7, '\0');
+    UserRecord back;
+    {
+        QDataStream in(file);
+        in.setVersion(RecordStream::version);
+        in >> back;
+        QCOMPARE(in.status(), QDataStream::Ok);
+    }
+    QVERIFY(back.queue.first().paused);
+    QCOMPARE(back.courses.first().list.first().failReason, QString("服务器拒绝（HTTP 403）"));
+
+    // The layout that earlier versions read ends with the queue: they read the same record.
+    {
+        QDataStream in(file);
+        in.setVersion(RecordStream::version);
+        QString text;
+        for (int i = 0; i < 6; ++i) {
+            in >> text;
+        }
+        QDateTime time;
+        QList<CourseRecord> courses;
+        QList<LessonRecord> queue;
+        in >> time >> courses >> queue;
+        QCOMPARE(in.status(), QDataStream::Ok);
+        QCOMPARE(queue.size(), 1);
+        QCOMPARE(queue.first().dir, QString("/v/a/8"));
+    }
+
+    // A record of an earlier version (no block, then zeros) loads with nothing held.
+    // Mark, version, count (4 each), one flag (1), count (4), "/v/a/7" (4 + 12) and the reason
+    // (4 + 30): 67 bytes.
+    const int blockBytes = 67;
+    QByteArray old = bytes.left(bytes.size() - blockBytes) + QByteArray(16, '\0');
+    QDataStream in(old);
+    in.setVersion(RecordStream::version);
+    UserRecord earlier;
+    in >> earlier;
+    QCOMPARE(in.status(), QDataStream::Ok);
+    QCOMPARE(earlier.queue.size(), 1);
+    QVERIFY(!earlier.queue.first().paused);
+    QVERIFY(earlier.courses.first().list.first().failReason.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRecords)
