@@ -288,13 +288,9 @@ void FormLoginin::fetchAvatar(const QString& address, const QString& path)
     UrlPolicy::prepare(request);
     QNetworkReply* reply = imgManager->get(request);
     UrlPolicy::watch(reply);
-    TransferGuard::attach(reply, TransferGuard::Limits{});
-    // A picture, not a film: an endless body is cut off.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > HttpHelper::maxBytes) {
-            reply->abort();
-        }
-    });
+    TransferGuard::Limits limits;
+    limits.maxBytes = HttpHelper::maxBytes; // a picture, not a film
+    TransferGuard::attach(reply, limits);
     reply->setProperty(avatarTarget, path);
 }
 

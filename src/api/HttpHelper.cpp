@@ -13,7 +13,6 @@
 
 #include <atomic>
 
-static const char oversizedProperty[] = "tamixOversized";
 static std::atomic<int> testTimeoutMs{0};
 
 void HttpHelper::setTimeoutForTests(int ms)
@@ -36,25 +35,15 @@ static QNetworkReply* send(QNetworkAccessManager* manager, const QString& url, i
     UrlPolicy::watch(reply);
     TransferGuard::Limits limits;
     limits.answerMs = testTimeoutMs > 0 ? testTimeoutMs.load() : timeoutMs;
+    limits.maxBytes = HttpHelper::maxBytes;
     TransferGuard::attach(reply, limits);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply](qint64 received, qint64) {
-                         if (received > HttpHelper::maxBytes) {
-                             reply->setProperty(oversizedProperty, true);
-                             reply->abort();
-                         }
-                     });
     return reply;
 }
 
 static QString textOf(QNetworkReply* reply)
 {
-    if (reply->property(oversizedProperty).toBool()) {
-        qDebug().noquote() << "answer larger than" << HttpHelper::maxBytes
-                           << "bytes:" << reply->url().path();
-        return QString();
-    }
-    if (TransferGuard::hasExpired(reply) || UrlPolicy::isRefused(reply)) {
+    if (TransferGuard::hasExpired(reply) || TransferGuard::isOversized(reply) ||
+        UrlPolicy::isRefused(reply)) {
         return QString();
     }
     return HttpHelper::bodyText(reply->readAll());

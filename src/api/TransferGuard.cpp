@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 
 static const char expiredProperty[] = "tamixTransferExpired";
+static const char oversizedProperty[] = "tamixTransferOversized";
 
 TransferGuard* TransferGuard::attach(QNetworkReply* reply, const Limits& limits)
 {
@@ -17,6 +18,11 @@ bool TransferGuard::hasExpired(const QNetworkReply* reply)
     return reply && reply->property(expiredProperty).toBool();
 }
 
+bool TransferGuard::isOversized(const QNetworkReply* reply)
+{
+    return reply && reply->property(oversizedProperty).toBool();
+}
+
 TransferGuard::TransferGuard(QNetworkReply* reply, const Limits& limits)
     : QObject(reply), reply(reply), limits(limits)
 {
@@ -25,8 +31,19 @@ TransferGuard::TransferGuard(QNetworkReply* reply, const Limits& limits)
         expire(this->limits.floorBytes > 0 ? "no answer in time" : "not finished in time");
     });
     connect(&windowTimer, &QTimer::timeout, this, &TransferGuard::check);
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 bytes, qint64) { received = bytes; });
+    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 bytes, qint64) {
+        received = bytes;
+        if (this->limits.maxBytes > 0 && bytes > this->limits.maxBytes &&
+            !isOversized(this->reply)) {
+            qDebug().noquote() << "answer longer than" << this->limits.maxBytes
+                               << "bytes:" << LogMask::url(this->reply->url());
+            // Flagged even when it is already whole: it is refused all the same.
+            this->reply->setProperty(oversizedProperty, true);
+            if (!this->reply->isFinished()) {
+                this->reply->abort();
+            }
+        }
+    });
     connect(reply, &QNetworkReply::metaDataChanged, this, [this] {
         if (answered || this->limits.floorBytes <= 0) {
             return;

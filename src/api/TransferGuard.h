@@ -6,9 +6,10 @@
 
 class QNetworkReply;
 
-// Bounds one reply in time: no answer (headers) within `answerMs`, or a body arriving slower
-// than `floorBytes` per `windowMs`, aborts it. `hasExpired` then tells the abort apart from
-// one the caller made, and the reply counts as failed for now (asked again later).
+// Bounds one reply in time and size: no answer (headers) within `answerMs`, a body arriving
+// slower than `floorBytes` per `windowMs`, or one longer than `maxBytes`, aborts it. `hasExpired`
+// then tells the abort apart from one the caller made, and the reply counts as failed for now
+// (asked again later).
 class TransferGuard : public QObject
 {
     Q_OBJECT
@@ -18,11 +19,13 @@ public:
         int answerMs = 15000;  // 0: no deadline for the answer
         qint64 floorBytes = 0; // 0: no floor; the whole body must arrive within `answerMs`
         int windowMs = 30000;
+        qint64 maxBytes = 0; // 0: no bound; a longer body is cut off before it fills the memory
     };
 
     // The guard lives as the reply's child.
     static TransferGuard* attach(QNetworkReply* reply, const Limits& limits);
     static bool hasExpired(const QNetworkReply* reply);
+    static bool isOversized(const QNetworkReply* reply);
 
 private:
     TransferGuard(QNetworkReply* reply, const Limits& limits);
