@@ -47,6 +47,7 @@ XMessageBox::XMessageBox(const QString& text, bool okOnly, QWidget* parent)
     label->setObjectName(QStringLiteral("lblUserInfo"));
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);
+    label->setContentsMargins(20, 0, 20, 0);
 
     btnOK = new QPushButton(QStringLiteral("确认"), panel);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -69,7 +70,9 @@ XMessageBox::XMessageBox(const QString& text, bool okOnly, QWidget* parent)
     panelLayout->setContentsMargins(0, 0, 0, 0);
     panelLayout->setSpacing(20);
     panelLayout->addWidget(titleStrip);
-    panelLayout->addWidget(label, 0, Qt::AlignCenter);
+    // The label takes the panel's whole width: the panel's height is measured for a wrapped
+    // text of that width, and a label narrowed to its hint would lose its last line.
+    panelLayout->addWidget(label);
     panelLayout->addLayout(buttonRow);
     panelLayout->setAlignment(buttonRow, Qt::AlignCenter);
     panelLayout->addSpacing(20);

@@ -173,10 +173,13 @@ void FormBaseSet::onCloseCheck()
 
 void FormBaseSet::onBtnPathClick()
 {
-    const QString dir =
-        folderChooser() ? folderChooser()()
-                        : QFileDialog::getExistingDirectory(this, QStringLiteral("请选择目录"),
-                                                            QString(), QFileDialog::ShowDirsOnly);
+    // The chooser opens on the folder now in use, not wherever the program was started from.
+    const App* app = App::instance();
+    const QString current = app ? app->setting(SettingKeys::videoPath) : QString();
+    const QString dir = folderChooser()
+                            ? folderChooser()(current)
+                            : QFileDialog::getExistingDirectory(this, QStringLiteral("请选择目录"),
+                                                                current, QFileDialog::ShowDirsOnly);
     if (dir.isEmpty()) {
         return;
     }

@@ -17,8 +17,9 @@ class FormBaseSet : public BaseDialog
 public:
     FormBaseSet(const QString& title, QWidget* parent = nullptr);
 
-    // Test seam: answers the folder chooser instead of a person (an empty text cancels).
-    using FolderChooser = std::function<QString()>;
+    // Test seam: answers the folder chooser instead of a person (an empty text cancels);
+    // it is given the folder the chooser would open in.
+    using FolderChooser = std::function<QString(const QString& start)>;
     static void setFolderChooser(FolderChooser chooser);
 
     QCheckBox* autoRunBox() const { return ckAutoRun; }

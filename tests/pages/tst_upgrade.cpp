@@ -53,6 +53,7 @@ private:
     SchoolProcess school;
     std::unique_ptr<QTemporaryDir> docs;
     QStringList messages;
+    QStringList cutMessages; // shown with a part of their text cut off
     QStringList offered;
     QList<QStringList> launched;
 };
@@ -70,6 +71,13 @@ void TestUpgrade::initTestCase()
     });
     XMessageBox::setResponder([this](XMessageBox& box) {
         messages.append(box.text());
+        // The whole text is on the screen when its label is as tall as its lines need.
+        for (const QLabel* label : box.findChildren<QLabel*>()) {
+            if (label->text() == box.text() &&
+                label->height() < label->heightForWidth(label->width())) {
+                cutMessages.append(box.text());
+            }
+        }
         return true;
     });
     SheetDialog::setRunHook([this](SheetDialog& dialog) {
@@ -88,6 +96,7 @@ void TestUpgrade::init()
     App::allowNewRun();
     QVERIFY(school.resetStats());
     messages.clear();
+    cutMessages.clear();
     offered.clear();
     launched.clear();
 }
@@ -403,16 +412,24 @@ void TestUpgrade::folderChooser()
     const QString blocked = chosen.path() + "/file";
     QFile(blocked).open(QIODevice::WriteOnly);
     const QString before = App::instance()->setting(SettingKeys::videoPath);
-    FormBaseSet::setFolderChooser([&] {
+    QString start;
+    FormBaseSet::setFolderChooser([&](const QString& folder) {
+        start = folder;
         return answer == "cancel" ? QString() : answer == "writable" ? chosen.path() : blocked;
     });
+    // With the client's look, whose fonts decide how the message wraps.
+    qApp->setStyleSheet(App::instance()->styleSheet());
     FormBaseSet dialog("基本设置");
     dialog.changeDirButton()->click();
     FormBaseSet::setFolderChooser(nullptr);
+    qApp->setStyleSheet(QString());
     const QString expected = answer == "writable" ? chosen.path() : before;
     QCOMPARE(App::instance()->setting(SettingKeys::videoPath), expected);
     QCOMPARE(dialog.pathEdit()->text(), expected);
     QCOMPARE(messages.size(), answer == "unwritable" ? 1 : 0);
+    QVERIFY2(cutMessages.isEmpty(), qPrintable(cutMessages.join('\n')));
+    // It opens on the folder in use.
+    QCOMPARE(start, before);
 }
 
 QTEST_MAIN(TestUpgrade)
