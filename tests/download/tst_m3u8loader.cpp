@@ -189,7 +189,7 @@ void TestM3u8Loader::wholeLesson()
     QCOMPARE(loader.totalSize(), size.chopped(2).toFloat());
     QVERIFY(!progress.isEmpty());
     QCOMPARE(progress.last().at(0).toString(), dir);
-    QCOMPARE(progress.last().at(1).toFloat(), float(total / 1024));
+    QCOMPARE(progress.last().at(1).toFloat(), float(double(total) / 1024));
 }
 
 void TestM3u8Loader::resumeFetchesOnlyMissingSegments_data()
