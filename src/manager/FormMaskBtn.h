@@ -19,6 +19,9 @@ class FormMaskBtn : public QWidget
 public:
     enum State { Progress = 3, Waiting = 4, Failed = 5, Stalled = 6, Held = 7 };
 
+    // Where the pie and the figure lines are drawn.
+    static constexpr QRect figuresArea{0, 30, 220, 82};
+
     explicit FormMaskBtn(QWidget* parent = nullptr);
 
     // `percent` of the lesson is stored; the pie is at least one sixteenth of a degree.
@@ -27,6 +30,7 @@ public:
     int pieSpan() const { return span; }
     // The picture the overlay darkens.
     void setPicture(const QPixmap& picture);
+    bool hasPicture() const { return !picture.isNull(); }
 
     // "1.50MB/s" or "1024.00KB/s" from KB/s.
     static QString speedText(float speedKB);

@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QVBoxLayout>
 
 FormThumbnail::FormThumbnail(const CourseRecord* course, QWidget* parent, ThumbnailCache* cache)
     : QWidget(parent), mode(AddMore), course(course)
@@ -87,8 +86,22 @@ void FormThumbnail::build(ThumbnailCache* cache)
     setFixedSize(230, 210);
     setCursor(Qt::PointingHandCursor);
 
-    image = new QLabel(this);
-    image->setFixedSize(ThumbnailCache::tileSize);
+    // Placed, not laid out: a list makes a thousand of them at once. A queued lesson's overlay
+    // shows the picture itself, so its tile has no picture label beneath.
+    if (mode >= LessonProgress) {
+        mask = new FormMaskBtn(this);
+        mask->move(0, 13);
+        mask->installEventFilter(this);
+        connect(mask, &FormMaskBtn::retryClicked, this, [this] {
+            if (App::exists()) {
+                App::instance()->downloader()->retryLesson(dir);
+            }
+        });
+    } else {
+        image = new QLabel(this);
+        image->setGeometry(QRect(QPoint(0, 13), ThumbnailCache::tileSize));
+        image->installEventFilter(this);
+    }
     if (mode == AddMore) {
         image->setObjectName(QStringLiteral("addmore"));
     } else {
@@ -99,26 +112,8 @@ void FormThumbnail::build(ThumbnailCache* cache)
     caption->setObjectName(QStringLiteral("lblClass"));
     caption->setWordWrap(true);
     caption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    caption->setFixedWidth(220);
+    caption->setGeometry(0, 143, 220, 210 - 143);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addSpacing(13);
-    layout->addWidget(image);
-    layout->addWidget(caption);
-    image->installEventFilter(this);
-
-    if (mode >= LessonProgress) {
-        mask = new FormMaskBtn(this);
-        mask->move(0, 13);
-        mask->setPicture(image->pixmap(Qt::ReturnByValue));
-        mask->installEventFilter(this);
-        connect(mask, &FormMaskBtn::retryClicked, this, [this] {
-            if (App::exists()) {
-                App::instance()->downloader()->retryLesson(dir);
-            }
-        });
-    }
     if (mode == DownloadedCourse) {
         auto* box = new QWidget(this);
         box->setObjectName(QStringLiteral("CountBox"));
@@ -148,14 +143,16 @@ QCheckBox* FormThumbnail::checkMark()
 
 void FormThumbnail::refreshPicture(ThumbnailCache& pictures)
 {
-    if (mode == AddMore || !image->pixmap(Qt::ReturnByValue).isNull()) {
+    if (mode == AddMore || (image && !image->pixmap(Qt::ReturnByValue).isNull()) ||
+        (mask && mask->hasPicture())) {
         return;
     }
     const QPixmap pixmap = pictures.picture(thumbPath);
     if (!pixmap.isNull()) {
-        image->setPixmap(pixmap);
         if (mask) {
             mask->setPicture(pixmap);
+        } else {
+            image->setPixmap(pixmap);
         }
     }
 }
@@ -194,6 +191,7 @@ void FormThumbnail::onRefreshProgress(QString path, float size, float totalSize,
     }
     const float percent = totalSize > 0 ? size / (totalSize * 10) : 0;
     const int state = mask->currentState();
+    const int before = state;
     if (state == FormMaskBtn::Held || state == FormMaskBtn::Stalled) {
         mask->setState(state, percent); // the figures move on beneath the hold or the wait
     } else {
@@ -206,9 +204,13 @@ void FormThumbnail::onRefreshProgress(QString path, float size, float totalSize,
     mask->hasFigures = size > 0 || totalSize > 0;
     mask->remaining =
         App::exists() ? App::instance()->downloader()->progressOf(dir).remainingSeconds() : -1;
-    // Reports come several times a second for the lesson in flight; one paint per pass of the
-    // event loop is enough.
-    mask->update();
+    // One paint per pass of the event loop is enough; while the state stays, only the figures
+    // and the pie change.
+    if (mask->currentState() == before) {
+        mask->update(FormMaskBtn::figuresArea);
+    } else {
+        mask->update();
+    }
 }
 
 void FormThumbnail::onError(QString path)
@@ -275,7 +277,8 @@ void FormThumbnail::contextMenuEvent(QContextMenuEvent* event)
 
 bool FormThumbnail::eventFilter(QObject* watched, QEvent* event)
 {
-    if ((watched != image && watched != mask) || event->type() != QEvent::MouseButtonPress ||
+    if (!watched || (watched != image && watched != mask) ||
+        event->type() != QEvent::MouseButtonPress ||
         static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) {
         return QWidget::eventFilter(watched, event);
     }

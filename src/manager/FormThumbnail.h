@@ -50,6 +50,7 @@ public:
     QString failReason;
 
     FormMaskBtn* overlay() const { return mask; }
+    // The picture label; a queued lesson's tile has none (its overlay shows the picture).
     QLabel* picture() const { return image; }
     // Shows the course picture if the tile has none yet (it is fetched after the course was
     // added).
