@@ -17,12 +17,14 @@
 #include <QBitmap>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDebug>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTemporaryFile>
@@ -36,6 +38,9 @@ namespace {
 // While playing, the remembered position is written this often, so that a crash or a power
 // cut loses little of the place in a lecture.
 int positionSaveMs = 30000;
+
+// In full screen the bars and the cursor go this long after the mouse last moved.
+int controlsHideMs = 3000;
 
 QPushButton* barButton(const QString& name, QWidget* parent)
 {
@@ -66,6 +71,16 @@ bool isPlaylist(const QByteArray& bytes)
 void FormPlayer::setPositionSaveInterval(int ms)
 {
     positionSaveMs = ms;
+}
+
+void FormPlayer::setControlsHideDelay(int ms)
+{
+    controlsHideMs = ms;
+}
+
+int FormPlayer::controlsHideDelay()
+{
+    return controlsHideMs;
 }
 
 FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(parent)
@@ -104,7 +119,9 @@ FormPlayer::~FormPlayer()
 void FormPlayer::build(const QString& title)
 {
     video = new MpvWidget(mpv, this);
+    // The video covers the whole window in full screen: its mouse moves bring the bars back.
     video->setMouseTracking(true);
+    video->installEventFilter(this);
     connect(video, &MpvWidget::rendererFailed, this, [this](const QString& reason) {
         qDebug() << "no video renderer:" << reason;
         QMessageBox::warning(nullptr, QStringLiteral("错误"), QStringLiteral("无法创建视频渲染器"),
@@ -226,6 +243,9 @@ void FormPlayer::build(const QString& title)
     onlinePlaylist = new OnlinePlaylist(this);
     saveTimer = new QTimer(this);
     saveTimer->setInterval(positionSaveMs);
+    hideTimer = new QTimer(this);
+    hideTimer->setSingleShot(true);
+    connect(hideTimer, &QTimer::timeout, this, &FormPlayer::hideIdleControls);
 
     connect(mpv, &MpvController::positionChanged, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::started, this, &FormPlayer::onPlayerStart);
@@ -236,6 +256,8 @@ void FormPlayer::build(const QString& title)
     });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
     connect(mpv, &MpvController::seekFinished, this, [this] { jumpPending = false; });
+    // The last position mpv reports lies within the last second: the end shows the length.
+    connect(mpv, &MpvController::endReached, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::error, this, &FormPlayer::onError);
     connect(progress, &Slider::sliderMoved, this, &FormPlayer::seek);
     connect(progress, &Slider::mousePress, this, &FormPlayer::seek);
@@ -294,6 +316,7 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
         for (int i = 0; i < course->list.size(); ++i) {
             if (course->list.at(i).id == lid) {
                 lessonIndex = i;
+                showLessonTitle(course->list.at(i).title);
                 if (course->list.at(i).state == Complete) {
                     playLocal(course->list.at(i).dir);
                     return;
@@ -326,6 +349,15 @@ void FormPlayer::playOnline(const QString& playlist, const QString& cid, const Q
     btnDown->show();
     btnStudy->setEnabled(true);
     courseInfo->get(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
+}
+
+void FormPlayer::showLessonTitle(const QString& title)
+{
+    if (title.isEmpty()) {
+        return;
+    }
+    setWindowTitle(title);
+    titleBar->setTitle(title);
 }
 
 void FormPlayer::playLocal(const QString& dir)
@@ -429,7 +461,9 @@ void FormPlayer::onPlayerStart()
 
 void FormPlayer::updateSlider()
 {
-    const qint64 seconds = mpv->position() / 1000;
+    const bool atEnd = mpv->isLoaded() && !mpv->isPlaying();
+    const qint64 seconds =
+        (atEnd ? qMax(mpv->position(), mpv->duration()) : mpv->position()) / 1000;
     progress->setValue(int(seconds));
     const QString now = playerTimeText(seconds);
     lbltime1->setText(now);
@@ -480,6 +514,62 @@ void FormPlayer::normalFullScreen()
     btnRecovery->setVisible(fullScreen);
     titleBar->setVisible(!fullScreen);
     bar->setVisible(!fullScreen);
+    video->unsetCursor();
+    if (fullScreen) {
+        lastMousePos = QCursor::pos();
+        hideTimer->start(controlsHideMs);
+    } else {
+        hideTimer->stop();
+    }
+}
+
+void FormPlayer::mouseMovedOverVideo(const QPoint& globalPos)
+{
+    // Relayouts and cursor changes may repeat the last position: only a real move counts.
+    if (!fullScreen || globalPos == lastMousePos) {
+        return;
+    }
+    lastMousePos = globalPos;
+    showControls();
+}
+
+void FormPlayer::showControls()
+{
+    titleBar->show();
+    bar->show();
+    video->unsetCursor();
+    hideTimer->start(controlsHideMs);
+}
+
+void FormPlayer::hideIdleControls()
+{
+    if (!fullScreen) {
+        return;
+    }
+    // Not while the pointer rests on a bar: the student is about to use it.
+    if (bar->underMouse() || titleBar->underMouse()) {
+        hideTimer->start(controlsHideMs);
+        return;
+    }
+    titleBar->hide();
+    bar->hide();
+    video->setCursor(Qt::BlankCursor);
+}
+
+bool FormPlayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == video && event->type() == QEvent::MouseMove) {
+        mouseMovedOverVideo(static_cast<QMouseEvent*>(event)->globalPos());
+    }
+    return StyledWidget::eventFilter(watched, event);
+}
+
+void FormPlayer::mouseMoveEvent(QMouseEvent* event)
+{
+    if (built) {
+        mouseMovedOverVideo(event->globalPos());
+    }
+    StyledWidget::mouseMoveEvent(event);
 }
 
 void FormPlayer::onMax()
@@ -681,6 +771,9 @@ void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
                 break;
             }
         }
+        // The web page names the lesson without its number; the record has it, as a lesson
+        // opened from the store shows it.
+        showLessonTitle(lesson->title);
     }
     btnDown->setEnabled(true);
     if (const LessonRecord* lesson = currentLesson();

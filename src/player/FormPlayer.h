@@ -44,6 +44,10 @@ public:
 
     // How often the position is written while playing; tests shorten it.
     static void setPositionSaveInterval(int ms);
+    // In full screen, how long the bars and the cursor stay after the mouse last moved; tests
+    // shorten it.
+    static void setControlsHideDelay(int ms);
+    static int controlsHideDelay();
 
     void setSpeed(double factor);
     double speed() const;
@@ -78,6 +82,8 @@ private slots:
 protected:
     void timerEvent(QTimerEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -86,6 +92,12 @@ private:
     void build(const QString& title);
     void showTip(const QString& text);
     void showLoadText(const QString& text);
+    // The lesson's own title ("课件N ..."), once its record is known.
+    void showLessonTitle(const QString& title);
+    // Full screen: the bars and the cursor come back on a mouse move and go after a pause.
+    void mouseMovedOverVideo(const QPoint& globalPos);
+    void showControls();
+    void hideIdleControls();
     void playOnline(const QString& playlist, const QString& cid, const QString& lid);
     void playFile(const QByteArray& playlist);
     void pushLearnStatus(const QString& status);
@@ -138,6 +150,8 @@ private:
     HttpHelper* learnState = nullptr;
     OnlinePlaylist* onlinePlaylist = nullptr;
     QTimer* saveTimer = nullptr;
+    QTimer* hideTimer = nullptr;
+    QPoint lastMousePos;
     QTemporaryFile* playlistFile = nullptr;
     // The lesson's course: the stored record when the course is in the store, else the one
     // built from the course-information answer. `lessonIndex` points into its list.

@@ -46,6 +46,11 @@ PlayerTitleBar::PlayerTitleBar(const QString& title, FormPlayer* parent)
     connect(btnpNormal, &QPushButton::clicked, this, &PlayerTitleBar::onBtnMaxNormalClick);
 }
 
+void PlayerTitleBar::setTitle(const QString& title)
+{
+    lblTitle->setText(title);
+}
+
 void PlayerTitleBar::onBtnMaxNormalClick()
 {
     btnpNormal->setVisible(btnpNormal->isHidden());
@@ -59,7 +64,8 @@ void PlayerTitleBar::mousePressEvent(QMouseEvent* event)
 
 void PlayerTitleBar::mouseMoveEvent(QMouseEvent* event)
 {
-    if (event->buttons() != Qt::NoButton) {
+    // A full-screen window stays where it is.
+    if (event->buttons() != Qt::NoButton && !window()->isFullScreen()) {
         window()->move(event->globalPos() - pressPos);
     }
 }

@@ -14,6 +14,8 @@ class PlayerTitleBar : public QWidget
 public:
     PlayerTitleBar(const QString& title, FormPlayer* parent);
 
+    void setTitle(const QString& title);
+
     QPushButton* maxButton() const { return btnpMax; }
     QPushButton* normalButton() const { return btnpNormal; }
     QPushButton* closeButton() const { return btnpClose; }

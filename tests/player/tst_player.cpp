@@ -8,6 +8,7 @@
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
 #include "PlayerTime.h"
+#include "PlayerTitleBar.h"
 #include "SchoolCourse.h"
 #include "SchoolProcess.h"
 #include "SettingKeys.h"
@@ -15,6 +16,7 @@
 #include "URLManager.h"
 #include "UserRecord.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -51,6 +53,9 @@ private slots:
     void unplayableLessonFails_data();
     void unplayableLessonFails();
     void speedIsAppliedAndRemembered();
+    void speedReadableOnDarkDesktop();
+    void timeEndsAtTheLength();
+    void fullScreenBarsFollowTheMouse();
     // Last: they end the application context.
     void contextEndTakesPlayer();
     void lateAnswerAfterTheStop();
@@ -260,8 +265,11 @@ void TestPlayer::onlineStatusReport_data()
     QTest::addColumn<QString>("lesson");
     QTest::addColumn<int>("reports");
     QTest::addColumn<QString>("tip");
-    QTest::newRow("learning") << "1014" << 1 << "已标注";
-    QTest::newRow("already learnt") << "1013" << 0 << "该课程已经是已学完状态";
+    QTest::addColumn<QString>("title"); // as the school's list numbers the coursewares
+    QTest::newRow("learning") << "1014" << 1 << "已标注"
+                              << "课件2 会计等式练习";
+    QTest::newRow("already learnt") << "1013" << 0 << "该课程已经是已学完状态"
+                                    << "课件1 会计要素讲解";
 }
 
 void TestPlayer::onlineStatusReport()
@@ -273,6 +281,8 @@ void TestPlayer::onlineStatusReport()
     QVERIFY(waitStarted(player));
     QPushButton* study = button(player, "已学完");
     QTRY_VERIFY(button(player, "下载")->isEnabled()); // the course information is in
+    QFETCH(QString, title);
+    QCOMPARE(player->findChild<PlayerTitleBar*>()->findChild<QLabel*>()->text(), title);
     QVERIFY(study->isVisible() && study->isEnabled());
     QTest::mouseClick(study, Qt::LeftButton);
     QVERIFY(!study->isEnabled());
@@ -460,6 +470,77 @@ void TestPlayer::speedIsAppliedAndRemembered()
     QCOMPARE(App::instance()->setting(SettingKeys::playerSpeed), QString("1.5"));
     player = open("102", "1022");
     QCOMPARE(player->speed(), 1.5);
+}
+
+// A dark desktop theme gives light text wherever the client's look sets no colour; the speed
+// box is white, and its current item must still be seen.
+void TestPlayer::speedReadableOnDarkDesktop()
+{
+    const QPalette desktop = qApp->palette();
+    QPalette dark = desktop;
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText}) {
+        dark.setColor(role, Qt::white);
+    }
+    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Window, QPalette::Button}) {
+        dark.setColor(role, QColor(32, 32, 32));
+    }
+    qApp->setPalette(dark);
+    qApp->setStyleSheet(App::instance()->styleSheet());
+    FormPlayer* player = App::instance()->openPlayer("课件");
+    QComboBox* box = player->findChild<QComboBox*>();
+    const QImage image = box->grab().toImage();
+    qApp->setStyleSheet(QString());
+    qApp->setPalette(desktop);
+    // Text pixels: far from the box's own ground just inside its border, left of the arrow.
+    const int ground = qGray(image.pixel(2, 2));
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width() * 2 / 3; ++x) {
+            ink += qAbs(qGray(image.pixel(x, y)) - ground) > 96 ? 1 : 0;
+        }
+    }
+    QVERIFY2(ink >= 10, qPrintable(QString::number(ink)));
+}
+
+void TestPlayer::timeEndsAtTheLength()
+{
+    FormPlayer* player = open("102", "1022");
+    player->setSpeed(2.0);
+    QSignalSpy end(player->controller(), &MpvController::endReached);
+    QVERIFY(end.wait(15000));
+    // The school's lesson m1022 is six seconds long.
+    QCOMPARE(player->findChild<QLabel*>("lbltime1")->text(), QString("00:06"));
+    QCOMPARE(player->findChild<QLabel*>("lbltime2")->text(), QString("/00:06"));
+    Slider* progress = player->findChild<Slider*>("progress");
+    QCOMPARE(progress->value(), progress->maximum());
+}
+
+void TestPlayer::fullScreenBarsFollowTheMouse()
+{
+    FormPlayer::setControlsHideDelay(300);
+    FormPlayer* player = App::instance()->openPlayer("课件");
+    QWidget* bar = player->findChild<QWidget*>("bar");
+    PlayerTitleBar* title = player->findChild<PlayerTitleBar*>();
+    MpvWidget* video = player->videoWidget();
+    QTest::mouseClick(player->findChild<QPushButton*>("btnScreen"), Qt::LeftButton);
+    QTRY_VERIFY(player->isFullScreen());
+    QVERIFY(!bar->isVisible() && !title->isVisible());
+
+    const QPoint at(100, 100);
+    QMouseEvent move(QEvent::MouseMove, at, video->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(video, &move);
+    QVERIFY(bar->isVisible() && title->isVisible());
+    QVERIFY(video->cursor().shape() != Qt::BlankCursor);
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isVisible(), FormPlayer::controlsHideDelay() * 10);
+    QVERIFY(!title->isVisible());
+    QCOMPARE(video->cursor().shape(), Qt::BlankCursor);
+
+    QTest::keyClick(player, Qt::Key_Escape);
+    FormPlayer::setControlsHideDelay(3000);
+    QTRY_VERIFY(!player->isFullScreen());
+    QVERIFY(bar->isVisible() && title->isVisible());
+    QVERIFY(video->cursor().shape() != Qt::BlankCursor);
 }
 
 // The context's end takes the player window with it, not after it.

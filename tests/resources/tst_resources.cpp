@@ -864,13 +864,13 @@ void TestResources::fonts_data()
     QTest::newRow("xgcg") << "QLabel" << "xgcg" << 25 << yahei;
     QTest::newRow("playertitle") << "QLabel" << "playertitle" << 15 << yahei;
     QTest::newRow("labelload") << "QLabel" << "labelload" << 14 << yahei;
-    QTest::newRow("lblCourseZhang") << "QLabel" << "lblCourseZhang" << 14 << simsun;
-    QTest::newRow("lblCourseJie") << "QLabel" << "lblCourseJie" << 14 << simsun;
-    QTest::newRow("lblCourseTime") << "QLabel" << "lblCourseTime" << 14 << simsun;
+    QTest::newRow("lblCourseZhang") << "QLabel" << "lblCourseZhang" << 14 << yahei;
+    QTest::newRow("lblCourseJie") << "QLabel" << "lblCourseJie" << 14 << yahei;
+    QTest::newRow("lblCourseTime") << "QLabel" << "lblCourseTime" << 14 << yahei;
     QTest::newRow("lblCount") << "QLabel" << "lblCount" << 12 << simsun;
     QTest::newRow("lbltime1") << "QLabel" << "lbltime1" << 12 << simsun;
     QTest::newRow("progress") << "QLabel" << "progress" << 12 << simsun;
-    QTest::newRow("ckCourse") << "QCheckBox" << "ckCourse" << 14 << simsun;
+    QTest::newRow("ckCourse") << "QCheckBox" << "ckCourse" << 14 << yahei;
     QTest::newRow("ckAll") << "QCheckBox" << "ckAll" << 14 << yahei;
 }
 

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 CourseInfo::CourseInfo(const CourseRecord& record, QWidget* parent)
     : SheetDialog(QSize(660, 680), parent), course(record)
@@ -72,6 +73,10 @@ CourseInfo::CourseInfo(const CourseRecord& record, QWidget* parent)
     ckAll = new QCheckBox(QStringLiteral("全选"), bottom);
     ckAll->setObjectName(QStringLiteral("ckAll"));
     ckAll->setCursor(Qt::PointingHandCursor);
+    // With every lesson already chosen or downloaded there is nothing for it to select.
+    ckAll->setEnabled(std::any_of(items.cbegin(), items.cend(), [](const CourseItem* row) {
+        return row->checkBox()->isEnabled();
+    }));
     btnCourseDown = new QPushButton(QStringLiteral("下载选中"), bottom);
     btnCourseDown->setObjectName(QStringLiteral("btnCourseDown"));
     btnCourseDown->setCursor(Qt::PointingHandCursor);

@@ -22,6 +22,7 @@ private slots:
     void cleanup();
     void selectionRules_data();
     void selectionRules();
+    void oneFontFamily();
 
 private:
     QTemporaryDir docs;
@@ -100,6 +101,9 @@ void TestCourseInfo::selectionRules()
     CourseInfo dialog(course);
     dialog.show();
     QCOMPARE(dialog.rows().size(), states.size());
+    // "全选" can be used only while some lesson can still be chosen.
+    QCOMPARE(dialog.checkAllBox()->isEnabled(),
+             states.contains(NotChosen) || states.contains(Failed));
     for (const QString& step : steps.split(' ')) {
         const QString action = step.section(':', 0, 0);
         if (action == "down") {
@@ -142,6 +146,36 @@ void TestCourseInfo::selectionRules()
         QCOMPARE(stored->list.at(2).state, qint32(NotChosen));
         QCOMPARE(stored->list.at(3).state, qint32(Complete));
     }
+}
+
+// Headings, lesson titles, times and the buttons' texts in the client's look: one family.
+void TestCourseInfo::oneFontFamily()
+{
+    qApp->setStyleSheet(App::instance()->styleSheet());
+    CourseRecord course;
+    course.title = "测试课程";
+    LessonRecord chapter;
+    chapter.level = 1;
+    chapter.title = "第1章 总论";
+    LessonRecord section = chapter;
+    section.level = 2;
+    section.title = "第1节 会计要素";
+    LessonRecord lesson;
+    lesson.level = 3;
+    lesson.title = "课件1 资产的确认";
+    lesson.c_time = "12:30";
+    course.list = {chapter, section, lesson};
+    CourseInfo dialog(course);
+    dialog.show();
+    const QString family = QFontInfo(dialog.checkAllBox()->font()).family();
+    QStringList others;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty() && QFontInfo(label->font()).family() != family) {
+            others.append(label->text() + ": " + QFontInfo(label->font()).family());
+        }
+    }
+    qApp->setStyleSheet(QString());
+    QVERIFY2(others.isEmpty(), qPrintable(family + " / " + others.join(", ")));
 }
 
 QTEST_MAIN(TestCourseInfo)
