@@ -16,6 +16,7 @@
 #include "XMessageBox.h"
 
 #include <QDebug>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
@@ -70,6 +71,9 @@ FormMyClass::FormMyClass(QWidget* parent) : QWidget(parent)
 
 FormMyClass::~FormMyClass()
 {
+    if (waitingForCourseInfo) {
+        QGuiApplication::restoreOverrideCursor();
+    }
     // The view's last signals must still find this page whole.
     delete webView;
 }
@@ -256,11 +260,22 @@ void FormMyClass::getMyCourseInfo(QString cid)
     if (!app) {
         return;
     }
+    if (waitingForCourseInfo) {
+        return; // the first press is still on its way
+    }
+    // A slow school must not leave the press without an answer: busy until the dialog or the
+    // failure message.
+    waitingForCourseInfo = true;
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     courseInfoHttp->get(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
 }
 
 void FormMyClass::httpGetMyCourseInfoDone(QString result)
 {
+    if (waitingForCourseInfo) {
+        waitingForCourseInfo = false;
+        QGuiApplication::restoreOverrideCursor();
+    }
     App* app = App::instance();
     if (!app) {
         return;
@@ -271,7 +286,9 @@ void FormMyClass::httpGetMyCourseInfoDone(QString result)
     }
     const JsonNode answer = JsonHelper::parse(result);
     if (answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
-        qDebug() << "course information refused:" << answer.getString(QStringLiteral("infos"));
+        const QString infos = answer.getString(QStringLiteral("infos"));
+        qDebug() << "course information refused:" << infos;
+        XMessageBox::inform(infos.isEmpty() ? QStringLiteral("获取课程信息失败") : infos, this);
         return;
     }
     const JsonNode data = answer.getObject(QStringLiteral("data"));

@@ -76,4 +76,6 @@ private:
     bool loadFailed = false;
     bool addressPending = false; // a page-address call is on its way
     QWidget* failureView = nullptr;
+    // A course-information request for the download dialog is on its way.
+    bool waitingForCourseInfo = false;
 };

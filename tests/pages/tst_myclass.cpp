@@ -238,6 +238,8 @@ void TestMyClass::pageButtonsReachTheClient()
         QCOMPARE(form->view()->url(), QUrl(form->home()));
     } else if (button.startsWith("download-")) {
         QTRY_COMPARE_WITH_TIMEOUT(dialogCourse, QString("103"), 10000);
+        // The busy cursor of the wait is gone once the dialog is there.
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(App::instance()->player() != nullptr, 10000);
         const QString title = script("SCHOOL.courses.find(c => c.id == '101')"
