@@ -303,7 +303,8 @@ void FormLoginin::imgFinished(QNetworkReply* reply)
     const QByteArray bytes = reply->readAll();
     const QString path = reply->property(avatarTarget).toString();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool fetched = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    const bool fetched = reply->error() == QNetworkReply::NoError &&
+                         !TransferGuard::isOversized(reply) && status >= 200 && status < 300;
     reply->deleteLater();
 
     // Only a real picture is kept: a failed download leaves no file, so the next login tries

@@ -168,13 +168,8 @@ void Downloader::fetchThumbnail(const CourseRecord& course)
     UrlPolicy::watch(reply);
     TransferGuard::Limits limits;
     limits.answerMs = ctx.options.requestTimeoutMs;
+    limits.maxBytes = thumbnailMaxBytes; // a picture, not a film
     TransferGuard::attach(reply, limits);
-    // A picture, not a film: an endless body is cut off before it fills the memory.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > thumbnailMaxBytes) {
-            reply->abort();
-        }
-    });
 }
 
 void Downloader::imgFinished(QNetworkReply* reply)
@@ -184,8 +179,8 @@ void Downloader::imgFinished(QNetworkReply* reply)
     const QByteArray body = reply->readAll();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // An error page is no picture; the next addCourse asks again.
-    if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299 ||
-        !looksLikePicture(body) || dir.isEmpty()) {
+    if (reply->error() != QNetworkReply::NoError || TransferGuard::isOversized(reply) ||
+        status < 200 || status > 299 || !looksLikePicture(body) || dir.isEmpty()) {
         qDebug() << "thumbnail request failed:" << reply->url().path() << status;
         return;
     }

@@ -105,6 +105,10 @@ QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs, 
     if (segment) {
         limits.floorBytes = options.floorBytes;
         limits.windowMs = options.floorWindowMs;
+    } else {
+        // Playlists, keys and the key-and-address answer are small; an endless body is
+        // refused before it fills the memory.
+        limits.maxBytes = HlsPlaylist::maxBytes;
     }
     TransferGuard::attach(reply, limits);
     return reply;
@@ -191,18 +195,10 @@ void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
     }
     QNetworkReply* reply = get(url, withCookie, timeoutMs, false);
     small = reply;
-    // Playlists, keys and the key-and-address answer are small; an endless body is refused
-    // before it fills the memory.
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
-        if (received > HlsPlaylist::maxBytes) {
-            reply->setProperty("oversized", true);
-            reply->abort();
-        }
-    });
     connect(reply, &QNetworkReply::finished, this, [=] {
         small = nullptr;
         reply->deleteLater();
-        const bool oversized = reply->property("oversized").toBool();
+        const bool oversized = TransferGuard::isOversized(reply);
         const QByteArray body = reply->isOpen() && !oversized ? reply->readAll() : QByteArray();
         Answer answer = judge(reply, body, body.size());
         if (oversized) {
