@@ -119,8 +119,8 @@ void InstallerDownload::start(const QString& url, const QString& path, const Exp
     UrlPolicy::watch(reply);
     TransferGuard::Limits limits;
     limits.answerMs = 30000;
-    limits.floorBytes = 1024;
     limits.windowMs = floorWindowMs();
+    limits.floorBytes = qint64(limits.windowMs) * 1024 / 1000; // 1 KB for each second of it
     TransferGuard::attach(reply, limits);
     connect(reply, &QNetworkReply::metaDataChanged, this, &InstallerDownload::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &InstallerDownload::onReadyRead);
