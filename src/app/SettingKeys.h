@@ -14,6 +14,11 @@ inline const QString usedVideoPaths = QStringLiteral("DOWNLOAD/Used_Paths");
 inline const QString autoDownload = QStringLiteral("DOWNLOAD/AUTO");      // "1" resume by itself
 inline const QString shutdownAfter = QStringLiteral("DOWNLOAD/SHUTDOWN"); // "1" power off when done
 inline const QString tipAfter = QStringLiteral("DOWNLOAD/TIP"); // "1" tray notice when done
+// Download speed limit in KB/s over all segment transfers; missing, "0" or not a number: none.
+inline const QString rateLimit = QStringLiteral("DOWNLOAD/RATE_LIMIT");
+// Keeps the computer from sleeping while lessons download. On unless "0": a student who never
+// opened the settings expects the downloads to finish.
+inline const QString keepAwake = QStringLiteral("DOWNLOAD/KEEP_AWAKE");
 inline const QString resumePlayback = QStringLiteral("PLAYER/WATCHTIME"); // "1" resume position
 inline const QString playerSpeed = QStringLiteral("PLAYER/SPEED");        // "0.75" .. "2"
 inline const QString lastUser = QStringLiteral("APP/LASTUSER");           // last user name
