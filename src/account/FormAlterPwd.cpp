@@ -36,8 +36,10 @@ FormAlterPwd::FormAlterPwd(const QString& title, QWidget* parent)
         return line;
     };
     auto lineLabel = [content] {
-        auto* line = new QLabel(QString(51, QLatin1Char('_')), content);
+        // A thin rule drawn by the style sheet, as on the user panel.
+        auto* line = new QLabel(content);
         line->setObjectName(QStringLiteral("lblLine"));
+        line->setFixedSize(360, line->fontMetrics().height());
         return line;
     };
 

@@ -13,10 +13,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-static QLabel* lineLabel(QWidget* parent, int length)
+// A thin rule where a line of text would stand (the style sheet draws its bottom border): a
+// row of underscores was cut at the panel's edge, and at another scale ended short of it.
+static QLabel* lineLabel(QWidget* parent)
 {
-    auto* line = new QLabel(QString(length, QLatin1Char('_')), parent);
+    auto* line = new QLabel(parent);
     line->setObjectName(QStringLiteral("lblLine"));
+    line->setFixedHeight(line->fontMetrics().height());
     return line;
 }
 
@@ -45,10 +48,10 @@ FormUserInfo::FormUserInfo(QWidget* parent) : StyledWidget(parent)
     pwdRow->addWidget(btnAlterPwd, 0, Qt::AlignRight);
     auto* innerLayout = new QVBoxLayout(inner);
     innerLayout->addWidget(lblAccount);
-    innerLayout->addWidget(lineLabel(inner, 60));
+    innerLayout->addWidget(lineLabel(inner));
     innerLayout->addSpacing(20);
     innerLayout->addLayout(pwdRow);
-    innerLayout->addWidget(lineLabel(inner, 60));
+    innerLayout->addWidget(lineLabel(inner));
     innerLayout->addSpacing(100);
     innerLayout->addWidget(btnEsc);
 

@@ -28,7 +28,7 @@ FormAbout::FormAbout(const QString& title, QWidget* parent) : BaseDialog(title, 
     }
 
     auto* btnOK = new QPushButton(QStringLiteral("确定"), body());
-    btnOK->setObjectName(QStringLiteral("btnOK3"));
+    btnOK->setObjectName(QStringLiteral("btnOK"));
     btnOK->setCursor(Qt::PointingHandCursor);
     connect(btnOK, &QPushButton::clicked, this, &QDialog::close);
 

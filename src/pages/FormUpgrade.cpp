@@ -52,12 +52,12 @@ FormUpgrade::FormUpgrade(const Offer& offer, QWidget* parent)
     track->setContentsMargins(0, 0, 0, 0);
     track->addWidget(countBox, 0, Qt::AlignLeft);
     btnInstall = new QPushButton(QStringLiteral("立即安装"), body());
-    btnInstall->setObjectName(QStringLiteral("btnOK3"));
+    btnInstall->setObjectName(QStringLiteral("btnOK"));
     btnInstall->setCursor(Qt::PointingHandCursor);
     btnInstall->hide();
     connect(btnInstall, &QPushButton::clicked, this, &FormUpgrade::onInstall);
     auto* btnClose = new QPushButton(QStringLiteral("关闭"), body());
-    btnClose->setObjectName(QStringLiteral("btnOK3"));
+    btnClose->setObjectName(QStringLiteral("btnCancel"));
     btnClose->setCursor(Qt::PointingHandCursor);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
 

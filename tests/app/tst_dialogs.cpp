@@ -162,7 +162,7 @@ void TestDialogs::aboutBox()
     FormAbout about("关于 岚禾会计网校 1.1.4");
     QCOMPARE(about.windowTitle(), QString("关于 岚禾会计网校 1.1.4"));
     QCOMPARE(about.panel()->size(), QSize(500, 180));
-    auto* ok = about.findChild<QPushButton*>("btnOK3");
+    auto* ok = about.findChild<QPushButton*>("btnOK");
     QVERIFY(ok);
     QCOMPARE(ok->text(), QString("确定"));
     about.show();

@@ -848,7 +848,6 @@ void TestResources::fonts_data()
     QTest::addColumn<int>("pixelSize"); // 0: not fixed by the sheet
     QTest::addColumn<QStringList>("families");
     const QStringList yahei = {"Microsoft Yahei", "Noto Sans CJK SC"};
-    const QStringList simsun = {"SimSun", "Noto Serif CJK SC"};
     QTest::newRow("plain label") << "QLabel" << "unstyled" << 0 << yahei;
     QTest::newRow("btnTitle") << "QPushButton" << "btnTitle" << 14 << yahei;
     QTest::newRow("btnLogin") << "QPushButton" << "btnLogin" << 20 << yahei;
@@ -867,9 +866,9 @@ void TestResources::fonts_data()
     QTest::newRow("lblCourseZhang") << "QLabel" << "lblCourseZhang" << 14 << yahei;
     QTest::newRow("lblCourseJie") << "QLabel" << "lblCourseJie" << 14 << yahei;
     QTest::newRow("lblCourseTime") << "QLabel" << "lblCourseTime" << 14 << yahei;
-    QTest::newRow("lblCount") << "QLabel" << "lblCount" << 12 << simsun;
-    QTest::newRow("lbltime1") << "QLabel" << "lbltime1" << 12 << simsun;
-    QTest::newRow("progress") << "QLabel" << "progress" << 12 << simsun;
+    QTest::newRow("lblCount") << "QLabel" << "lblCount" << 12 << yahei;
+    QTest::newRow("lbltime1") << "QLabel" << "lbltime1" << 12 << yahei;
+    QTest::newRow("progress") << "QLabel" << "progress" << 12 << yahei;
     QTest::newRow("ckCourse") << "QCheckBox" << "ckCourse" << 14 << yahei;
     QTest::newRow("ckAll") << "QCheckBox" << "ckAll" << 14 << yahei;
 }
