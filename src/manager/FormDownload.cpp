@@ -107,8 +107,8 @@ FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
             &FormDownload::updateStartPause);
 
     // The lists were filled before they were connected.
-    setText1(downloaded->tileList().size());
-    setText2(downloading->tileList().size());
+    setText1(downloaded->count());
+    setText2(downloading->count());
     onBtnDownloadedClick();
 }
 
@@ -263,20 +263,11 @@ void FormDownload::onCancelClick()
 
 void FormDownload::onCkAllChecked(bool value)
 {
-    const QList<FormThumbnail*> tiles = visibleList()->tileList();
-    if (value) {
-        for (FormThumbnail* tile : tiles) {
-            tile->setChecked(true);
-        }
-        return;
-    }
-    const bool allChecked =
-        !tiles.isEmpty() && std::all_of(tiles.begin(), tiles.end(),
-                                        [](const FormThumbnail* t) { return t->isChecked(); });
-    if (allChecked) {
-        for (FormThumbnail* tile : tiles) {
-            tile->setChecked(false);
-        }
+    TileList* list = visibleList();
+    // Unchecked by the student only when every entry was checked; unchecking one tile
+    // unchecks "全选" without the handler.
+    if (value || (list->count() > 0 && list->checkedCount() == list->count())) {
+        list->setAllChecked(value);
     }
 }
 
@@ -287,12 +278,10 @@ void FormDownload::onThumbCheck(bool)
 
 void FormDownload::updateCheckAll()
 {
-    const QList<FormThumbnail*> tiles = visibleList()->tileList();
-    const int checked = std::count_if(tiles.begin(), tiles.end(),
-                                      [](const FormThumbnail* t) { return t->isChecked(); });
+    const TileList* list = visibleList();
     // Set without the toggled handler: unchecking one tile leaves the others checked.
     const QSignalBlocker blocker(ckAll);
-    ckAll->setChecked(!tiles.isEmpty() && checked == tiles.size());
+    ckAll->setChecked(list->count() > 0 && list->checkedCount() == list->count());
 }
 
 QString FormDownload::deleteQuestion(int courses, int lessons)
@@ -326,12 +315,7 @@ void FormDownload::onBtnDeleteClick()
     }
     for (TileList* list :
          {static_cast<TileList*>(downloaded), static_cast<TileList*>(downloading)}) {
-        const QList<FormThumbnail*> tiles = list->tileList();
-        for (FormThumbnail* tile : tiles) {
-            if (tile->isChecked()) {
-                list->removeTile(tile);
-            }
-        }
+        list->removeChecked();
     }
     onCancelClick();
     if (!courses.isEmpty()) {

@@ -21,14 +21,16 @@ TileGrid::~TileGrid()
 
 QSize TileGrid::sizeHint() const
 {
-    const int count = int(std::count_if(placed.begin(), placed.end(),
-                                        [](const QPointer<QWidget>& p) { return !p.isNull(); }));
+    const int count = std::max(
+        roomFor, int(std::count_if(placed.begin(), placed.end(),
+                                   [](const QPointer<QWidget>& p) { return !p.isNull(); })));
     const int rows = (count + perRow - 1) / perRow;
     return QSize(rowWidth, lead + rows * tileHeight);
 }
 
-void TileGrid::setTiles(const QList<QWidget*>& tiles)
+void TileGrid::setTiles(const QList<QWidget*>& tiles, int count)
 {
+    roomFor = count;
     for (const QPointer<QWidget>& tile : qAsConst(placed)) {
         if (tile) {
             disconnect(tile, &QObject::destroyed, this, &TileGrid::onTileDestroyed);

@@ -25,8 +25,9 @@ public:
     // The tiles, children of the grid, go after the grid's own members.
     ~TileGrid() override;
 
-    // The tiles in display order; each must be a child of the grid.
-    void setTiles(const QList<QWidget*>& tiles);
+    // The tiles in display order; each must be a child of the grid. `count` tiles are room kept
+    // for (the tiles to come as the list is scrolled); the grid is at least as tall as that.
+    void setTiles(const QList<QWidget*>& tiles, int count = 0);
     QList<QWidget*> tileWidgets() const;
     // The row and column of the tile at `index`.
     static int rowOf(int index) { return index / perRow; }
@@ -42,5 +43,6 @@ private:
     void onTileDestroyed(QObject* tile);
 
     int lead;
+    int roomFor = 0;
     QList<QPointer<QWidget>> placed;
 };

@@ -11,8 +11,14 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QScrollArea>
-#include <QSet>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+// Space above the first row.
+static constexpr int gridLead = 12;
+// The least height taken for the view when tiles are made: a list not yet shown (the other
+// tab) or not yet laid out still fills a tall screen at once.
+static constexpr int leastViewHeight = 1200;
 
 TileList::TileList(QWidget* parent) : QWidget(parent)
 {
@@ -21,7 +27,7 @@ TileList::TileList(QWidget* parent) : QWidget(parent)
     container->setMinimumWidth(App::instance()->width());
     auto* containerLayout = new QVBoxLayout(container);
     containerLayout->setContentsMargins(0, 0, 0, 1);
-    grid = new TileGrid(12, container);
+    grid = new TileGrid(gridLead, container);
     containerLayout->addWidget(grid);
 
     scroll = new QScrollArea(this);
@@ -32,6 +38,8 @@ TileList::TileList(QWidget* parent) : QWidget(parent)
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll, 0, 0);
+    connect(scroll->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &TileList::makeTilesInView);
 
     Downloader* downloader = App::instance()->downloader();
     connect(App::instance(), &App::sizeChange, this, &TileList::onSizeChange);
@@ -74,17 +82,45 @@ void TileList::setEditMode(bool value)
             tile->setChecked(false);
         }
     }
+    if (!value) {
+        marks.clear();
+    }
 }
 
 QStringList TileList::checkedDirs() const
 {
     QStringList dirs;
-    for (const FormThumbnail* tile : tiles) {
-        if (tile->isChecked()) {
-            dirs.append(tile->dir);
+    for (const Entry& entry : all) {
+        if (marks.contains(entry.dir)) {
+            dirs.append(entry.dir);
         }
     }
     return dirs;
+}
+
+void TileList::setAllChecked(bool value)
+{
+    marks.clear();
+    if (value) {
+        for (const Entry& entry : qAsConst(all)) {
+            marks.insert(entry.dir);
+        }
+    }
+    for (FormThumbnail* tile : qAsConst(tiles)) {
+        const QSignalBlocker blocker(tile);
+        tile->setChecked(value);
+    }
+    emit tileChecked(value);
+}
+
+void TileList::onTileChecked(FormThumbnail* tile, bool value)
+{
+    if (value) {
+        marks.insert(tile->dir);
+    } else {
+        marks.remove(tile->dir);
+    }
+    emit tileChecked(value);
 }
 
 void TileList::onStartPause()
@@ -96,29 +132,52 @@ void TileList::onStartPause()
     }
 }
 
+FormThumbnail* TileList::makeTile(const Entry& entry, ThumbnailCache& pictures)
+{
+    FormThumbnail* tile = entry.make(grid, pictures);
+    tile->setEditMode(editMode);
+    if (editMode && marks.contains(entry.dir)) {
+        const QSignalBlocker blocker(tile);
+        tile->setChecked(true);
+    }
+    connect(tile, &FormThumbnail::checkChange, this,
+            [this, tile](bool value) { onTileChecked(tile, value); });
+    return tile;
+}
+
+int TileList::tilesWanted() const
+{
+    const int view = std::max(scroll->viewport()->height(), leastViewHeight);
+    const int bottom = scroll->verticalScrollBar()->value() + view - gridLead;
+    // The row cut by the view's bottom and one more, so a slow scroll never shows a gap.
+    const int rows = bottom / TileGrid::tileHeight + 2;
+    return std::min<int>(all.size(), rows * TileGrid::perRow);
+}
+
 void TileList::onRefreshUI()
 {
     QHash<QString, FormThumbnail*> kept;
-    QSet<QString> checked;
     for (FormThumbnail* tile : qAsConst(tiles)) {
         kept.insert(tile->dir + QLatin1Char('\n') + looks.value(tile), tile);
-        if (tile->isChecked()) {
-            checked.insert(tile->dir);
-        }
     }
+    all = entries();
+    // Marks of entries that have gone (a finished or deleted lesson) go with them.
+    QSet<QString> present;
+    for (const Entry& entry : qAsConst(all)) {
+        present.insert(entry.dir);
+    }
+    marks.intersect(present);
+
+    const int wanted = tilesWanted();
     QList<FormThumbnail*> next;
     QHash<FormThumbnail*, QString> nextLooks;
     ThumbnailCache pictures;
-    for (const Entry& entry : entries()) {
+    for (int i = 0; i < wanted; ++i) {
+        const Entry& entry = all.at(i);
+        // A tile made anew for the same folder (its state changed) keeps its mark.
         FormThumbnail* tile = kept.take(entry.dir + QLatin1Char('\n') + entry.look);
         if (!tile) {
-            tile = entry.make(grid, pictures);
-            tile->setEditMode(editMode);
-            // A tile made anew for the same folder (its state changed) keeps its mark.
-            if (editMode && checked.contains(entry.dir)) {
-                tile->setChecked(true);
-            }
-            connect(tile, &FormThumbnail::checkChange, this, &TileList::tileChecked);
+            tile = makeTile(entry, pictures);
         } else {
             tile->refreshPicture(pictures);
         }
@@ -135,18 +194,60 @@ void TileList::onRefreshUI()
         byDir.insert(tile->dir, tile);
     }
     place();
-    emit listCountChange(tiles.size());
+    emit listCountChange(all.size());
+}
+
+void TileList::makeTilesInView()
+{
+    const int wanted = tilesWanted();
+    if (tiles.size() >= wanted) {
+        return;
+    }
+    ThumbnailCache pictures;
+    for (int i = tiles.size(); i < wanted; ++i) {
+        const Entry& entry = all.at(i);
+        FormThumbnail* tile = makeTile(entry, pictures);
+        tiles.append(tile);
+        looks.insert(tile, entry.look);
+        byDir.insert(tile->dir, tile);
+    }
+    place();
+}
+
+void TileList::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    makeTilesInView();
 }
 
 void TileList::place()
 {
-    grid->setTiles(QList<QWidget*>(tiles.begin(), tiles.end()));
-    const bool empty = tiles.isEmpty();
+    grid->setTiles(QList<QWidget*>(tiles.begin(), tiles.end()), all.size());
+    const bool empty = all.isEmpty();
     if (emptyBox) {
         emptyBox->setVisible(empty);
         scroll->setVisible(!empty);
     }
     container->setVisible(!empty);
+}
+
+void TileList::removeChecked()
+{
+    const QSet<QString> going = marks;
+    marks.clear();
+    for (FormThumbnail* tile : QList<FormThumbnail*>(tiles)) {
+        if (going.contains(tile->dir)) {
+            tiles.removeOne(tile);
+            looks.remove(tile);
+            byDir.remove(tile->dir);
+            dispose(tile);
+        }
+    }
+    all.erase(std::remove_if(all.begin(), all.end(),
+                             [&going](const Entry& entry) { return going.contains(entry.dir); }),
+              all.end());
+    makeTilesInView();
+    place();
 }
 
 void TileList::removeTile(FormThumbnail* tile)
@@ -156,7 +257,14 @@ void TileList::removeTile(FormThumbnail* tile)
     if (byDir.value(tile->dir) == tile) {
         byDir.remove(tile->dir);
     }
+    marks.remove(tile->dir);
+    const QString dir = tile->dir;
+    all.erase(std::remove_if(all.begin(), all.end(),
+                             [&dir](const Entry& entry) { return entry.dir == dir; }),
+              all.end());
     dispose(tile);
+    // An entry below the view may have moved up into it.
+    makeTilesInView();
     place();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -15,20 +16,32 @@ class TileGrid;
 // store on every refreshUI(), a container that follows the main window's width, and the
 // progress, failure and waiting reports of the scheduler handed to the one tile they name.
 //
+// Tiles are made only down to a little below what has been scrolled into view: a queue of a
+// thousand lessons costs the tiles of one screen, the rest come as the student scrolls. Marks
+// of edit mode belong to the list's entries, so "全选" takes the tiles not yet made too.
+//
 // A rebuild keeps the tiles whose entry has not changed (same folder, same caption and
 // count) and only makes the new ones: a finished lesson must not cost a thousand new tiles.
 class TileList : public QWidget
 {
     Q_OBJECT
 public:
+    // The tiles made so far, in display order: the first of the list's entries.
     const QList<FormThumbnail*>& tileList() const { return tiles; }
+    // How many entries the list has, tiles made or not.
+    int count() const { return all.size(); }
     // Takes `tile` out of the list and destroys it (the page deletes checked tiles at once).
     void removeTile(FormThumbnail* tile);
+    // Takes every checked entry out of the list, its tile destroyed if it had one.
+    void removeChecked();
     // Edit mode for every tile, those of later rebuilds too; leaving it clears every mark.
     void setEditMode(bool value);
     bool isEditMode() const { return editMode; }
-    // The checked tiles' folders, in display order.
+    // The checked entries' folders, in display order.
     QStringList checkedDirs() const;
+    int checkedCount() const { return marks.size(); }
+    // Marks or clears every entry.
+    void setAllChecked(bool value);
     QWidget* emptyView() const { return emptyBox; }
     QWidget* containerWidget() const { return container; }
 
@@ -58,7 +71,14 @@ protected:
     // `text`.
     void setEmptyLabel(QLabel* label, const QString& text);
 
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // Makes the tiles of the entries down to a row below the view's bottom, if not yet made.
+    void makeTilesInView();
+    int tilesWanted() const;
+    FormThumbnail* makeTile(const Entry& entry, ThumbnailCache& pictures);
+    void onTileChecked(FormThumbnail* tile, bool value);
     void onProgress(const QString& path, float size, float totalSize, float speed);
     void onError(const QString& path);
     void onWaiting(const QString& path, bool waiting);
@@ -68,6 +88,8 @@ private:
     // come from one of the tile's own handlers.
     static void dispose(FormThumbnail* tile);
 
+    QList<Entry> all;
+    QSet<QString> marks;
     QList<FormThumbnail*> tiles;
     QHash<QString, FormThumbnail*> byDir;
     QHash<FormThumbnail*, QString> looks;

@@ -23,6 +23,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,6 +46,7 @@ private slots:
     void overlayFollowsPause();
     void downloadingTabShowsPauseWhileStarted();
     void deleteHandsExactlyTheCheckedCourses();
+    void longQueueMakesTilesAsScrolledAndSelectsThemAll();
     void coursewareRows_data();
     void coursewareRows();
     void deleteThenResizeClosesUpOnBothPages();
@@ -288,6 +291,34 @@ void TestManager::deleteHandsExactlyTheCheckedCourses()
         QCOMPARE(QFileInfo::exists(stored.list.first().dir + "/index.m3u8"), kept);
     }
     QCOMPARE(page->downloadedList()->tileList().size(), 1);
+}
+
+// 200 lessons, 40 rows: the tiles below the view come when scrolled to, and "全选" with
+// "删除所选" takes every lesson, whether its tile was made or not.
+void TestManager::longQueueMakesTilesAsScrolledAndSelectsThemAll()
+{
+    const CourseRecord course = makeCourse("620", 200, Chosen);
+    store({course}, course.list);
+    page->downloadingTab()->click();
+    TileList* list = page->downloadingList();
+    QCOMPARE(list->count(), 200);
+    QVERIFY2(list->tileList().size() < 100, qPrintable(QString::number(list->tileList().size())));
+    auto* scroll = list->findChild<QScrollArea*>();
+    QVERIFY(scroll);
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    QCOMPARE(list->tileList().size(), 200);
+    QCOMPARE(list->tileList().last()->dir, course.list.last().dir);
+    QCOMPARE(rowSizes(list->tileList().mid(195)), QList<int>({5}));
+
+    // Back at the top, a rebuild makes only what is in view again.
+    scroll->verticalScrollBar()->setValue(0);
+    store({course}, course.list);
+    QVERIFY(list->tileList().size() < 100);
+    page->editButton()->click();
+    QTest::mouseClick(page->checkAllBox(), Qt::LeftButton, {}, QPoint(6, 6));
+    page->deleteButton()->click();
+    QCOMPARE(asked, QStringList{"确定删除所选的 200 个课件及其已下载的文件？"});
+    QVERIFY(App::instance()->downloader()->queue().isEmpty());
 }
 
 void TestManager::coursewareRows_data()
