@@ -754,7 +754,8 @@ void M3u8Loader::drain()
         return reply->isOpen() ? reply->bytesAvailable() : 0;
     };
     QList<QNetworkReply*> replies = active.keys();
-    std::rotate(replies.begin(), replies.begin() + (drainFrom++ % replies.size()), replies.end());
+    std::rotate(replies.begin(), replies.begin() + int(drainFrom++ % unsigned(replies.size())),
+                replies.end());
     int wanting = 0;
     for (QNetworkReply* reply : qAsConst(replies)) {
         wanting += waiting(reply) > 0 ? 1 : 0;

@@ -180,7 +180,7 @@ private:
     QString reason;
     SpeedMeter meter;
     TokenBucket bucket;
-    int drainFrom = 0; // which transfer is served first, in turn
+    unsigned drainFrom = 0; // which transfer is served first, in turn
 
     HlsPlaylist playlist;
     int variantDepth = 0;
