@@ -6,12 +6,15 @@
 // with `ffmpeg -i PLAYLIST -c copy`, first with 40 ms of latency per segment request, then with
 // 40 ms and a 100 Mbit/s cap shared by all segment requests. Then the fetcher alone over
 // loopback; then the scheduler with the school unreachable for a while in the middle of the
-// lesson; then the cost of checking stored segments against flushing each to the disk; last,
-// the process CPU while an idle scheduler waits.
+// lesson; then the cost of checking stored segments against flushing each to the disk; then
+// the small benchmark lesson (210 segments of about 32 KB, so that a run stays well under a
+// minute) under a speed limit of 1 MB/s and of 256 KB/s; last, the process CPU while an idle
+// scheduler waits.
 // Targets: at 40 ms at most 0.9 x aria2c's wall time and at least 4 x faster than ffmpeg;
 // under the cap within 3 % of the floor (bytes / cap); at least 800 MB/s over loopback; the
-// lesson done within 10 s after the school is back, no stored segment fetched twice; idle CPU
-// below 1 %. Exit code 1 when a target is missed.
+// lesson done within 10 s after the school is back, no stored segment fetched twice; under a
+// limit the lesson's time at most 1.03 x bytes / limit and no one-second window above 1.10 x
+// the limit; idle CPU below 1 %. Exit code 1 when a target is missed.
 //
 //     bench_download [--skip-tools] [--outage SECONDS]   (default 90)   [--tls]
 // --tls: the school speaks HTTPS only; the fetcher and the tools trust its test CA.
@@ -69,11 +72,14 @@ qint64 bytesIn(const QString& dir, const QString& suffix)
     return total;
 }
 
-// Wall seconds of one lesson fetch into `dir`; negative when it did not complete.
-double fetchWithLoader(const QString& keyUrl, const QString& dir)
+// Wall seconds of one lesson fetch into `dir`; negative when it did not complete. Under a
+// limit (bytes per second) with `samples`: the fetcher's count every 10 ms, as (ms, bytes).
+double fetchWithLoader(const QString& keyUrl, const QString& dir, qint64 limit = 0,
+                       QList<QPair<qint64, qint64>>* samples = nullptr)
 {
     const FileCipher cipher = FileCipher::programCipher();
     M3u8Loader loader(cipher);
+    loader.setRateLimit(limit);
     QEventLoop loop;
     M3u8Loader::Result result = M3u8Loader::Result::Stopped;
     QObject::connect(&loader, &M3u8Loader::finished, &loop, [&](M3u8Loader::Result r) {
@@ -81,13 +87,48 @@ double fetchWithLoader(const QString& keyUrl, const QString& dir)
         loop.quit();
     });
     QElapsedTimer clock;
+    QTimer sampler;
+    sampler.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        samples->append({clock.elapsed(), loader.progressBytes()});
+    });
     clock.start();
+    if (samples) {
+        sampler.start(10);
+    }
     loader.downloadLesson(keyUrl, dir);
     if (loader.result() == M3u8Loader::Result::Stopped) {
         loop.exec();
     }
     const double seconds = clock.nsecsElapsed() / 1e9;
+    if (samples) {
+        samples->append({clock.elapsed(), loader.progressBytes()});
+    }
     return result == M3u8Loader::Result::Complete ? seconds : -1.0;
+}
+
+// The lesson fetched under a speed limit of `limit` bytes per second; prints
+// "limit RATE: T s = R x bytes/limit, worst second W x limit", where W is the most the fetcher
+// took in in any one second.
+bool underLimit(const QString& keyUrl, const QString& dir, qint64 limit, const char* rate)
+{
+    QList<QPair<qint64, qint64>> samples;
+    const double seconds = fetchWithLoader(keyUrl, dir, limit, &samples);
+    qint64 worst = 0;
+    for (int i = 0, j = 0; i < samples.size(); ++i) {
+        j = qMax(i, j);
+        while (j + 1 < samples.size() && samples[j + 1].first - samples[i].first <= 1000) {
+            ++j;
+        }
+        worst = qMax(worst, samples[j].second - samples[i].second);
+    }
+    const qint64 bytes = bytesIn(dir, ".ts");
+    const double ratio = seconds / (double(bytes) / double(limit));
+    const double window = double(worst) / double(limit);
+    std::printf("limit %s: %.2f s = %.3f x bytes/limit, worst second %.3f x limit\n", rate, seconds,
+                ratio, window);
+    QDir(dir).removeRecursively();
+    return seconds > 0 && ratio <= 1.03 && window <= 1.10;
 }
 
 double runTool(const QString& program, const QStringList& arguments)
@@ -376,6 +417,15 @@ int main(int argc, char** argv)
     }
     std::printf("loopback M3u8Loader     %7.1f MB/s (target >= 800)\n", best);
     met = met && best >= 800;
+
+    // The small lesson: 210 segments of about 32 KB.
+    const QString smallKeyUrl = urls.getKeysAndUrlByLidUrl("109", "1092", "1");
+    const QString smallDir = SchoolProcess::mediaDir() + "/lessons/benchsmall";
+    std::printf("limited lesson: %d segments, %.1f MB\n",
+                int(QDir(smallDir).entryList({"*.ts"}, QDir::Files).size()),
+                bytesIn(smallDir, ".ts") / 1e6);
+    met = underLimit(smallKeyUrl, temp.filePath("limit1m"), 1024 * 1024, "1 MB/s") && met;
+    met = underLimit(smallKeyUrl, temp.filePath("limit256k"), 256 * 1024, "256 KB/s") && met;
 
     if (outageSeconds > 0) {
         CourseRecord course;

@@ -7,6 +7,7 @@
 #include "QuitNotifier.h"
 #include "SettingKeys.h"
 #include "SystemServices.h"
+#include "TokenBucket.h"
 #include "URLManager.h"
 #include "UserRecord.h"
 
@@ -120,6 +121,7 @@ App::App() : fileCipher(FileCipher::programCipher())
         return urls->getKeysAndUrlByLidUrl(lesson.courseId, lesson.id, lesson.c_type);
     };
     scheduler = new Downloader(std::move(context), this);
+    scheduler->setRateLimit(TokenBucket::bytesPerSecond(setting(SettingKeys::rateLimit)));
 }
 
 App::~App()
@@ -195,9 +197,15 @@ bool App::isOn(const QString& key) const
 
 void App::setSetting(const QString& key, const QString& value)
 {
-    QMutexLocker locker(&settingsLock);
-    settings->setValue(key, value);
-    settings->sync();
+    {
+        QMutexLocker locker(&settingsLock);
+        settings->setValue(key, value);
+        settings->sync();
+    }
+    // A new speed limit holds for the lesson in flight too, not only from the next start.
+    if (key == SettingKeys::rateLimit && scheduler) {
+        scheduler->setRateLimit(TokenBucket::bytesPerSecond(value));
+    }
 }
 
 QString App::md5(const QString& text)

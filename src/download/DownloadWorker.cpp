@@ -63,6 +63,7 @@ void DownloadWorker::schedule()
     loader = new M3u8Loader(cipher, options, this);
     connect(loader, &M3u8Loader::downloadingProgress, this, &DownloadWorker::refreshProgress);
     connect(loader, &M3u8Loader::finished, this, &DownloadWorker::onLoaderFinished);
+    loader->setRateLimit(rateLimit);
     // The stored address carries the session of the day the lesson was chosen.
     const QString address = keyUrl ? keyUrl(*next) : QString();
     loader->downloadLesson(address.isEmpty() ? next->keyUrl : address, next->dir);
@@ -156,6 +157,14 @@ void DownloadWorker::setRunning(bool value)
             wait.until = at;
         }
         schedule();
+    }
+}
+
+void DownloadWorker::setRateLimit(qint64 bytesPerSecond)
+{
+    rateLimit = bytesPerSecond;
+    if (loader) {
+        loader->setRateLimit(rateLimit);
     }
 }
 

@@ -39,6 +39,8 @@ public slots:
     void shutdown();
     // A new login: lessons that waited for one are tried again at once.
     void sessionRenewed();
+    // The speed limit for the lesson in flight and those after it (bytes per second, 0: none).
+    void setRateLimit(qint64 bytesPerSecond);
 
 signals:
     void refreshUI();
@@ -78,4 +80,5 @@ private:
     QHash<QString, Wait> waits;
     bool running;
     bool quitting = false;
+    qint64 rateLimit = 0;
 };

@@ -95,6 +95,13 @@ int Downloader::percent(float sizeKB, float totalMB)
     return share >= 100.0 ? 100 : int(share);
 }
 
+void Downloader::setRateLimit(qint64 bytesPerSecond)
+{
+    QMetaObject::invokeMethod(
+        worker, [this, bytesPerSecond] { worker->setRateLimit(bytesPerSecond); },
+        Qt::QueuedConnection);
+}
+
 void Downloader::setStart(bool value)
 {
     running = value;

@@ -74,6 +74,9 @@ public:
     void addCourse(const CourseRecord& course);
     void setStart(bool value);
     bool isStart() const { return running.load(); }
+    // The download speed limit in bytes per second over all segment transfers (0: none); it
+    // applies at once to the lesson in flight. The player's online playback is not limited.
+    void setRateLimit(qint64 bytesPerSecond);
 
     // Downloaded courses: every lesson back to 0, media removed, "thumb.jpg" kept; their
     // queued lessons leave the queue.

@@ -17,18 +17,24 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
+#include <algorithm>
 #include <limits>
 
 M3u8Loader::M3u8Loader(const FileCipher& cipher, const DownloadOptions& options, QObject* parent)
     : QObject(parent), cipher(cipher), options(options), manager(new QNetworkAccessManager(this)),
-      progressTimer(new QTimer(this)), pumpTimer(new QTimer(this))
+      progressTimer(new QTimer(this)), pumpTimer(new QTimer(this)), throttleTimer(new QTimer(this))
 {
+    clock.start();
     // The student watches the figures move: at least once a second, whatever is configured.
     progressTimer->setInterval(qBound(1, options.progressIntervalMs, 1000));
     progressTimer->setTimerType(Qt::CoarseTimer);
     connect(progressTimer, &QTimer::timeout, this, &M3u8Loader::onProgressTimer);
     pumpTimer->setSingleShot(true);
     connect(pumpTimer, &QTimer::timeout, this, &M3u8Loader::pump);
+    // Reads under a limit follow the allowance as it grows, not the coarse clock's rounding.
+    throttleTimer->setSingleShot(true);
+    throttleTimer->setTimerType(Qt::PreciseTimer);
+    connect(throttleTimer, &QTimer::timeout, this, &M3u8Loader::drain);
 }
 
 M3u8Loader::~M3u8Loader()
@@ -250,6 +256,7 @@ void M3u8Loader::begin(Mode how, const QString& keyUrl)
     reason.clear();
     meter = SpeedMeter();
     clock.start();
+    bucket.reset(0);
     if (mode == Mode::Stored) {
         progressTimer->start();
     }
@@ -522,6 +529,8 @@ void M3u8Loader::startSegments()
         tasks << task;
     }
     counted = true;
+    // The segments start with an empty allowance: waiting for the playlist is not saved up.
+    bucket.reset(clock.elapsed());
     pump();
 }
 
@@ -589,6 +598,10 @@ void M3u8Loader::startTask(int t)
     }
     task.active = true;
     QNetworkReply* reply = get(media.url, false, options.requestTimeoutMs, true);
+    if (bucket.isLimited()) {
+        // What is not read stays in the socket: the server is held back, not just the disk.
+        reply->setReadBufferSize(readQuantum());
+    }
     active.insert(reply, Transfer{t, file, 0});
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onSegmentData(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onSegmentFinished(reply); });
@@ -619,6 +632,10 @@ void M3u8Loader::onSegmentData(QNetworkReply* reply)
     if (it == active.end()) {
         return;
     }
+    if (bucket.isLimited()) {
+        drain();
+        return;
+    }
     const QByteArray data = reply->readAll();
     meter.add(data.size());
     if (!writeChunk(it.value(), data)) {
@@ -632,6 +649,17 @@ void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
     if (it == active.end()) {
         return;
     }
+    if (bucket.isLimited() && reply->isOpen() && reply->bytesAvailable() > 0) {
+        it.value().ended = true;
+        drain();
+        return;
+    }
+    completeSegment(reply);
+}
+
+void M3u8Loader::completeSegment(QNetworkReply* reply)
+{
+    auto it = active.find(reply);
     Transfer transfer = it.value();
     active.erase(it);
     reply->deleteLater();
@@ -694,6 +722,90 @@ void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
     pump();
 }
 
+qint64 M3u8Loader::readQuantum() const
+{
+    // About twenty reads a second: smooth enough for the line, few enough to cost nothing.
+    return qBound<qint64>(2048, bucket.rate() / 20, 64 * 1024);
+}
+
+void M3u8Loader::setRateLimit(qint64 bytesPerSecond)
+{
+    const qint64 rate = qMax<qint64>(0, bytesPerSecond);
+    if (rate == bucket.rate()) {
+        return;
+    }
+    bucket.setRate(rate, clock.elapsed());
+    const qint64 buffer = bucket.isLimited() ? readQuantum() : 0;
+    for (auto it = active.cbegin(); it != active.cend(); ++it) {
+        it.key()->setReadBufferSize(buffer);
+    }
+    // A wait timed for the old limit would be wrong for the new one.
+    throttleTimer->stop();
+    drain();
+}
+
+void M3u8Loader::drain()
+{
+    if (!running || active.isEmpty()) {
+        return;
+    }
+    const bool limited = bucket.isLimited();
+    const auto waiting = [](QNetworkReply* reply) {
+        return reply->isOpen() ? reply->bytesAvailable() : 0;
+    };
+    QList<QNetworkReply*> replies = active.keys();
+    std::rotate(replies.begin(), replies.begin() + int(drainFrom++ % unsigned(replies.size())),
+                replies.end());
+    int wanting = 0;
+    for (QNetworkReply* reply : qAsConst(replies)) {
+        wanting += waiting(reply) > 0 ? 1 : 0;
+    }
+    qint64 allowance = limited ? bucket.available(clock.elapsed()) : -1;
+    // Reads of a useful size only; the allowance grows meanwhile.
+    if (limited && allowance < readQuantum()) {
+        allowance = 0;
+    }
+    for (QNetworkReply* reply : qAsConst(replies)) {
+        auto it = active.find(reply);
+        if (it == active.end()) {
+            continue;
+        }
+        const qint64 ready = waiting(reply);
+        if (ready > 0 && allowance != 0) {
+            // Equal shares, so that no transfer starves behind the others and falls under the
+            // floor; what one cannot use goes to the next.
+            const qint64 share = limited ? qMin(ready, allowance / qMax(1, wanting)) : ready;
+            --wanting;
+            const QByteArray data = reply->read(share);
+            bucket.take(data.size());
+            if (limited) {
+                allowance -= data.size();
+            }
+            meter.add(data.size());
+            if (!writeChunk(it.value(), data)) {
+                finish(Result::WriteFailed);
+                return;
+            }
+        }
+        if (it.value().ended && waiting(reply) == 0) {
+            completeSegment(reply);
+            if (!running) {
+                return;
+            }
+        }
+    }
+    if (!limited || throttleTimer->isActive()) {
+        return;
+    }
+    for (auto it = active.cbegin(); it != active.cend(); ++it) {
+        if (waiting(it.key()) > 0) {
+            throttleTimer->start(
+                int(qBound<qint64>(1, bucket.msUntil(readQuantum(), clock.elapsed()), 1000)));
+            return;
+        }
+    }
+}
+
 void M3u8Loader::retryLater(Task& task, const Answer& answer)
 {
     const Outcome how = answer.outcome;
@@ -748,6 +860,7 @@ void M3u8Loader::stop()
     abortAll();
     progressTimer->stop();
     pumpTimer->stop();
+    throttleTimer->stop();
 }
 
 void M3u8Loader::finish(Result result)
@@ -759,6 +872,7 @@ void M3u8Loader::finish(Result result)
     outcome = result;
     abortAll();
     pumpTimer->stop();
+    throttleTimer->stop();
     if (mode == Mode::Stored) {
         progressTimer->stop();
         if (counted) {

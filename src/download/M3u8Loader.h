@@ -3,6 +3,7 @@
 #include "DownloadOptions.h"
 #include "HlsPlaylist.h"
 #include "SpeedMeter.h"
+#include "TokenBucket.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -53,6 +54,9 @@ public:
     void stop();
     // While paused no new segment request starts; those in flight finish.
     void setPaused(bool paused);
+    // Bytes per second over all segment transfers together, at once for those in flight
+    // (0: none). Only the segments are held back; the small answers before them are not.
+    void setRateLimit(qint64 bytesPerSecond);
 
     // The key-file address of a key name: its first 16 Latin-1 bytes, byte i raised by i + 3
     // (modulo 256), under "/keyfile/2016/" of the key-file server, with ".k".
@@ -106,6 +110,7 @@ private:
         int task = 0;
         QFile* file = nullptr;
         qint64 received = 0;
+        bool ended = false; // the reply has finished; under a limit its last bytes wait in it
     };
 
     void begin(Mode mode, const QString& keyUrl);
@@ -131,6 +136,11 @@ private:
     void startTask(int task);
     void onSegmentData(QNetworkReply* reply);
     void onSegmentFinished(QNetworkReply* reply);
+    void completeSegment(QNetworkReply* reply);
+    // Reads what the limit allows from the segments in flight (all that waits without one)
+    // and completes those whose last bytes are read.
+    void drain();
+    qint64 readQuantum() const;
     void retryLater(Task& task, const Answer& answer);
     bool writeChunk(Transfer& transfer, const QByteArray& data);
     bool isWhole(const QString& file, int media) const;
@@ -150,6 +160,7 @@ private:
     QNetworkAccessManager* manager;
     QTimer* progressTimer;
     QTimer* pumpTimer;
+    QTimer* throttleTimer;
     QNetworkReply* small = nullptr;
     QElapsedTimer clock;
 
@@ -168,6 +179,8 @@ private:
     bool counted = false;
     QString reason;
     SpeedMeter meter;
+    TokenBucket bucket;
+    unsigned drainFrom = 0; // which transfer is served first, in turn
 
     HlsPlaylist playlist;
     int variantDepth = 0;

@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "SettingKeys.h"
+#include "TokenBucket.h"
 #include "XMessageBox.h"
 
 #include <QCheckBox>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryFile>
 
 static FormBaseSet::FolderChooser& folderChooser()
@@ -44,7 +46,7 @@ static bool canWriteIn(const QString& dir)
 }
 
 FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
-    : BaseDialog(title, 570, 410, parent)
+    : BaseDialog(title, 570, 468, parent)
 {
     App* app = App::instance();
     auto fixed = [](QWidget* w) {
@@ -88,6 +90,25 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     ckAutoTask = check("自动开始未完成的任务");
     ckTip = check("下载完成后提示");
     ckShutdown = check("下载完成后关机");
+    ckKeepAwake = check("下载时阻止电脑休眠");
+    // KB/s per choice; the last one, "自定义…", takes the number typed beside it.
+    cmbRateLimit = static_cast<QComboBox*>(fixed(new QComboBox(body())));
+    cmbRateLimit->setObjectName(QStringLiteral("cmbRateLimit"));
+    cmbRateLimit->addItem(QStringLiteral("不限速"), 0);
+    cmbRateLimit->addItem(QStringLiteral("256 KB/s"), 256);
+    cmbRateLimit->addItem(QStringLiteral("512 KB/s"), 512);
+    cmbRateLimit->addItem(QStringLiteral("1 MB/s"), 1024);
+    cmbRateLimit->addItem(QStringLiteral("2 MB/s"), 2048);
+    cmbRateLimit->addItem(QStringLiteral("自定义…"), -1);
+    cmbRateLimit->setFixedWidth(100);
+    // Takes digits only, within the bounds the fetcher accepts; a number out of them goes back
+    // to the last good one when the box loses the focus. Stored when the typing is done.
+    spinRateLimit = static_cast<QSpinBox*>(fixed(new QSpinBox(body())));
+    spinRateLimit->setObjectName(QStringLiteral("txtRateLimit"));
+    spinRateLimit->setRange(int(TokenBucket::minKBps), int(TokenBucket::maxKBps));
+    spinRateLimit->setSuffix(QStringLiteral(" KB/s"));
+    spinRateLimit->setKeyboardTracking(false);
+    spinRateLimit->setFixedWidth(120);
     QWidget* closePair = pair("退出", "托盘", &rdCloseQuit, &rdCloseTray);
     ckLastPosition = check("记忆上次文件播放的位置");
 
@@ -99,6 +120,11 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     tasksRow->addWidget(cmbTasks);
     tasksRow->addWidget(label("个下载任务"));
     tasksRow->addStretch();
+    auto* rateRow = new QHBoxLayout();
+    rateRow->addWidget(label("下载限速"));
+    rateRow->addWidget(cmbRateLimit);
+    rateRow->addWidget(spinRateLimit);
+    rateRow->addStretch();
 
     auto* grid = new QGridLayout(body());
     grid->setContentsMargins(30, 15, 40, 15);
@@ -115,13 +141,15 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     grid->addWidget(label("将下载的课程储存在此文件夹中"), 3, 1);
     grid->addLayout(pathRow, 4, 1);
     grid->addLayout(tasksRow, 5, 1);
-    grid->addWidget(ckAutoTask, 6, 1);
-    grid->addWidget(ckTip, 7, 1);
-    grid->addWidget(ckShutdown, 8, 1);
-    caption(9, "关闭设置：");
-    grid->addWidget(label("当点击关闭按钮后"), 9, 1);
-    grid->addWidget(closePair, 10, 1);
-    grid->addWidget(ckLastPosition, 11, 1);
+    grid->addLayout(rateRow, 6, 1);
+    grid->addWidget(ckAutoTask, 7, 1);
+    grid->addWidget(ckTip, 8, 1);
+    grid->addWidget(ckShutdown, 9, 1);
+    grid->addWidget(ckKeepAwake, 10, 1);
+    caption(11, "关闭设置：");
+    grid->addWidget(label("当点击关闭按钮后"), 11, 1);
+    grid->addWidget(closePair, 12, 1);
+    grid->addWidget(ckLastPosition, 13, 1);
     grid->setColumnStretch(1, 1);
 
     // The file's state first; only then the connections, so that nothing is written now.
@@ -133,6 +161,14 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     ckShutdown->setChecked(app->isOn(SettingKeys::shutdownAfter));
     ckTip->setChecked(app->isOn(SettingKeys::tipAfter));
     ckLastPosition->setChecked(app->isOn(SettingKeys::resumePlayback));
+    // On unless "0": a student who never opened the settings expects the downloads to finish.
+    ckKeepAwake->setChecked(app->setting(SettingKeys::keepAwake) != QLatin1String("0"));
+    // A stored number out of bounds shows as the limit really in force.
+    const int limit = int(TokenBucket::bytesPerSecond(app->setting(SettingKeys::rateLimit)) / 1024);
+    const int choice = cmbRateLimit->findData(limit);
+    cmbRateLimit->setCurrentIndex(choice >= 0 ? choice : cmbRateLimit->count() - 1);
+    spinRateLimit->setValue(limit > 0 ? limit : 256);
+    spinRateLimit->setEnabled(choice < 0);
 
     connect(ckAutoRun, &QCheckBox::toggled, this, &FormBaseSet::onAutoRunCheck);
     connect(rdMinTaskbar, &QRadioButton::toggled, this, &FormBaseSet::onMinCheck);
@@ -144,6 +180,11 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     connect(ckShutdown, &QCheckBox::toggled, this, &FormBaseSet::onCkShutdownCheck);
     connect(ckTip, &QCheckBox::toggled, this, &FormBaseSet::onCkTipCheck);
     connect(ckLastPosition, &QCheckBox::toggled, this, &FormBaseSet::onCkLastPositionCheck);
+    connect(ckKeepAwake, &QCheckBox::toggled, this, &FormBaseSet::onCkKeepAwakeCheck);
+    connect(cmbRateLimit, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &FormBaseSet::onRateLimitChoose);
+    connect(spinRateLimit, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &FormBaseSet::onRateLimitEdit);
 }
 
 void FormBaseSet::onAutoRunCheck(bool check)
@@ -210,4 +251,35 @@ void FormBaseSet::onCkTipCheck(bool value)
 void FormBaseSet::onCkLastPositionCheck(bool value)
 {
     saveSetting(SettingKeys::resumePlayback, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void FormBaseSet::onCkKeepAwakeCheck(bool value)
+{
+    saveSetting(SettingKeys::keepAwake, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void FormBaseSet::onRateLimitChoose(int index)
+{
+    const int kb = cmbRateLimit->itemData(index).toInt();
+    const bool custom = kb < 0;
+    spinRateLimit->setEnabled(custom);
+    if (custom) {
+        spinRateLimit->setFocus();
+        spinRateLimit->selectAll();
+        saveSetting(SettingKeys::rateLimit, QString::number(spinRateLimit->value()));
+        return;
+    }
+    if (kb > 0) {
+        // The box offers the chosen figure as the start of a typed one.
+        const QSignalBlocker quiet(spinRateLimit);
+        spinRateLimit->setValue(kb);
+    }
+    saveSetting(SettingKeys::rateLimit, QString::number(kb));
+}
+
+void FormBaseSet::onRateLimitEdit(int kbPerSecond)
+{
+    if (spinRateLimit->isEnabled()) {
+        saveSetting(SettingKeys::rateLimit, QString::number(kbPerSecond));
+    }
 }

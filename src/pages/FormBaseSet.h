@@ -9,6 +9,7 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 // "基本设置": the settings of "tamix.ini" as controls; every change is written at once.
 class FormBaseSet : public BaseDialog
@@ -33,6 +34,10 @@ public:
     QCheckBox* autoTaskBox() const { return ckAutoTask; }
     QCheckBox* tipBox() const { return ckTip; }
     QCheckBox* shutdownBox() const { return ckShutdown; }
+    // "下载限速": the choices, the last of which ("自定义…") takes the number in the spin box.
+    QComboBox* rateLimitBox() const { return cmbRateLimit; }
+    QSpinBox* rateLimitEdit() const { return spinRateLimit; }
+    QCheckBox* keepAwakeBox() const { return ckKeepAwake; }
     QCheckBox* lastPositionBox() const { return ckLastPosition; }
 
 private slots:
@@ -44,6 +49,9 @@ private slots:
     void onCkShutdownCheck(bool value);
     void onCkTipCheck(bool value);
     void onCkLastPositionCheck(bool value);
+    void onRateLimitChoose(int index);
+    void onRateLimitEdit(int kbPerSecond);
+    void onCkKeepAwakeCheck(bool value);
 
 private:
     QRadioButton* rdMinTaskbar = nullptr;
@@ -59,4 +67,7 @@ private:
     QCheckBox* ckTip = nullptr;
     QCheckBox* ckShutdown = nullptr;
     QCheckBox* ckLastPosition = nullptr;
+    QComboBox* cmbRateLimit = nullptr;
+    QSpinBox* spinRateLimit = nullptr;
+    QCheckBox* ckKeepAwake = nullptr;
 };

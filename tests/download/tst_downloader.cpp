@@ -48,6 +48,7 @@ private slots:
     void sameTitlesKeepTheirOwnFolders();
     void heldLessonLetsTheNextOneRun();
     void progressCountsBytesInFlight();
+    void limitChangesTheLessonInFlight();
     void timeLeftIsSmoothedAndToldOnceSteady();
 
 private:
@@ -850,6 +851,36 @@ void TestDownloader::progressCountsBytesInFlight()
     QTRY_VERIFY_WITH_TIMEOUT(beforeAnySegment, 10000);
     downloader->deleteDownloading({lessonDir("1013")});
     QVERIFY(!backwards);
+}
+
+void TestDownloader::limitChangesTheLessonInFlight()
+{
+    // The school sends 200 KB/s: without a limit the 608 KB lesson takes about 3 s.
+    QVERIFY(fx.school.addFault({{"route", "/stream/m1013/seg*"}, {"rate", 200000}}));
+    auto downloader = makeDownloader();
+    float kb = 0;
+    connect(downloader.get(), &Downloader::refreshProgress, this,
+            [&](QString, float size) { kb = size; });
+    downloader->start();
+    downloader->addCourse(chosen({"1013"}));
+    QTRY_VERIFY_WITH_TIMEOUT(kb >= 50, 5000);
+
+    // 32 KB/s from an empty allowance: at most 64 KB in 2 s, where the school would send 400.
+    downloader->setRateLimit(32 * 1024);
+    QTest::qWait(200);
+    const float before = kb;
+    QTest::qWait(2000);
+    const float grown = kb - before;
+    QVERIFY2(grown >= 16 && grown < 128, qPrintable(QString::number(grown)));
+    QCOMPARE(stateOf("1013"), qint32(Chosen));
+
+    // Lifted: the rest (over 400 KB, 13 s at 32 KB/s) comes at the school's pace.
+    downloader->setRateLimit(0);
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1013"), qint32(Complete), 6000);
+    for (const QString& name : LessonFixture::segmentNames("m1013")) {
+        QCOMPARE(LessonFixture::read(lessonDir("1013") + "/" + name),
+                 LessonFixture::read(LessonFixture::mediaFile("m1013", name)));
+    }
 }
 
 void TestDownloader::timeLeftIsSmoothedAndToldOnceSteady()

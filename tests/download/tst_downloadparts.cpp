@@ -1,11 +1,13 @@
 // The parts of the download engine that need no server: segment names, the key-file name,
-// the server's size text, the speed and the percentage.
+// the server's size text, the speed, the speed limit and the percentage.
 #include "Downloader.h"
 #include "M3u8Loader.h"
 #include "SegmentName.h"
 #include "SpeedMeter.h"
+#include "TokenBucket.h"
 
 #include <QtTest>
+#include <limits>
 
 class TestDownloadParts : public QObject
 {
@@ -18,6 +20,9 @@ private slots:
     void serverSize_data();
     void serverSize();
     void speedOverTheLastSeconds();
+    void limitKeepsItsAverageAndNoMoreThanASecond();
+    void limitSetting_data();
+    void limitSetting();
     void percentage_data();
     void percentage();
 };
@@ -134,6 +139,55 @@ void TestDownloadParts::speedOverTheLastSeconds()
     same.add(100);
     QCOMPARE(same.sample(5), 0.0f);
     QCOMPARE(same.sample(5), 0.0f);
+}
+
+void TestDownloadParts::limitKeepsItsAverageAndNoMoreThanASecond()
+{
+    TokenBucket bucket;
+    QCOMPARE(bucket.available(0), std::numeric_limits<qint64>::max()); // no limit yet
+    bucket.setRate(300, 0);
+    QCOMPARE(bucket.available(0), qint64(0)); // a new limit starts empty
+    // A reader taking all it may every 7 ms for 1001 ms: 300 B/s x 1.001 s = 300.3 bytes, so
+    // 300 whole bytes. Rounding each 2.1-byte take down would give 143 x 2 = 286.
+    qint64 taken = 0;
+    for (qint64 ms = 7; ms <= 1001; ms += 7) {
+        const qint64 bytes = bucket.available(ms);
+        bucket.take(bytes);
+        taken += bytes;
+    }
+    QCOMPARE(taken, qint64(300));
+    // A minute without reading saves one second's allowance, not 60 x 300 bytes.
+    QCOMPARE(bucket.available(61001), qint64(300));
+    bucket.take(300);
+    // 150 bytes come in 150 / 300 s; a wish above one second's allowance waits one second.
+    QCOMPARE(bucket.msUntil(150, 61001), qint64(500));
+    QCOMPARE(bucket.msUntil(1000, 61001), qint64(1000));
+    QCOMPARE(bucket.available(61251), qint64(75)); // 300 B/s x 0.25 s
+    // A lower limit keeps no more than its own second: 300 saved by 62251, 100 kept.
+    bucket.setRate(100, 62251);
+    QCOMPARE(bucket.available(62251), qint64(100));
+    bucket.setRate(0, 62251);
+    QVERIFY(!bucket.isLimited());
+}
+
+void TestDownloadParts::limitSetting_data()
+{
+    QTest::addColumn<QString>("text"); // KB/s, as stored
+    QTest::addColumn<qint64>("bytesPerSecond");
+    QTest::newRow("missing") << "" << qint64(0);
+    QTest::newRow("zero") << "0" << qint64(0);
+    QTest::newRow("not a number") << "1 MB/s" << qint64(0);
+    QTest::newRow("negative") << "-256" << qint64(0);
+    QTest::newRow("256 KB/s") << "256" << qint64(262144);
+    QTest::newRow("below the floor") << "1" << qint64(16384);
+    QTest::newRow("above 1 GB/s") << "99999999999" << qint64(1073741824);
+}
+
+void TestDownloadParts::limitSetting()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, bytesPerSecond);
+    QCOMPARE(TokenBucket::bytesPerSecond(text), bytesPerSecond);
 }
 
 void TestDownloadParts::percentage_data()

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,6 +43,7 @@ private slots:
     void longNotesGrowThePanel();
     void settingsWriteTheirKeys_data();
     void settingsWriteTheirKeys();
+    void rateLimitChoices();
     void folderChooser_data();
     void folderChooser();
 
@@ -362,6 +364,7 @@ void TestUpgrade::settingsWriteTheirKeys_data()
     QTest::newRow("tip") << "tip" << SettingKeys::tipAfter << "0";
     QTest::newRow("shutdown") << "shutdown" << SettingKeys::shutdownAfter << "1";
     QTest::newRow("last position") << "lastPosition" << SettingKeys::resumePlayback << "0";
+    QTest::newRow("keep awake, on when missing") << "keepAwake" << SettingKeys::keepAwake << "0";
 }
 
 void TestUpgrade::settingsWriteTheirKeys()
@@ -385,7 +388,8 @@ void TestUpgrade::settingsWriteTheirKeys()
                                                    {"autoTask", dialog.autoTaskBox()},
                                                    {"tip", dialog.tipBox()},
                                                    {"shutdown", dialog.shutdownBox()},
-                                                   {"lastPosition", dialog.lastPositionBox()}};
+                                                   {"lastPosition", dialog.lastPositionBox()},
+                                                   {"keepAwake", dialog.keepAwakeBox()}};
     QAbstractButton* button = controls.value(control);
     // Radio buttons of a pair: the other one first, so that the click is a change.
     if (control == "minTray") {
@@ -394,6 +398,29 @@ void TestUpgrade::settingsWriteTheirKeys()
     button->click();
     QCOMPARE(iniValue(key), written);
     QVERIFY(!dialog.taskCountBox()->isEnabled());
+}
+
+// "下载限速" stores KB/s, as the scheduler reads them: a choice, a typed number, none.
+void TestUpgrade::rateLimitChoices()
+{
+    App::instance()->setSetting(SettingKeys::rateLimit, "300");
+    FormBaseSet dialog("基本设置");
+    QComboBox* choices = dialog.rateLimitBox();
+    QSpinBox* typed = dialog.rateLimitEdit();
+    QCOMPARE(choices->currentText(), QString("自定义…"));
+    QCOMPARE(typed->value(), 300);
+    choices->setCurrentIndex(choices->findText("512 KB/s"));
+    QCOMPARE(iniValue(SettingKeys::rateLimit), QString("512"));
+    QVERIFY(!typed->isEnabled());
+    // A letter is refused; the number counts once it is entered.
+    choices->setCurrentIndex(choices->findText("自定义…"));
+    typed->selectAll();
+    QTest::keyClicks(typed, "x1000");
+    QCOMPARE(iniValue(SettingKeys::rateLimit), QString("512"));
+    QTest::keyClick(typed, Qt::Key_Return);
+    QCOMPARE(iniValue(SettingKeys::rateLimit), QString("1000"));
+    choices->setCurrentIndex(choices->findText("不限速"));
+    QCOMPARE(iniValue(SettingKeys::rateLimit), QString("0"));
 }
 
 void TestUpgrade::folderChooser_data()
