@@ -16,6 +16,7 @@
 #include "FormUser.h"
 #include "MainForm.h"
 #include "MpvController.h"
+#include "MpvWidget.h"
 #include "URLManager.h"
 #include "WebPanel.h"
 
@@ -26,6 +27,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 
@@ -33,7 +35,8 @@ const QStringList ScreenshotTour::views = {
     QStringLiteral("main"),        QStringLiteral("myclass"),    QStringLiteral("selection"),
     QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware"),
     QStringLiteral("player"),      QStringLiteral("settings"),   QStringLiteral("upgrade"),
-    QStringLiteral("failed"),      QStringLiteral("waiting")};
+    QStringLiteral("failed"),      QStringLiteral("waiting"),    QStringLiteral("folder"),
+    QStringLiteral("fullscreen")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -54,6 +57,30 @@ void ScreenshotTour::start()
 {
     if (view == QLatin1String("main")) {
         QTimer::singleShot(300, this, [this] { save(window); });
+        return;
+    }
+    if (view == QLatin1String("folder")) {
+        // The settings dialog, then its folder chooser: the toolkit's own dialog, in Chinese.
+        QTimer::singleShot(300, this, [this] {
+            auto* settings = qobject_cast<BaseDialog*>(QApplication::activeModalWidget());
+            auto* change = settings
+                               ? settings->findChild<QPushButton*>(QStringLiteral("btnChangeDir"))
+                               : nullptr;
+            if (!change) {
+                fail("the settings did not open");
+                return;
+            }
+            QTimer::singleShot(600, this, [this] {
+                QWidget* chooser = QApplication::activeModalWidget();
+                if (chooser && !qobject_cast<BaseDialog*>(chooser)) {
+                    save(chooser);
+                } else {
+                    fail("the folder chooser did not open");
+                }
+            });
+            change->click();
+        });
+        QMetaObject::invokeMethod(window, "showSetForm", Qt::QueuedConnection);
         return;
     }
     if (view == QLatin1String("settings") || view == QLatin1String("upgrade")) {
@@ -163,7 +190,8 @@ void ScreenshotTour::step()
         if (!ready) {
             break;
         }
-        if (view == QLatin1String("courseware") || view == QLatin1String("player")) {
+        if (view == QLatin1String("courseware") || view == QLatin1String("player") ||
+            view == QLatin1String("fullscreen")) {
             window->showCourseware(shown.first()->courseId);
         }
         stage = 4;
@@ -175,7 +203,7 @@ void ScreenshotTour::step()
         if (ticks < settleTicks) {
             break;
         }
-        if (view != QLatin1String("player")) {
+        if (view != QLatin1String("player") && view != QLatin1String("fullscreen")) {
             poll->stop();
             save(window);
             return;
@@ -192,6 +220,29 @@ void ScreenshotTour::step()
     case 5: // the lesson plays from the store
         if (FormPlayer* player = App::exists() ? App::instance()->player() : nullptr) {
             if (player->controller()->position() >= 2000) {
+                if (view == QLatin1String("fullscreen")) {
+                    // Full screen, and the mouse moved over the video: the bars come back.
+                    QMetaObject::invokeMethod(player, "normalFullScreen");
+                    // What a window manager does with a full-screen window; Xvfb has none.
+                    player->setGeometry(player->screen()->geometry());
+                    stage = 6;
+                    ticks = 0;
+                    break;
+                }
+                poll->stop();
+                save(player);
+            }
+        }
+        break;
+    case 6:
+        if (FormPlayer* player = App::exists() ? App::instance()->player() : nullptr) {
+            if (ticks == settleTicks) {
+                QWidget* video = player->videoWidget();
+                const QPoint at = video->rect().center();
+                QMouseEvent move(QEvent::MouseMove, at, video->mapToGlobal(at), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(video, &move);
+            } else if (ticks == 2 * settleTicks) {
                 poll->stop();
                 save(player);
             }
