@@ -1,5 +1,6 @@
 #include "App.h"
 
+#include "AwakeLock.h"
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "LessonRecord.h"
@@ -120,6 +121,10 @@ App::App() : fileCipher(FileCipher::programCipher())
         return urls->getKeysAndUrlByLidUrl(lesson.courseId, lesson.id, lesson.c_type);
     };
     scheduler = new Downloader(std::move(context), this);
+
+    awake = new AwakeLock(appName, this);
+    connect(scheduler, &Downloader::refreshUI, this, &App::updateSleepLock);
+    connect(scheduler, &Downloader::startPause, this, &App::updateSleepLock);
 }
 
 App::~App()
@@ -131,6 +136,9 @@ App::~App()
         delete window.data();
     }
     emit toQuit();
+    // The scheduler's last signals must not take the lock again.
+    disconnect(scheduler, nullptr, this, nullptr);
+    awake->setHeld(AwakeLock::Kind::Sleep, false);
     QuitNotifier::instance()->requestQuit();
     // The worker lets go of the record before it goes; the last states are saved.
     scheduler->stop();
@@ -195,9 +203,34 @@ bool App::isOn(const QString& key) const
 
 void App::setSetting(const QString& key, const QString& value)
 {
-    QMutexLocker locker(&settingsLock);
-    settings->setValue(key, value);
-    settings->sync();
+    {
+        QMutexLocker locker(&settingsLock);
+        settings->setValue(key, value);
+        settings->sync();
+    }
+    if (key == SettingKeys::keepAwake) {
+        updateSleepLock();
+    }
+}
+
+void App::updateSleepLock()
+{
+    if (!scheduler || !awake) {
+        return; // still being built
+    }
+    // On unless switched off: downloads left overnight are to be there in the morning.
+    const bool wanted =
+        scheduler->isDownloading() && setting(SettingKeys::keepAwake) != QLatin1String("0");
+    awake->setHeld(AwakeLock::Kind::Sleep, wanted, QStringLiteral("正在下载课程"));
+}
+
+void App::setPlayerState(bool open, bool playing)
+{
+    awake->setHeld(AwakeLock::Kind::Screen, open && playing, QStringLiteral("正在播放课程"));
+    if (open != playerShown) {
+        playerShown = open;
+        emit playerOpen(open);
+    }
 }
 
 QString App::md5(const QString& text)
@@ -237,6 +270,9 @@ void App::closePlayer()
     if (playerWindow) {
         playerWindow->deleteLater();
         playerWindow = nullptr;
+        if (!replacingPlayer) {
+            setPlayerState(false, false);
+        }
     }
 }
 
@@ -263,6 +299,7 @@ void App::init()
 {
     restoreLastSession();
     scheduler->start();
+    updateSleepLock();
     emit initDone();
 }
 

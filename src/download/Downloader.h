@@ -74,6 +74,9 @@ public:
     void addCourse(const CourseRecord& course);
     void setStart(bool value);
     bool isStart() const { return running.load(); }
+    // Downloads run and the queue holds a lesson not held by the student: what keeps the
+    // computer awake. Changes come with refreshUI() or startPause().
+    bool isDownloading() const;
 
     // Downloaded courses: every lesson back to 0, media removed, "thumb.jpg" kept; their
     // queued lessons leave the queue.

@@ -67,6 +67,7 @@ FormMyClass::FormMyClass(QWidget* parent) : QWidget(parent)
     connect(courseUrlHttp, &HttpHelper::done, this, &FormMyClass::httpGetCourseUrlDone);
     connect(courseInfoHttp, &HttpHelper::done, this, &FormMyClass::httpGetMyCourseInfoDone);
     connect(App::instance(), &App::Login, this, &FormMyClass::getCourseUrl);
+    connect(App::instance(), &App::playerOpen, this, &FormMyClass::updateSleep);
 }
 
 FormMyClass::~FormMyClass()
@@ -107,7 +108,28 @@ bool FormMyClass::createView()
         return false;
     }
     static_cast<QVBoxLayout*>(layout())->insertWidget(1, webView->widget(), 1);
+    updateSleep();
     return true;
+}
+
+void FormMyClass::updateSleep()
+{
+    if (webView) {
+        const App* app = App::exists() ? App::instance() : nullptr;
+        webView->setOutOfSight(!isVisible() || (app && app->isPlayerOpen()));
+    }
+}
+
+void FormMyClass::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    updateSleep();
+}
+
+void FormMyClass::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    updateSleep();
 }
 
 bool FormMyClass::loadUrl(const QString& url)
