@@ -10,6 +10,7 @@
 #include "ServerConfig.h"
 #include "StoredLesson.h"
 #include "StyledWidget.h"
+#include "SystemServices.h"
 #include "URLManager.h"
 #include "UrlPolicy.h"
 #include "WebPanel.h"
@@ -100,6 +101,11 @@ bool FormMyClass::createView()
     };
     setup.openInView = [this](const QUrl& url) {
         loadUrl(url.toString(QUrl::FullyEncoded));
+    };
+    // What the page's documents and pictures held in our own heap is free now: give it back
+    // while the student watches a lesson.
+    setup.discarded = [] {
+        SystemServices::releaseFreedMemory();
     };
     QString error;
     webView = WebPanel::create(setup, this, &error);

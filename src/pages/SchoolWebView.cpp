@@ -75,11 +75,14 @@ SchoolWebView::SchoolWebView(const Setup& setup, QWidget* parent)
     discardTimer = new QTimer(this);
     discardTimer->setSingleShot(true);
     discardTimer->setInterval(10 * 60 * 1000);
-    connect(discardTimer, &QTimer::timeout, this, [this] {
+    connect(discardTimer, &QTimer::timeout, this, [this, discarded = setup.discarded] {
         // Shown again meanwhile by the view itself (its window restored behind the player):
         // a visible page cannot be discarded, and should not be.
         if (outOfSight && !page->isVisible()) {
             page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+            if (discarded && page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded) {
+                discarded();
+            }
         }
     });
 }

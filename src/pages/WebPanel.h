@@ -26,6 +26,8 @@ public:
         std::function<void(bool)> loadFinished;
         // A new window of the school's origin, to be shown in the view.
         std::function<void(const QUrl&)> openInView;
+        // Optional: the page has let go of its renderer (see setOutOfSight).
+        std::function<void()> discarded;
     };
     // How far the page sleeps: running; frozen (no scripts, timers or painting, memory kept);
     // discarded (its renderer gone, loaded again from its address when woken).
