@@ -7,11 +7,11 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #elif defined(QT_DBUS_LIB)
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 #endif
 
@@ -32,18 +32,43 @@ const char* nameOf(AwakeLock::Kind kind)
 // A service that does not answer gives the lock up after this; nothing waits for it.
 constexpr int callTimeoutMs = 5000;
 
+QDBusMessage screenSaverCall(const QString& method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
+                                          QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                          QStringLiteral("org.freedesktop.ScreenSaver"), method);
+}
+
+// Sends `call` without waiting; `answered` gets the answer, an error included. False, with a
+// line in the log, when there is no bus.
+bool ask(const QDBusConnection& bus, const QDBusMessage& call, const char* withoutBus,
+         QObject* context, const std::function<void(const QDBusMessage&)>& answered)
+{
+    if (!bus.isConnected()) {
+        qDebug().noquote() << "keep awake:" << withoutBus << bus.lastError().message();
+        return false;
+    }
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), context);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
+                     [answered, service = call.service()](QDBusPendingCallWatcher* answer) {
+                         answer->deleteLater();
+                         const QDBusMessage reply = answer->reply();
+                         if (reply.type() == QDBusMessage::ErrorMessage) {
+                             qDebug().noquote()
+                                 << "keep awake:" << service << "refused:" << reply.errorName()
+                                 << reply.errorMessage();
+                         }
+                         answered(reply);
+                     });
+    return true;
+}
+
 void unInhibitScreen(quint32 cookie)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        return; // the screen saver's inhibits end with our connection anyway
+    if (bus.isConnected()) { // else the inhibit ended with our connection
+        bus.send(screenSaverCall(QStringLiteral("UnInhibit")) << cookie);
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.ScreenSaver"),
-        QStringLiteral("/org/freedesktop/ScreenSaver"),
-        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("UnInhibit"));
-    call << cookie;
-    bus.send(call);
 }
 #endif
 
@@ -126,29 +151,19 @@ void AwakeLock::apply(Kind kind, bool held, const QString& why)
         if (os.sleepPending || os.sleepFd.isValid()) {
             return;
         }
-        QDBusConnection bus = QDBusConnection::systemBus();
-        if (!bus.isConnected()) {
-            qDebug().noquote() << "keep awake: no system bus, the computer may sleep:"
-                               << bus.lastError().message();
-            return;
-        }
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
         call << QStringLiteral("sleep") << app << why << QStringLiteral("block");
-        os.sleepPending = true;
-        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                [this](QDBusPendingCallWatcher* answer) {
-                    answer->deleteLater();
+        os.sleepPending =
+            ask(QDBusConnection::systemBus(), call, "no system bus, the computer may sleep:", this,
+                [this](const QDBusMessage& reply) {
                     system->sleepPending = false;
-                    const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *answer;
-                    if (reply.isError()) {
-                        qDebug().noquote() << "keep awake: no sleep lock from the login manager:"
-                                           << reply.error().name() << reply.error().message();
-                    } else if (sleepWanted) {
-                        system->sleepFd = reply.value();
-                    } // not wanted any more: the descriptor closes with the reply
+                    // Not wanted any more: the descriptor closes with the reply.
+                    if (sleepWanted && reply.type() == QDBusMessage::ReplyMessage) {
+                        system->sleepFd =
+                            qdbus_cast<QDBusUnixFileDescriptor>(reply.arguments().value(0));
+                    }
                 });
         return;
     }
@@ -162,33 +177,19 @@ void AwakeLock::apply(Kind kind, bool held, const QString& why)
     if (os.screenPending || os.screenHeld) {
         return;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        qDebug().noquote() << "keep awake: no session bus, the screen may go dark:"
-                           << bus.lastError().message();
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.ScreenSaver"),
-        QStringLiteral("/org/freedesktop/ScreenSaver"),
-        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("Inhibit"));
-    call << app << why;
-    os.screenPending = true;
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* answer) {
-                answer->deleteLater();
+    os.screenPending =
+        ask(QDBusConnection::sessionBus(), screenSaverCall(QStringLiteral("Inhibit")) << app << why,
+            "no session bus, the screen may go dark:", this, [this](const QDBusMessage& reply) {
                 system->screenPending = false;
-                const QDBusPendingReply<quint32> reply = *answer;
-                if (reply.isError()) {
-                    qDebug().noquote()
-                        << "keep awake: the screen saver did not answer:" << reply.error().name()
-                        << reply.error().message();
-                } else if (screenWanted) {
+                if (reply.type() != QDBusMessage::ReplyMessage) {
+                    return;
+                }
+                const quint32 cookie = reply.arguments().value(0).toUInt();
+                if (screenWanted) {
                     system->screenHeld = true;
-                    system->screenCookie = reply.value();
+                    system->screenCookie = cookie;
                 } else {
-                    unInhibitScreen(reply.value());
+                    unInhibitScreen(cookie);
                 }
             });
 #else
