@@ -1,7 +1,9 @@
 // Memory along the student's road in the real client against the stand-in school: log in,
 // the course page, one lesson downloaded and played from the store; the PSS of the client and
 // its web-engine processes after it, and again after 20 (or argv[1]) more openings and closings of
-// the player (BENCH_ROAD_TRACE=1 prints every cycle, with the client's own share). Run it as
+// the player (BENCH_ROAD_TRACE=1 prints every cycle, with the client's own share); then with a
+// player open over the hidden course page, frozen and then discarded, and once the page is shown
+// again. Run it as
 //   QTWEBENGINE_DISABLE_SANDBOX=1 xvfb-run -a -s "-screen 0 1920x1080x24"
 //       build/bench/app/bench_road
 #include "App.h"
@@ -29,7 +31,11 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-static bool playOnce(const QString& dir)
+static void closePlayer(FormPlayer* player);
+
+// A player opened on the stored lesson in `dir`, once its first frame is there; null when it
+// did not start.
+static FormPlayer* startPlayer(const QString& dir)
 {
     FormPlayer* player = App::instance()->openPlayer(QStringLiteral("bench"));
     bool started = false;
@@ -37,12 +43,29 @@ static bool playOnce(const QString& dir)
     player->playLocal(dir);
     const bool ok = waitFor([&started] { return started; }, 15000) >= 0;
     waitFor([] { return false; }, 200);
+    if (!ok) {
+        closePlayer(player);
+        return nullptr;
+    }
+    return player;
+}
+
+static void closePlayer(FormPlayer* player)
+{
     player->close();
     waitFor([] { return false; }, 50);
     // This program runs no event loop of its own, so objects left for deletion are deleted
     // here, as the client's loop would.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return ok;
+}
+
+static bool playOnce(const QString& dir)
+{
+    FormPlayer* player = startPlayer(dir);
+    if (player) {
+        closePlayer(player);
+    }
+    return player;
 }
 
 int main(int argc, char* argv[])
@@ -129,6 +152,43 @@ int main(int argc, char* argv[])
                         cycles, played, afterCycles / 1024.0, (afterCycles - afterRoad) / 1024.0);
             std::printf("  of which the client process: %.1f MB, then %.1f MB\n",
                         clientAfterRoad / 1024.0, clientAfterCycles / 1024.0);
+
+            // The course page out of sight: the download manager in front and a lesson
+            // playing over it. Frozen at once; discarded once its delay has passed, which
+            // stands at ten minutes and is shortened here.
+            WebPanel* page = window.myClassPage()->view();
+            const QUrl address = page->url();
+            window.showDownloadForm();
+            if (FormPlayer* player = startPlayer(dir)) {
+                waitFor([] { return false; }, 1000);
+                const bool frozen = page->lifecycle() == WebPanel::Lifecycle::Frozen;
+                const qint64 frozenPss =
+                    treePssKB(QCoreApplication::applicationPid(), school.processId());
+                page->setDiscardDelay(500);
+                const bool discarded =
+                    waitFor([page] { return page->lifecycle() == WebPanel::Lifecycle::Discarded; },
+                            10000) >= 0;
+                waitFor([] { return false; }, 1500);
+                const qint64 hidden =
+                    treePssKB(QCoreApplication::applicationPid(), school.processId());
+                closePlayer(player);
+                loaded = false;
+                window.showMyClassForm();
+                waitFor([&] { return loaded; });
+                waitFor([] { return false; }, 1000);
+                const qint64 shown =
+                    treePssKB(QCoreApplication::applicationPid(), school.processId());
+                std::printf("hidden page with player, frozen%s: PSS %.1f MB\n",
+                            frozen ? "" : " (NOT frozen)", frozenPss / 1024.0);
+                std::printf("hidden page with player: PSS %.1f MB (target < 230)%s\n",
+                            hidden / 1024.0, discarded ? "" : " (page NOT discarded)");
+                std::printf("page shown again%s: PSS %.1f MB (target < 300)\n",
+                            page->url() == address && loaded ? "" : " (NOT back at its address)",
+                            shown / 1024.0);
+            } else {
+                std::fprintf(stderr, "the player did not start over the hidden page\n");
+                code = 1;
+            }
         }
     }
     if (App::exists()) {

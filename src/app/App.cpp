@@ -1,5 +1,6 @@
 #include "App.h"
 
+#include "AwakeLock.h"
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "LessonRecord.h"
@@ -122,6 +123,10 @@ App::App() : fileCipher(FileCipher::programCipher())
     };
     scheduler = new Downloader(std::move(context), this);
     scheduler->setRateLimit(TokenBucket::bytesPerSecond(setting(SettingKeys::rateLimit)));
+
+    awake = new AwakeLock(appName, this);
+    connect(scheduler, &Downloader::refreshUI, this, &App::updateSleepLock);
+    connect(scheduler, &Downloader::startPause, this, &App::updateSleepLock);
 }
 
 App::~App()
@@ -133,6 +138,9 @@ App::~App()
         delete window.data();
     }
     emit toQuit();
+    // The scheduler's last signals must not take the lock again.
+    disconnect(scheduler, nullptr, this, nullptr);
+    awake->setHeld(AwakeLock::Kind::Sleep, false);
     QuitNotifier::instance()->requestQuit();
     // The worker lets go of the record before it goes; the last states are saved.
     scheduler->stop();
@@ -206,6 +214,29 @@ void App::setSetting(const QString& key, const QString& value)
     if (key == SettingKeys::rateLimit && scheduler) {
         scheduler->setRateLimit(TokenBucket::bytesPerSecond(value));
     }
+    if (key == SettingKeys::keepAwake) {
+        updateSleepLock();
+    }
+}
+
+void App::updateSleepLock()
+{
+    if (!scheduler || !awake) {
+        return; // still being built
+    }
+    // On unless switched off: downloads left overnight are to be there in the morning.
+    const bool wanted =
+        scheduler->isDownloading() && setting(SettingKeys::keepAwake) != QLatin1String("0");
+    awake->setHeld(AwakeLock::Kind::Sleep, wanted, QStringLiteral("正在下载课程"));
+}
+
+void App::setPlayerState(bool open, bool playing)
+{
+    awake->setHeld(AwakeLock::Kind::Screen, open && playing, QStringLiteral("正在播放课程"));
+    if (open != playerShown) {
+        playerShown = open;
+        emit playerOpen(open);
+    }
 }
 
 QString App::md5(const QString& text)
@@ -245,6 +276,9 @@ void App::closePlayer()
     if (playerWindow) {
         playerWindow->deleteLater();
         playerWindow = nullptr;
+        if (!replacingPlayer) {
+            setPlayerState(false, false);
+        }
     }
 }
 
@@ -271,6 +305,7 @@ void App::init()
 {
     restoreLastSession();
     scheduler->start();
+    updateSleepLock();
     emit initDone();
 }
 

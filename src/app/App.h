@@ -9,6 +9,7 @@
 #include <QRect>
 #include <memory>
 
+class AwakeLock;
 class Downloader;
 class FormPlayer;
 class MainForm;
@@ -78,6 +79,11 @@ public:
     FormPlayer* openPlayer(const QString& title);
     // Called by the player window while it closes: it is deleted once that has returned.
     void closePlayer();
+    // Whether a player window is open (it covers the course page, which then sleeps).
+    bool isPlayerOpen() const { return playerShown; }
+    // The locks that keep the computer awake while lessons download ("DOWNLOAD/KEEP_AWAKE")
+    // and the screen on while a lesson plays; let go of when the context ends.
+    AwakeLock* awakeLock() const { return awake; }
     // The download scheduler. The main window shows its completion tip on allDone() and a tray
     // message on storageFailed(QString); its shutdown request arrives as toShutdown().
     Downloader* downloader() const { return scheduler; }
@@ -105,13 +111,22 @@ signals:
     void toShutdown();
     void toQuit();
     void initDone();
+    // A player window opened or went (not when one replaces another).
+    void playerOpen(bool open);
 
 private:
     App();
     void settleVideoPath();
     void restoreLastSession();
+    // Held while lessons download and the setting allows it.
+    void updateSleepLock();
+    // Open: a player window is there; playing: its lesson is not paused (the screen stays on).
+    void setPlayerState(bool open, bool playing);
 
     QPointer<QObject> playerWindow; // a FormPlayer
+    bool playerShown = false;
+    bool replacingPlayer = false; // the old player closes for a new one
+    AwakeLock* awake = nullptr;
     bool login = false;
     QString sheet;
     QSettings* settings = nullptr;

@@ -15,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
+#include <algorithm>
 
 // The picture formats a school's course list uses; an error page or any other file is not
 // stored as the course's picture.
@@ -111,6 +112,17 @@ void Downloader::setStart(bool value)
     QMetaObject::invokeMethod(
         worker, [this, value] { worker->setRunning(value); }, Qt::QueuedConnection);
     emit startPause();
+}
+
+bool Downloader::isDownloading() const
+{
+    if (!running) {
+        return false;
+    }
+    const QList<LessonRecord> queued = library.queue();
+    return std::any_of(queued.cbegin(), queued.cend(), [this](const LessonRecord& lesson) {
+        return !library.isPaused(lesson.dir);
+    });
 }
 
 void Downloader::addCourse(const CourseRecord& course)

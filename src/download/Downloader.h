@@ -77,6 +77,9 @@ public:
     // The download speed limit in bytes per second over all segment transfers (0: none); it
     // applies at once to the lesson in flight. The player's online playback is not limited.
     void setRateLimit(qint64 bytesPerSecond);
+    // Downloads run and the queue holds a lesson not held by the student: what keeps the
+    // computer awake. Changes come with refreshUI() or startPause().
+    bool isDownloading() const;
 
     // Downloaded courses: every lesson back to 0, media removed, "thumb.jpg" kept; their
     // queued lessons leave the queue.

@@ -10,6 +10,7 @@
 #include "ServerConfig.h"
 #include "StoredLesson.h"
 #include "StyledWidget.h"
+#include "SystemServices.h"
 #include "URLManager.h"
 #include "UrlPolicy.h"
 #include "WebPanel.h"
@@ -67,6 +68,7 @@ FormMyClass::FormMyClass(QWidget* parent) : QWidget(parent)
     connect(courseUrlHttp, &HttpHelper::done, this, &FormMyClass::httpGetCourseUrlDone);
     connect(courseInfoHttp, &HttpHelper::done, this, &FormMyClass::httpGetMyCourseInfoDone);
     connect(App::instance(), &App::Login, this, &FormMyClass::getCourseUrl);
+    connect(App::instance(), &App::playerOpen, this, &FormMyClass::updateSleep);
 }
 
 FormMyClass::~FormMyClass()
@@ -100,6 +102,11 @@ bool FormMyClass::createView()
     setup.openInView = [this](const QUrl& url) {
         loadUrl(url.toString(QUrl::FullyEncoded));
     };
+    // What the page's documents and pictures held in our own heap is free now: give it back
+    // while the student watches a lesson.
+    setup.discarded = [] {
+        SystemServices::releaseFreedMemory();
+    };
     QString error;
     webView = WebPanel::create(setup, this, &error);
     if (!webView) {
@@ -107,7 +114,28 @@ bool FormMyClass::createView()
         return false;
     }
     static_cast<QVBoxLayout*>(layout())->insertWidget(1, webView->widget(), 1);
+    updateSleep();
     return true;
+}
+
+void FormMyClass::updateSleep()
+{
+    if (webView) {
+        const App* app = App::exists() ? App::instance() : nullptr;
+        webView->setOutOfSight(!isVisible() || (app && app->isPlayerOpen()));
+    }
+}
+
+void FormMyClass::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    updateSleep();
+}
+
+void FormMyClass::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    updateSleep();
 }
 
 bool FormMyClass::loadUrl(const QString& url)

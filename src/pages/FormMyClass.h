@@ -43,6 +43,10 @@ signals:
     // A page load has ended, loaded or not.
     void pageLoaded(bool ok);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private slots:
     void getCourseUrl(bool value);
     void httpGetCourseUrlDone(QString result);
@@ -62,6 +66,9 @@ private:
     void load(const QString& url);
     void showFailure(bool failed);
     void retry();
+    // Out of sight (another page shown, the window in the tray, the player in front), the web
+    // page sleeps and gives back its memory.
+    void updateSleep();
 
     WebPanel* webView = nullptr;
     HttpHelper* courseUrlHttp = nullptr;

@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFile>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -70,6 +71,20 @@ SchoolWebView::SchoolWebView(const Setup& setup, QWidget* parent)
     bridge = new MyClassBridge(
         schoolOrigin, [this] { return page->url(); }, setup.client, this);
     addClientScripts();
+
+    discardTimer = new QTimer(this);
+    discardTimer->setSingleShot(true);
+    discardTimer->setInterval(10 * 60 * 1000);
+    connect(discardTimer, &QTimer::timeout, this, [this, discarded = setup.discarded] {
+        // Shown again meanwhile by the view itself (its window restored behind the player):
+        // a visible page cannot be discarded, and should not be.
+        if (outOfSight && !page->isVisible()) {
+            page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+            if (discarded && page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded) {
+                discarded();
+            }
+        }
+    });
 }
 
 SchoolWebView::~SchoolWebView()
@@ -149,6 +164,43 @@ QUrl SchoolWebView::url() const
 QUrl SchoolWebView::requestedUrl() const
 {
     return page->requestedUrl();
+}
+
+void SchoolWebView::setOutOfSight(bool value)
+{
+    if (value == outOfSight) {
+        return;
+    }
+    outOfSight = value;
+    if (value) {
+        // The engine freezes hidden pages only; behind the player the view is still shown.
+        page->setVisible(false);
+        page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+        discardTimer->start();
+    } else {
+        discardTimer->stop();
+        // A discarded page loads its address again here.
+        page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+        page->setVisible(view->isVisible());
+    }
+}
+
+void SchoolWebView::setDiscardDelay(int ms)
+{
+    discardTimer->setInterval(ms);
+}
+
+WebPanel::Lifecycle SchoolWebView::lifecycle() const
+{
+    switch (page->lifecycleState()) {
+    case QWebEnginePage::LifecycleState::Frozen:
+        return Lifecycle::Frozen;
+    case QWebEnginePage::LifecycleState::Discarded:
+        return Lifecycle::Discarded;
+    case QWebEnginePage::LifecycleState::Active:
+        break;
+    }
+    return Lifecycle::Active;
 }
 
 void SchoolWebView::runJavaScript(const QString& source,

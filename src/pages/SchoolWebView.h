@@ -6,6 +6,7 @@
 
 class MyClassBridge;
 class QWebEngineProfile;
+class QTimer;
 class QWebEngineView;
 class SchoolPage;
 
@@ -27,6 +28,9 @@ public:
     QUrl requestedUrl() const override;
     void runJavaScript(const QString& source,
                        const std::function<void(const QVariant&)>& done) override;
+    void setOutOfSight(bool outOfSight) override;
+    Lifecycle lifecycle() const override;
+    void setDiscardDelay(int ms) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -39,6 +43,8 @@ private:
     SchoolPage* page = nullptr;
     QWebEngineView* view = nullptr;
     MyClassBridge* bridge = nullptr;
+    QTimer* discardTimer = nullptr;
+    bool outOfSight = false;
 };
 
 #ifdef TAMIX_WEB_BUILD

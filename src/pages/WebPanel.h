@@ -26,7 +26,12 @@ public:
         std::function<void(bool)> loadFinished;
         // A new window of the school's origin, to be shown in the view.
         std::function<void(const QUrl&)> openInView;
+        // Optional: the page has let go of its renderer (see setOutOfSight).
+        std::function<void()> discarded;
     };
+    // How far the page sleeps: running; frozen (no scripts, timers or painting, memory kept);
+    // discarded (its renderer gone, loaded again from its address when woken).
+    enum class Lifecycle { Active, Frozen, Discarded };
     using Factory = WebPanel* (*)(const Setup& setup, QWidget* parent);
 
     // A panel owned by `parent`, or null with `error` set when the module cannot be loaded.
@@ -43,4 +48,10 @@ public:
     // `done`, when given, receives the script's result.
     virtual void runJavaScript(const QString& source,
                                const std::function<void(const QVariant&)>& done) = 0;
+    // Another page or the player is in front: the page is frozen at once and discarded after
+    // ten minutes out of sight. Back in sight it runs again at the same address.
+    virtual void setOutOfSight(bool outOfSight) = 0;
+    virtual Lifecycle lifecycle() const = 0;
+    // Test seam: the time out of sight before the page is discarded.
+    virtual void setDiscardDelay(int ms) = 0;
 };

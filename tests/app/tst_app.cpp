@@ -2,13 +2,17 @@
 // restarts and the operating-system services (through their seams: nothing is powered off and
 // no real autostart entry or documents folder is touched).
 #include "App.h"
+#include "AwakeLock.h"
 #include "CourseLibrary.h"
+#include "Downloader.h"
 #include "QuitNotifier.h"
 #include "SettingKeys.h"
 #include "SystemServices.h"
 #include "UserRecord.h"
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 class TestApp : public QObject
@@ -31,6 +35,8 @@ private slots:
     void autoRun();
     void diskSpace();
     void shutdownGoesThroughTheLauncher();
+    void sleepLockFollowsTheQueue_data();
+    void sleepLockFollowsTheQueue();
     void md5();
     void signals_();
     void destructionTellsEveryoneToQuit();
@@ -52,6 +58,7 @@ private:
     std::unique_ptr<QTemporaryDir> docs;
     std::unique_ptr<QTemporaryDir> videos;
     QList<QPair<QString, QStringList>> launched;
+    QStringList locks; // "take sleep", "let go of screen", ... as the system would be asked
 };
 
 void TestApp::initTestCase()
@@ -60,6 +67,10 @@ void TestApp::initTestCase()
     SystemServices::setLauncher([this](const QString& program, const QStringList& arguments) {
         launched.append({program, arguments});
         return true;
+    });
+    AwakeLock::setBackend([this](AwakeLock::Kind kind, bool held) {
+        locks.append(QString(held ? "take " : "let go of ") +
+                     (kind == AwakeLock::Kind::Sleep ? "sleep" : "screen"));
     });
 }
 
@@ -71,6 +82,7 @@ void TestApp::init()
     qputenv("TAMIX_VIDEOS_DIR", videos->path().toUtf8());
     SystemServices::setAutostartDir(docs->filePath("autostart"));
     launched.clear();
+    locks.clear();
 }
 
 void TestApp::cleanup()
@@ -286,6 +298,78 @@ void TestApp::shutdownGoesThroughTheLauncher()
     QCOMPARE(launched.size(), 1);
     QCOMPARE(launched.first().first, QStringLiteral("systemctl"));
     QCOMPARE(launched.first().second, QStringList{"poweroff"});
+}
+
+void TestApp::sleepLockFollowsTheQueue_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("never set") << QString() << true;
+    QTest::newRow("switched off") << "0" << false;
+}
+
+void TestApp::sleepLockFollowsTheQueue()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, kept);
+    // A school that takes the lesson's first request and never answers: the lesson stays in
+    // flight for as long as the test needs.
+    QTcpServer school;
+    QVERIFY(school.listen(QHostAddress::LocalHost));
+    QList<QTcpSocket*> requests;
+    connect(&school, &QTcpServer::newConnection, &school, [&] {
+        while (QTcpSocket* socket = school.nextPendingConnection()) {
+            requests.append(socket);
+        }
+    });
+    const QByteArray api = qgetenv("TAMIX_API_URL");
+    qputenv("TAMIX_API_URL", QString("http://127.0.0.1:%1").arg(school.serverPort()).toUtf8());
+    if (!stored.isNull()) {
+        QDir().mkpath(docs->path() + "/" + App::appName);
+        writeIni(SettingKeys::keepAwake, stored);
+    }
+    App* app = App::instance();
+    app->init();
+    QVERIFY(locks.isEmpty()); // nothing queued
+
+    CourseRecord course;
+    course.id = "7";
+    course.title = QStringLiteral("会计基础");
+    LessonRecord lesson;
+    lesson.courseId = "7";
+    lesson.id = "71";
+    lesson.title = QStringLiteral("第一讲");
+    lesson.state = Chosen;
+    course.list.append(lesson);
+    app->downloader()->addCourse(course);
+    QTRY_VERIFY(!requests.isEmpty()); // the lesson has started
+    const QString dir = app->downloader()->queue().value(0).dir;
+    QVERIFY(!dir.isEmpty());
+    const QStringList taken = kept ? QStringList{"take sleep"} : QStringList();
+    QCOMPARE(locks, taken);
+
+    app->downloader()->setStart(false);
+    const QStringList paused = kept ? QStringList{"take sleep", "let go of sleep"} : QStringList();
+    QCOMPARE(locks, paused);
+    app->downloader()->setStart(true);
+    app->downloader()->deleteDownloading({dir});
+    QVERIFY(app->downloader()->queue().isEmpty());
+    const QStringList emptied = kept ? paused + paused : QStringList();
+    QCOMPARE(locks, emptied);
+
+    // Queued again, then the program ends with the lesson in flight.
+    course.list.first().state = Chosen;
+    app->downloader()->addCourse(course);
+    QTRY_COMPARE(requests.size(), 2);
+    if (kept) {
+        // Switched off and on again in the settings while the lesson downloads.
+        app->setSetting(SettingKeys::keepAwake, "0");
+        app->setSetting(SettingKeys::keepAwake, "1");
+    }
+    delete app;
+    const QStringList ended = kept ? emptied + paused + paused : QStringList();
+    QCOMPARE(locks, ended);
+    qputenv("TAMIX_API_URL", api);
 }
 
 void TestApp::md5()

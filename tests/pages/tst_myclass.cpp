@@ -12,6 +12,7 @@
 #include "SchoolWebView.h"
 #include "URLManager.h"
 #include "UserRecord.h"
+#include "WebPanel.h"
 #include "XMessageBox.h"
 
 #include <QCheckBox>
@@ -48,6 +49,8 @@ private slots:
     void leavingThePageTakesAClickAndHttp_data();
     void leavingThePageTakesAClickAndHttp();
     void foreignCoursePageGetsNoKey();
+    void pageOutOfSightSleepsAndComesBack_data();
+    void pageOutOfSightSleepsAndComesBack();
 
 private:
     bool loginAndWait();
@@ -352,6 +355,66 @@ void TestMyClass::failedLoadRecoversOnNextLogin()
     QVERIFY(loads->last().first().toBool());
     QVERIFY(!form->failurePanel()->isVisible());
     QVERIFY(form->view()->widget()->isVisible());
+}
+
+void TestMyClass::pageOutOfSightSleepsAndComesBack_data()
+{
+    QTest::addColumn<bool>("player");   // the player in front, else another page
+    QTest::addColumn<int>("discardMs"); // the page's time out of sight before it is discarded
+    QTest::newRow("another page in front") << false << 10 * 60 * 1000;
+    QTest::newRow("the player in front, past the discard delay") << true << 300;
+}
+
+void TestMyClass::pageOutOfSightSleepsAndComesBack()
+{
+    QFETCH(bool, player);
+    QFETCH(int, discardMs);
+    QVERIFY(loginAndWait());
+    form->view()->setDiscardDelay(discardMs);
+    const QUrl address = form->view()->url();
+    // What the page itself sees: the freeze event of the page lifecycle, and its own state.
+    QCOMPARE(script("window.kept = 'yes'; window.froze = 0;"
+                    "document.addEventListener('freeze', () => ++window.froze); 1")
+                 .toInt(),
+             1);
+
+    if (player) {
+        QVERIFY(App::instance()->openPlayer("lesson")->isBuilt());
+        QVERIFY(form->isVisible());
+    } else {
+        form->hide();
+    }
+    const bool discarded = discardMs < 1000;
+    if (discarded) {
+        QTRY_COMPARE(form->view()->lifecycle(), WebPanel::Lifecycle::Discarded);
+    } else {
+        QCOMPARE(form->view()->lifecycle(), WebPanel::Lifecycle::Frozen);
+        QTest::qWait(500);
+    }
+
+    if (player) {
+        App::instance()->player()->close();
+    } else {
+        form->show();
+    }
+    QCOMPARE(form->view()->lifecycle(), WebPanel::Lifecycle::Active);
+    if (discarded) {
+        QVERIFY(waitLoaded(2)); // loaded again from its address
+    }
+    QCOMPARE(form->view()->url(), address);
+    const QVariantList seen =
+        script("[String(window.kept), window.froze || 0, document.wasDiscarded]").toList();
+    QCOMPARE(seen.size(), 3);
+    if (discarded) {
+        // A new document, which knows it was discarded.
+        QCOMPARE(seen.at(0).toString(), QString("undefined"));
+        QCOMPARE(seen.at(2).toBool(), true);
+    } else {
+        // The same document, frozen once and running again.
+        QCOMPARE(seen.at(0).toString(), QString("yes"));
+        QCOMPARE(seen.at(1).toInt(), 1);
+        QCOMPARE(seen.at(2).toBool(), false);
+    }
 }
 
 // "ELSE" stands for another site, "HOME" for the school's course list page. "click" is the
