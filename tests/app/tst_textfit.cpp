@@ -21,13 +21,11 @@
 #include "UserRecord.h"
 #include "XMessageBox.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOptionButton>
-#include <QTextDocument>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -48,80 +46,41 @@ private:
 using Factory = std::function<QWidget*()>;
 Q_DECLARE_METATYPE(Factory)
 
-// The width a one-line text needs in `w`'s font; rich text as laid out by a text document.
-static int textWidth(const QWidget* w, const QString& text, Qt::TextFormat format)
-{
-    if (format == Qt::RichText || (format == Qt::AutoText && Qt::mightBeRichText(text))) {
-        QTextDocument document;
-        document.setDefaultFont(w->font());
-        document.setDocumentMargin(0);
-        document.setHtml(text);
-        return qCeil(document.idealWidth());
-    }
-    int widest = 0;
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        widest = qMax(widest, w->fontMetrics().horizontalAdvance(line));
-    }
-    return widest;
-}
-
-// What does not fit in `top`, one line a widget: its class, object name, text and sizes.
+// What does not fit in `top`, one line a widget. A label's size hint is its text with its
+// margins; a button's text must fit the room its style leaves beside the indicator or icon.
 static QStringList clippedTexts(QWidget* top)
 {
     QStringList found;
-    const auto report = [&found](const QWidget* w, const QString& text, int need, int room) {
-        found.append(QStringLiteral("%1#%2 \"%3\": needs %4, has %5")
-                         .arg(QLatin1String(w->metaObject()->className()), w->objectName(), text)
-                         .arg(need)
-                         .arg(room));
-    };
     for (QWidget* w : top->findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(top)) {
-            continue;
-        }
-        if (auto* label = qobject_cast<QLabel*>(w)) {
-            if (label->text().isEmpty()) {
-                continue;
-            }
-            if (label->wordWrap()) {
-                const int need = label->heightForWidth(label->width());
-                if (need > label->height()) {
-                    report(label, label->text(), need, label->height());
-                }
-                continue;
-            }
-            const int margins = 2 * label->margin() + qMax(label->indent(), 0);
-            const int room = label->contentsRect().width() - margins;
-            const int need = textWidth(label, label->text(), label->textFormat());
-            if (need > room) {
-                report(label, label->text(), need, room);
-            }
-            continue;
-        }
+        auto* label = qobject_cast<QLabel*>(w);
         auto* button = qobject_cast<QAbstractButton*>(w);
-        if (!button || button->text().isEmpty()) {
+        const QString text = label ? label->text() : button ? button->text() : QString();
+        if (text.isEmpty() || !w->isVisibleTo(top)) {
             continue;
         }
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        option.icon = button->icon();
-        option.iconSize = button->iconSize();
-        QStyle::SubElement element = QStyle::SE_PushButtonContents;
-        if (qobject_cast<QCheckBox*>(button)) {
-            element = QStyle::SE_CheckBoxContents;
-        } else if (qobject_cast<QRadioButton*>(button)) {
-            element = QStyle::SE_RadioButtonContents;
+        int need = 0;
+        int room = 0;
+        if (label) {
+            need =
+                label->wordWrap() ? label->heightForWidth(w->width()) : label->sizeHint().width();
+            room = label->wordWrap() ? w->height() : w->width();
+        } else {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            const auto element = qobject_cast<QCheckBox*>(button) ? QStyle::SE_CheckBoxContents
+                                 : qobject_cast<QRadioButton*>(button)
+                                     ? QStyle::SE_RadioButtonContents
+                                     : QStyle::SE_PushButtonContents;
+            room = button->style()->subElementRect(element, &option, button).width() -
+                   (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+            need = button->fontMetrics().horizontalAdvance(QString(text).remove(QLatin1Char('&')));
         }
-        int room = button->style()->subElementRect(element, &option, button).width();
-        if (element == QStyle::SE_PushButtonContents && !button->icon().isNull()) {
-            room -= button->iconSize().width() + 4;
-        }
-        QString text = button->text();
-        text.remove(QLatin1Char('&'));
-        const int need = textWidth(button, text, Qt::PlainText);
         if (need > room) {
-            report(button, text, need, room);
+            found.append(
+                QStringLiteral("%1#%2 \"%3\": needs %4, has %5")
+                    .arg(QLatin1String(w->metaObject()->className()), w->objectName(), text)
+                    .arg(need)
+                    .arg(room));
         }
     }
     return found;
@@ -142,7 +101,8 @@ static CourseRecord longCourse()
         lesson.type = QStringLiteral("kejian");
         lesson.title = QStringLiteral("第%1讲 长期股权投资的初始计量与后续计量").arg(i + 1);
         lesson.c_time = QStringLiteral("01:12:30");
-        lesson.state = i == 2 ? Complete : NotChosen;
+        lesson.state = QList<qint32>{NotChosen, Chosen, Complete}.at(i);
+        lesson.dir = CourseLibrary::lessonFolder(course.dir, lesson);
         course.list.append(lesson);
     }
     return course;
@@ -155,21 +115,14 @@ void TestTextFit::initTestCase()
     qputenv("TAMIX_VIDEOS_DIR", docs.path().toUtf8());
     SystemServices::setLauncher([](const QString&, const QStringList&) { return true; });
     qApp->setStyleSheet(App::instance()->styleSheet());
-    UserRecord session;
-    session.sid = QStringLiteral("fit");
-    session.username = QStringLiteral("13800000001");
-    session.nickname = QStringLiteral("会计学员一号");
-    App::instance()->library()->setSession(session);
-    // One course on the computer and one of its lessons still coming in, so that the download
-    // manager and the courseware page show their tiles.
-    UserRecord record = App::instance()->library()->record();
-    CourseRecord course = longCourse();
-    for (LessonRecord& lesson : course.list) {
-        lesson.dir = CourseLibrary::lessonFolder(course.dir, lesson);
-    }
-    course.list[1].state = Chosen;
-    record.courses = {course};
-    record.queue = {course.list[1]};
+    // A student with one course on the computer and one of its lessons still coming in, so
+    // that the download manager and the courseware page show their tiles.
+    UserRecord record;
+    record.sid = QStringLiteral("fit");
+    record.username = QStringLiteral("13800000001");
+    record.nickname = QStringLiteral("会计学员一号");
+    record.courses = {longCourse()};
+    record.queue = {record.courses.first().list.at(1)};
     App::instance()->library()->replace(record);
 }
 
@@ -178,38 +131,31 @@ void TestTextFit::cleanupTestCase()
     delete App::instance();
 }
 
+// A page of the main window's body, at the body's size, then brought to the state to look at.
+template <typename Page> static Factory page(std::function<void(Page*)> then = nullptr)
+{
+    return [then] {
+        auto* shown = new Page;
+        shown->resize(1210, 650);
+        if (then) {
+            then(shown);
+        }
+        return shown;
+    };
+}
+
 void TestTextFit::everyTextFits_data()
 {
     QTest::addColumn<Factory>("make");
     QTest::newRow("main window, login") << Factory([] { return new MainForm; });
-    QTest::newRow("registration") << Factory([] {
-        auto* user = new FormUser;
-        user->resize(1210, 650);
-        QMetaObject::invokeMethod(user, "showRegist");
-        return user;
-    });
-    QTest::newRow("user panel") << Factory([] {
-        auto* panel = new FormUserInfo;
-        panel->resize(1210, 650);
-        return panel;
-    });
-    QTest::newRow("download manager") << Factory([] {
-        auto* page = new FormDownload;
-        page->resize(1210, 650);
-        return page;
-    });
-    QTest::newRow("download manager, 缓存中") << Factory([] {
-        auto* page = new FormDownload;
-        page->resize(1210, 650);
-        page->downloadingTab()->click();
-        return page;
-    });
-    QTest::newRow("courseware page") << Factory([] {
-        auto* page = new FormCourseware;
-        page->resize(1210, 650);
-        page->showCourse(QStringLiteral("9001"));
-        return page;
-    });
+    QTest::newRow("registration") << page<FormUser>(
+        [](FormUser* user) { QMetaObject::invokeMethod(user, "showRegist"); });
+    QTest::newRow("user panel") << page<FormUserInfo>();
+    QTest::newRow("download manager") << page<FormDownload>();
+    QTest::newRow("download manager, 缓存中")
+        << page<FormDownload>([](FormDownload* manager) { manager->downloadingTab()->click(); });
+    QTest::newRow("courseware page") << page<FormCourseware>(
+        [](FormCourseware* courseware) { courseware->showCourse(QStringLiteral("9001")); });
     QTest::newRow("settings") << Factory(
         [] { return new FormBaseSet(QStringLiteral("基本设置")); });
     QTest::newRow("about") << Factory([] { return new FormAbout(QStringLiteral("关于")); });

@@ -175,7 +175,6 @@ void TestDownloadParts::limitSetting_data()
     QTest::addColumn<QString>("text"); // KB/s, as stored
     QTest::addColumn<qint64>("bytesPerSecond");
     QTest::newRow("missing") << "" << qint64(0);
-    QTest::newRow("zero") << "0" << qint64(0);
     QTest::newRow("not a number") << "1 MB/s" << qint64(0);
     QTest::newRow("negative") << "-256" << qint64(0);
     QTest::newRow("256 KB/s") << "256" << qint64(262144);
