@@ -360,18 +360,13 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
             });
         return;
     }
-    res.set_content_provider(
-        size, reply.contentType,
-        [writeFrom, limit, stop](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset >= limit) {
-                // The connection closes early, but only after the client has had time to read
-                // what came before: headers and close in one packet make Qt's HTTP layer at times
-                // send the request again on its own, and a test could not count on one request.
-                stop->sleepFor(std::chrono::milliseconds(100));
-                return false;
-            }
-            return writeFrom(offset, sink);
-        });
+    res.set_content_provider(size, reply.contentType,
+                             [writeFrom, limit](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset >= limit) {
+                                     return false; // the connection closes early
+                                 }
+                                 return writeFrom(offset, sink);
+                             });
 }
 
 // The playlist and its key need the lesson's "keys" cookie; on refusal `reply` says why.
