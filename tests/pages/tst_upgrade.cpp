@@ -226,7 +226,11 @@ void TestUpgrade::installerMustBeWhole()
         FormUpgrade::Offer{"1.1.5", "说明", installerUrl(), sha256, signature, size});
     dialog.show();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isDownloading(), 10000);
-    QCOMPARE(installerRequests(), 1);
+    // Qt's HTTP layer may itself ask once more when a connection closes before the first byte
+    // of the body; the download never asks again on its own.
+    const int requests = installerRequests();
+    QVERIFY2(requests == 1 || (requests == 2 && fault.value("cut").toInt(-1) == 0),
+             qPrintable(QString::number(requests) + " requests"));
     const QString path = FormUpgrade::installerPath();
     QVERIFY(launched.isEmpty());
     QVERIFY(dialog.statusLabel()->isVisible());
