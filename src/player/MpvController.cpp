@@ -32,6 +32,10 @@ const std::pair<const char*, const char*> fixedOptions[] = {
     // The end of a lecture keeps the last picture and the controls; play starts it again.
     {"keep-open", "yes"},
     {"hwdec", "auto-safe"},
+    // An online lecture is read ahead about a minute or two, not mpv's default of 150 MB
+    // ahead and 50 MB behind: an hour's lecture would otherwise end up in memory.
+    {"demuxer-max-bytes", "32MiB"},
+    {"demuxer-max-back-bytes", "16MiB"},
     {"vo", "libmpv"},
     // Every file handed over is an HLS playlist: a local one with segments on disk and its
     // key on the key-file server, or an online one. Forcing the format stops mpv from trying
