@@ -122,14 +122,25 @@ void FormMyClass::updateSleep()
 {
     if (webView) {
         const App* app = App::exists() ? App::instance() : nullptr;
-        webView->setOutOfSight(!isVisible() || (app && app->isPlayerOpen()));
+        webView->setOutOfSight(!isVisible() || window()->isMinimized() ||
+                               (app && app->isPlayerOpen()));
     }
 }
 
 void FormMyClass::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // A minimised window leaves its pages visible; only its state tells.
+    window()->installEventFilter(this);
     updateSleep();
+}
+
+bool FormMyClass::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window() && event->type() == QEvent::WindowStateChange) {
+        updateSleep();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FormMyClass::hideEvent(QHideEvent* event)

@@ -46,6 +46,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void getCourseUrl(bool value);
@@ -66,8 +67,8 @@ private:
     void load(const QString& url);
     void showFailure(bool failed);
     void retry();
-    // Out of sight (another page shown, the window in the tray, the player in front), the web
-    // page sleeps and gives back its memory.
+    // Out of sight (another page shown, the window in the tray or minimised, the player in
+    // front), the web page sleeps and gives back its memory.
     void updateSleep();
 
     WebPanel* webView = nullptr;

@@ -359,16 +359,18 @@ void TestMyClass::failedLoadRecoversOnNextLogin()
 
 void TestMyClass::pageOutOfSightSleepsAndComesBack_data()
 {
-    QTest::addColumn<bool>("player");   // the player in front, else another page
+    QTest::addColumn<QString>("away");  // what takes the page out of sight
     QTest::addColumn<int>("discardMs"); // the page's time out of sight before it is discarded
-    QTest::newRow("another page in front") << false << 10 * 60 * 1000;
-    QTest::newRow("the player in front, past the discard delay") << true << 300;
+    QTest::newRow("another page in front") << "hidden" << 10 * 60 * 1000;
+    QTest::newRow("window minimised") << "minimised" << 10 * 60 * 1000;
+    QTest::newRow("the player in front, past the discard delay") << "player" << 300;
 }
 
 void TestMyClass::pageOutOfSightSleepsAndComesBack()
 {
-    QFETCH(bool, player);
+    QFETCH(QString, away);
     QFETCH(int, discardMs);
+    const bool player = away == "player";
     const bool discarded = discardMs < 1000;
     QVERIFY(loginAndWait());
     form->view()->setDiscardDelay(discardMs);
@@ -380,6 +382,8 @@ void TestMyClass::pageOutOfSightSleepsAndComesBack()
     if (player) {
         QVERIFY(App::instance()->openPlayer("lesson")->isBuilt());
         QVERIFY(form->isVisible()); // in sight but for the player over it
+    } else if (away == "minimised") {
+        form->showMinimized();
     } else {
         form->hide();
     }
@@ -388,7 +392,7 @@ void TestMyClass::pageOutOfSightSleepsAndComesBack()
     if (player) {
         App::instance()->player()->close();
     } else {
-        form->show();
+        form->showNormal();
     }
     QCOMPARE(form->view()->lifecycle(), WebPanel::Lifecycle::Active);
     // Discarded: a new document loaded from the same address, which knows it was discarded.
