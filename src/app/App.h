@@ -81,9 +81,6 @@ public:
     void closePlayer();
     // Whether a player window is open (it covers the course page, which then sleeps).
     bool isPlayerOpen() const { return playerShown; }
-    // The locks that keep the computer awake while lessons download ("DOWNLOAD/KEEP_AWAKE")
-    // and the screen on while a lesson plays; let go of when the context ends.
-    AwakeLock* awakeLock() const { return awake; }
     // The download scheduler. The main window shows its completion tip on allDone() and a tray
     // message on storageFailed(QString); its shutdown request arrives as toShutdown().
     Downloader* downloader() const { return scheduler; }

@@ -101,11 +101,6 @@ void AwakeLock::setBackend(Backend value)
     backend() = std::move(value);
 }
 
-bool AwakeLock::isHeld(Kind kind) const
-{
-    return kind == Kind::Sleep ? sleepWanted : screenWanted;
-}
-
 void AwakeLock::setHeld(Kind kind, bool held, const QString& why)
 {
     bool& wanted = kind == Kind::Sleep ? sleepWanted : screenWanted;

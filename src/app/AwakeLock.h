@@ -23,8 +23,6 @@ public:
 
     // Holding a lock twice, or letting go of one not held, changes nothing.
     void setHeld(Kind kind, bool held, const QString& why = QString());
-    // What was asked for; the system may not have granted it (see the log).
-    bool isHeld(Kind kind) const;
 
     // Test seam: with a backend set, the system is never asked. In test mode without one, no
     // lock is taken at all: a test must never hold the machine's own.

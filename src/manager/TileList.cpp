@@ -250,24 +250,6 @@ void TileList::removeChecked()
     place();
 }
 
-void TileList::removeTile(FormThumbnail* tile)
-{
-    tiles.removeOne(tile);
-    looks.remove(tile);
-    if (byDir.value(tile->dir) == tile) {
-        byDir.remove(tile->dir);
-    }
-    marks.remove(tile->dir);
-    const QString dir = tile->dir;
-    all.erase(std::remove_if(all.begin(), all.end(),
-                             [&dir](const Entry& entry) { return entry.dir == dir; }),
-              all.end());
-    dispose(tile);
-    // An entry below the view may have moved up into it.
-    makeTilesInView();
-    place();
-}
-
 void TileList::onSizeChange(int w, int)
 {
     container->setMinimumWidth(w);

@@ -30,8 +30,6 @@ public:
     const QList<FormThumbnail*>& tileList() const { return tiles; }
     // How many entries the list has, tiles made or not.
     int count() const { return all.size(); }
-    // Takes `tile` out of the list and destroys it (the page deletes checked tiles at once).
-    void removeTile(FormThumbnail* tile);
     // Takes every checked entry out of the list, its tile destroyed if it had one.
     void removeChecked();
     // Edit mode for every tile, those of later rebuilds too; leaving it clears every mark.

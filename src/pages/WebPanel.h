@@ -48,8 +48,9 @@ public:
     // `done`, when given, receives the script's result.
     virtual void runJavaScript(const QString& source,
                                const std::function<void(const QVariant&)>& done) = 0;
-    // Another page or the player is in front: the page is frozen at once and discarded after
-    // ten minutes out of sight. Back in sight it runs again at the same address.
+    // Out of sight (another page or the player in front, the window hidden or minimised): the
+    // page is frozen at once and discarded after ten minutes. Back in sight it runs again at
+    // the same address.
     virtual void setOutOfSight(bool outOfSight) = 0;
     virtual Lifecycle lifecycle() const = 0;
     // Test seam: the time out of sight before the page is discarded.
