@@ -13,6 +13,7 @@
 #include "Slider.h"
 #include "SystemServices.h"
 #include "URLManager.h"
+#include "XMessageBox.h"
 
 #include <QBitmap>
 #include <QComboBox>
@@ -23,7 +24,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -96,8 +96,7 @@ FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(par
     if (!mpv->isValid() || !MpvWidget::canRender()) {
         qDebug() << "no video renderer:"
                  << (mpv->isValid() ? QStringLiteral("no OpenGL context") : mpv->errorString());
-        QMessageBox::warning(nullptr, QStringLiteral("错误"), QStringLiteral("无法创建视频渲染器"),
-                             QMessageBox::Ok);
+        XMessageBox::inform(QStringLiteral("无法创建视频渲染器"));
         return;
     }
     build(title);
@@ -124,8 +123,7 @@ void FormPlayer::build(const QString& title)
     video->installEventFilter(this);
     connect(video, &MpvWidget::rendererFailed, this, [this](const QString& reason) {
         qDebug() << "no video renderer:" << reason;
-        QMessageBox::warning(nullptr, QStringLiteral("错误"), QStringLiteral("无法创建视频渲染器"),
-                             QMessageBox::Ok);
+        XMessageBox::inform(QStringLiteral("无法创建视频渲染器"));
         QTimer::singleShot(0, this, &QWidget::close);
     });
 

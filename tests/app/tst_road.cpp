@@ -6,6 +6,7 @@
 // download reaching the launcher, never the machine. With TAMIX_ROAD_TLS set the school
 // speaks only HTTPS, with a certificate of a test CA that the client is made to trust.
 #include "App.h"
+#include "ChildProcess.h"
 #include "CourseInfo.h"
 #include "CourseItem.h"
 #include "CourseLibrary.h"
@@ -194,7 +195,7 @@ void TestRoad::theWholeRoad()
     // Started again as a new process: no login, the session comes back, and so does the
     // place in the lesson.
     const int logins = route("dologin");
-    QProcess restarted;
+    ChildProcess restarted;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TAMIX_ROAD_RESTARTED", "1");
     env.insert("LANG", "zh_CN.UTF-8");

@@ -2,6 +2,7 @@
 // the store always loads the previous or the new record, never a torn one, and no segment that
 // counts as stored differs from the school's file. The killed work runs in a child process:
 // this test program started again with TAMIX_KILL_CHILD set.
+#include "ChildProcess.h"
 #include "CourseStore.h"
 #include "FileCipher.h"
 #include "LessonFixture.h"
@@ -93,7 +94,7 @@ void TestKillWrite::initTestCase()
 
 void TestKillWrite::runAndKill(const QStringList& arguments, int maxMs)
 {
-    QProcess child;
+    ChildProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(childMode, "1");
     child.setProcessEnvironment(env);

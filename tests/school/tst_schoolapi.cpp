@@ -1,4 +1,5 @@
 // The stand-in school's signed calls, accounts, course answers and pages.
+#include "ChildProcess.h"
 #include "SchoolClient.h"
 #include "SchoolProcess.h"
 
@@ -561,7 +562,7 @@ void TestSchoolApi::pages()
 
 void TestSchoolApi::helpAndBadArguments()
 {
-    QProcess help;
+    ChildProcess help;
     help.start(SchoolProcess::executable(), {"--help"});
     QVERIFY(help.waitForFinished(10000));
     const QByteArray text = help.readAllStandardOutput();
@@ -575,7 +576,7 @@ void TestSchoolApi::helpAndBadArguments()
 
     // The API port of the running school is taken.
     const QString port = school.apiUrl().section(':', 2);
-    QProcess clash;
+    ChildProcess clash;
     clash.start(SchoolProcess::executable(),
                 {"--api-port", port, "--key-port", "0", "--media", SchoolProcess::mediaDir()});
     QVERIFY(clash.waitForFinished(10000));

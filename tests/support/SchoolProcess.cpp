@@ -1,5 +1,7 @@
 #include "SchoolProcess.h"
 
+#include "ChildProcess.h"
+
 #include <QUrl>
 
 #include <QElapsedTimer>
@@ -69,7 +71,8 @@ bool SchoolProcess::start(int timeoutMs)
 {
     stop();
     error.clear();
-    process = new QProcess;
+    // Killed with the test even when the test crashes, so that no school outlives it.
+    process = new ChildProcess;
     // The server's complaints belong in the test log.
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QStringList args{QStringLiteral("--api-port"), QString::number(apiPort),

@@ -14,7 +14,7 @@ class QProcess;
 class QTemporaryDir;
 
 // Runs the stand-in school (tamix-school) as a child process on free loopback ports for one
-// test, and stops it in the destructor.
+// test, and stops it in the destructor; the kernel kills it if the test dies first (ChildProcess).
 //
 //     SchoolProcess school;
 //     QVERIFY2(school.start(), qPrintable(school.errorString()));
