@@ -33,6 +33,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -76,6 +77,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     if (screen.isValid()) {
         move(screen.center() - rect().center());
     }
+    restoreGeometry();
     app->setSize(width(), height());
     app->setMainForm(this);
 
@@ -556,8 +558,70 @@ void MainForm::onShutdown()
     countdown.run();
 }
 
+std::optional<QRect> MainForm::savedGeometry(const QString& saved, const QList<QRect>& screens,
+                                             const QSize& minimum)
+{
+    const QStringList parts = saved.split(QLatin1Char(','));
+    if (parts.size() != 4) {
+        return std::nullopt;
+    }
+    int numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        numbers[i] = parts.at(i).trimmed().toInt(&ok);
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    const QRect rect(numbers[0], numbers[1], numbers[2], numbers[3]);
+    if (rect.width() < minimum.width() || rect.height() < minimum.height()) {
+        return std::nullopt;
+    }
+    // Enough of the title bar to take hold of it.
+    const QRect titleBar(rect.x() + shadowMargin, rect.y() + shadowMargin,
+                         rect.width() - 2 * shadowMargin, 40);
+    for (const QRect& screen : screens) {
+        const QRect visible = screen.intersected(titleBar);
+        if (visible.width() >= 100 && visible.height() >= 20) {
+            return rect;
+        }
+    }
+    return std::nullopt;
+}
+
+void MainForm::restoreGeometry()
+{
+    App* app = App::instance();
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
+    }
+    const std::optional<QRect> saved =
+        savedGeometry(app->setting(SettingKeys::windowGeometry), screens, QSize(800, 600));
+    if (saved) {
+        resize(saved->size());
+        move(saved->topLeft());
+    }
+}
+
+void MainForm::saveGeometry()
+{
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    const bool maximised = isMaximisedToScreen() && normalSize.isValid();
+    const QRect normal = maximised ? QRect(normalPos, normalSize) : geometry();
+    app->setSetting(SettingKeys::windowGeometry, QStringLiteral("%1,%2,%3,%4")
+                                                     .arg(normal.x())
+                                                     .arg(normal.y())
+                                                     .arg(normal.width())
+                                                     .arg(normal.height()));
+}
+
 void MainForm::stopContext()
 {
+    saveGeometry();
     if (App::exists()) {
         App::instance()->setMainForm(nullptr);
         delete App::instance();

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class BaseDialog;
 class FormBaseSet;
@@ -44,6 +47,11 @@ public:
 
     bool isInTray() const { return inTray; }
     // Whether the desktop has a system tray to hide in; tests replace the answer.
+    // The saved place of the window ("x,y,width,height") when it is whole, at least
+    // `minimum` in size, and its top edge lies on one of `screens` (a screen that has gone
+    // since leaves it nowhere to be grabbed); otherwise nothing.
+    static std::optional<QRect> savedGeometry(const QString& saved, const QList<QRect>& screens,
+                                              const QSize& minimum);
     static bool trayAvailable();
     static void setTrayAvailable(std::function<bool()> answer);
     FormBaseSet* settingsDialog() const { return formBaseSet; }
@@ -108,6 +116,9 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void restoreGeometry();
+    void saveGeometry();
+
     // Lessons queued while downloads run: what a quit would stop.
     int lessonsDownloading() const;
     void createMenus();

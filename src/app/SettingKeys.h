@@ -22,4 +22,6 @@ inline const QString keepAwake = QStringLiteral("DOWNLOAD/KEEP_AWAKE");
 inline const QString resumePlayback = QStringLiteral("PLAYER/WATCHTIME"); // "1" resume position
 inline const QString playerSpeed = QStringLiteral("PLAYER/SPEED");        // "0.75" .. "2"
 inline const QString lastUser = QStringLiteral("APP/LASTUSER");           // last user name
+// The main window's place and size when it was last closed: "x,y,width,height".
+inline const QString windowGeometry = QStringLiteral("WINDOW/GEOMETRY");
 } // namespace SettingKeys

@@ -8,6 +8,43 @@
 #include <QPainter>
 #include <QScreen>
 
+#if defined(Q_OS_LINUX) || defined(Q_OS_FREEBSD)
+#include <QX11Info>
+#endif
+
+namespace {
+
+int& composesAnswer()
+{
+    static int answer = 0;
+    return answer;
+}
+
+QWidget* mainWindow()
+{
+    return App::exists() ? App::instance()->mainForm() : nullptr;
+}
+
+} // namespace
+
+bool SheetDialog::screenComposes()
+{
+    if (composesAnswer() != 0) {
+        return composesAnswer() > 0;
+    }
+#if defined(Q_OS_LINUX) || defined(Q_OS_FREEBSD)
+    if (QX11Info::isPlatformX11()) {
+        return QX11Info::isCompositingManagerRunning();
+    }
+#endif
+    return true;
+}
+
+void SheetDialog::setScreenComposes(int answer)
+{
+    composesAnswer() = answer;
+}
+
 QRect SheetDialog::sheetGeometry(const QSize& fallback)
 {
     if (App::exists()) {
@@ -33,21 +70,35 @@ void SheetDialog::setRunHook(RunHook hook)
 }
 
 SheetDialog::SheetDialog(const QSize& fallback, QWidget* parent)
-    : QDialog(parent), fallbackSize(fallback)
+    : QDialog(parent ? parent : mainWindow()), fallbackSize(fallback), seeThrough(screenComposes())
 {
-    setWindowFlags(Qt::Tool | Qt::X11BypassWindowManagerHint | Qt::FramelessWindowHint);
-    setAttribute(Qt::WA_TranslucentBackground);
-    const QRect sheet = sheetGeometry(fallback);
-    setFixedSize(sheet.size());
-    move(sheet.topLeft());
+    // A plain dialog: a window manager keeps it above the main window, and its own modal
+    // children (a folder chooser) above it. A tool window that bypasses the window manager
+    // would stay above them all.
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowModality(Qt::WindowModal);
+    if (seeThrough) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+    placeOverMainWindow();
     setMouseTracking(true);
+}
+
+void SheetDialog::placeOverMainWindow()
+{
+    const QRect sheet = sheetGeometry(fallbackSize);
+    QRect placed = sheet;
+    if (!seeThrough) {
+        placed.setSize(fallbackSize.boundedTo(sheet.size()));
+        placed.moveCenter(sheet.center());
+    }
+    setFixedSize(placed.size());
+    move(placed.topLeft());
 }
 
 void SheetDialog::showEvent(QShowEvent* event)
 {
-    const QRect sheet = sheetGeometry(fallbackSize);
-    setFixedSize(sheet.size());
-    move(sheet.topLeft());
+    placeOverMainWindow();
     QDialog::showEvent(event);
 }
 
@@ -67,7 +118,14 @@ int SheetDialog::run()
 void SheetDialog::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(0, 0, 0, 60));
+    if (seeThrough) {
+        painter.fillRect(rect(), QColor(0, 0, 0, 60));
+        return;
+    }
+    // Opaque: the grey of the darkened window around the panel, with a frame.
+    painter.fillRect(rect(), QColor(0xc4, 0xc4, 0xc4));
+    painter.setPen(QColor(0x8c, 0x8c, 0x8c));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void SheetDialog::mousePressEvent(QMouseEvent* event)

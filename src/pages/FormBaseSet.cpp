@@ -212,15 +212,29 @@ void FormBaseSet::onCloseCheck()
     }
 }
 
+QString FormBaseSet::chooseFolder(const QString& current)
+{
+    QFileDialog chooser(this, QStringLiteral("请选择目录"), current);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    // Centred over this dialog at the size it will have: the toolkit centres it before its
+    // layout has grown it, and it came up off centre.
+    chooser.adjustSize();
+    QRect placed(QPoint(), chooser.size());
+    placed.moveCenter(frameGeometry().center());
+    chooser.move(placed.topLeft());
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return chooser.selectedFiles().constFirst();
+}
+
 void FormBaseSet::onBtnPathClick()
 {
     // The chooser opens on the folder now in use, not wherever the program was started from.
     const App* app = App::instance();
     const QString current = app ? app->setting(SettingKeys::videoPath) : QString();
-    const QString dir = folderChooser()
-                            ? folderChooser()(current)
-                            : QFileDialog::getExistingDirectory(this, QStringLiteral("请选择目录"),
-                                                                current, QFileDialog::ShowDirsOnly);
+    const QString dir = folderChooser() ? folderChooser()(current) : chooseFolder(current);
     if (dir.isEmpty()) {
         return;
     }

@@ -54,6 +54,7 @@ private slots:
     void onCkKeepAwakeCheck(bool value);
 
 private:
+    QString chooseFolder(const QString& current);
     QRadioButton* rdMinTaskbar = nullptr;
     QRadioButton* rdMinTray = nullptr;
     QRadioButton* rdCloseQuit = nullptr;
