@@ -10,7 +10,7 @@ Downloaded::Downloaded(QWidget* parent) : TileList(parent)
 {
     lblNoCourse = new QLabel(this);
     lblNoCourse->setObjectName(QStringLiteral("lblnocourse"));
-    lblNoCourse->setFixedSize(177, 88);
+    lblNoCourse->setFixedSize(177, 64);
     setEmptyLabel(lblNoCourse, QStringLiteral("还没有缓存的课程"));
     onRefreshUI();
 }

@@ -10,7 +10,7 @@ Downloading::Downloading(QWidget* parent) : TileList(parent)
 {
     lblNoLesson = new QLabel(this);
     lblNoLesson->setObjectName(QStringLiteral("lblnocourse"));
-    lblNoLesson->setFixedSize(177, 88);
+    lblNoLesson->setFixedSize(177, 64);
     setEmptyLabel(lblNoLesson, QStringLiteral("没有正在缓存的课件"));
     onRefreshUI();
 }
