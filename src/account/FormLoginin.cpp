@@ -109,6 +109,8 @@ FormLoginin::FormLoginin(QWidget* parent)
     }
     // Filling the list selects its first entry; the box starts with the hint or the last user.
     cmbName->setEditText(nameHintText);
+    HintBox::markHint(cmbName, nameHintText);
+    HintBox::markHint(txtName, pwdHintText);
     const QString lastUser = app->setting(SettingKeys::lastUser);
     if (!lastUser.isEmpty()) {
         cmbName->setEditText(lastUser);

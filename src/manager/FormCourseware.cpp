@@ -217,7 +217,7 @@ void FormCourseware::onBtnDeleteClick()
         return;
     }
     if (!XMessageBox::ask(
-            QStringLiteral("确定删除所选的 %1 个课件及其已下载的文件？").arg(dirs.size()),
+            QStringLiteral("确定删除所选的 %1 个课件\n及其已下载的文件？").arg(dirs.size()),
             window())) {
         return;
     }

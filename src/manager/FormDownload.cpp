@@ -297,7 +297,8 @@ QString FormDownload::deleteQuestion(int courses, int lessons)
     if (what.isEmpty()) {
         return QString();
     }
-    return QStringLiteral("确定删除所选的 ") + what + QStringLiteral("及其已下载的文件？");
+    // Broken where the sentence breaks: wrapped by width, "件？" stood alone on a line.
+    return QStringLiteral("确定删除所选的 ") + what + QStringLiteral("\n及其已下载的文件？");
 }
 
 void FormDownload::onBtnDeleteClick()

@@ -82,6 +82,8 @@ FormUpgrade::FormUpgrade(const Offer& offer, QWidget* parent)
     download = new InstallerDownload(this);
     if (!downloadsHere()) {
         showStatus(QStringLiteral("请前往官网下载新版本：") + siteUrl());
+        // Nothing will be downloaded: no progress track that never moves.
+        contentWidget->hide();
         return;
     }
     const InstallerDownload::Expected expected{offer.sha256, offer.signature, offer.size};
@@ -90,10 +92,12 @@ FormUpgrade::FormUpgrade(const Offer& offer, QWidget* parent)
         break;
     case InstallerDownload::Refusal::Space:
         showStatus(QStringLiteral("磁盘空间不足，无法下载新版本。"));
+        contentWidget->hide();
         return;
     default:
         qWarning().noquote() << "upgrade refused: the offer cannot be checked";
         showStatus(QStringLiteral("无法校验新版本的安装程序，请前往官网下载新版本：") + siteUrl());
+        contentWidget->hide();
         return;
     }
     connect(download, &InstallerDownload::progress, this, &FormUpgrade::onProgress);

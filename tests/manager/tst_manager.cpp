@@ -296,7 +296,7 @@ void TestManager::deleteHandsExactlyTheCheckedCourses()
     QVERIFY(!page->checkAllBox()->isChecked());
     QVERIFY(tiles.at(0)->isChecked() && tiles.at(2)->isChecked());
     page->deleteButton()->click();
-    QCOMPARE(asked, QStringList{"确定删除所选的 2 个课程及其已下载的文件？"});
+    QCOMPARE(asked, QStringList{"确定删除所选的 2 个课程\n及其已下载的文件？"});
 
     QVERIFY(page->editButton()->isVisible() && !page->deleteButton()->isVisible());
     for (const CourseRecord& stored : App::instance()->downloader()->courses()) {
@@ -331,7 +331,7 @@ void TestManager::longQueueMakesTilesAsScrolledAndSelectsThemAll()
     page->editButton()->click();
     QTest::mouseClick(page->checkAllBox(), Qt::LeftButton, {}, QPoint(6, 6));
     page->deleteButton()->click();
-    QCOMPARE(asked, QStringList{"确定删除所选的 200 个课件及其已下载的文件？"});
+    QCOMPARE(asked, QStringList{"确定删除所选的 200 个课件\n及其已下载的文件？"});
     QVERIFY(App::instance()->downloader()->queue().isEmpty());
 }
 

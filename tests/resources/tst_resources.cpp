@@ -91,7 +91,7 @@ const Image images[] = {
     {"downing.png", 20, 20, true},
     {"done.png", 20, 20, true},
     {"addmore.png", 220, 124, true},
-    {"nocourse.png", 177, 88, true},
+    {"nocourse.png", 177, 64, true},
     // account
     {"alterpwd.png", 20, 20, true},
     {"nametip.png", 24, 24, true},
@@ -180,7 +180,8 @@ QList<Declaration> declarations(const QString& css)
                 start += part.size() + 1;
                 continue;
             }
-            const int leading = part.size() - QString(part).remove(QRegularExpression("^\\s+")).size();
+            const int leading =
+                part.size() - QString(part).remove(QRegularExpression("^\\s+")).size();
             Declaration d;
             d.line = text.left(start + leading).count('\n') + 1;
             d.property = part.left(colon).trimmed().toLower();
@@ -349,8 +350,8 @@ void TestResources::variantDiffers_data()
 {
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("variant");
-    const char* const hovered[] = {"min", "max", "normal", "close", "play", "spend", "voice",
-                                   "voice_j", "fullscreen", "recovery"};
+    const char* const hovered[] = {"min",   "max",   "normal",  "close",      "play",
+                                   "spend", "voice", "voice_j", "fullscreen", "recovery"};
     for (const char* name : hovered)
         QTest::newRow(qPrintable(QString(name) + "_h"))
             << QString(name) + ".png" << QString(name) + "_h.png";
@@ -363,17 +364,28 @@ void TestResources::variantDiffers_data()
         QTest::newRow(qPrintable(QString(name) + "Hover/Dis"))
             << QString(name) + "Hover.png" << QString(name) + "Dis.png";
     }
-    QTest::newRow("ck/ckun") << "ck.png" << "ckun.png";
-    QTest::newRow("rd/rdun") << "rd.png" << "rdun.png";
-    QTest::newRow("voice/voice_j") << "voice.png" << "voice_j.png";
-    QTest::newRow("play/spend") << "play.png" << "spend.png";
-    QTest::newRow("fullscreen/recovery") << "fullscreen.png" << "recovery.png";
-    QTest::newRow("max/normal") << "max.png" << "normal.png";
-    QTest::newRow("p_max/p_normal") << "p_max.png" << "p_normal.png";
-    QTest::newRow("ddz/ztz") << "ddz.png" << "ztz.png";
-    QTest::newRow("downing/done") << "downing.png" << "done.png";
-    QTest::newRow("btnClass/btnDownload") << "btnClass.png" << "btnDownload.png";
-    QTest::newRow("btnDownload/btnUser") << "btnDownload.png" << "btnUser.png";
+    QTest::newRow("ck/ckun") << "ck.png"
+                             << "ckun.png";
+    QTest::newRow("rd/rdun") << "rd.png"
+                             << "rdun.png";
+    QTest::newRow("voice/voice_j") << "voice.png"
+                                   << "voice_j.png";
+    QTest::newRow("play/spend") << "play.png"
+                                << "spend.png";
+    QTest::newRow("fullscreen/recovery") << "fullscreen.png"
+                                         << "recovery.png";
+    QTest::newRow("max/normal") << "max.png"
+                                << "normal.png";
+    QTest::newRow("p_max/p_normal") << "p_max.png"
+                                    << "p_normal.png";
+    QTest::newRow("ddz/ztz") << "ddz.png"
+                             << "ztz.png";
+    QTest::newRow("downing/done") << "downing.png"
+                                  << "done.png";
+    QTest::newRow("btnClass/btnDownload") << "btnClass.png"
+                                          << "btnDownload.png";
+    QTest::newRow("btnDownload/btnUser") << "btnDownload.png"
+                                         << "btnUser.png";
 }
 
 // A state picture that is a copy of another would hide the state change.
@@ -460,9 +472,10 @@ void TestResources::styleSheetColoursFromPalette_data()
     static const QRegularExpression url(QStringLiteral("url\\([^)]*\\)"));
     static const QRegularExpression word(QStringLiteral("[A-Za-z][A-Za-z-]*\\(?"));
     // Words that may follow a colour property and are not colours themselves.
-    static const QSet<QString> keywords = {"none", "solid", "dashed", "dotted", "transparent", "white",
-                                           "center", "top", "bottom", "left", "right", "no-repeat",
-                                           "repeat", "repeat-x", "repeat-y", "stretch", "px"};
+    static const QSet<QString> keywords = {
+        "none",   "solid",    "dashed",   "dotted",  "transparent", "white",
+        "center", "top",      "bottom",   "left",    "right",       "no-repeat",
+        "repeat", "repeat-x", "repeat-y", "stretch", "px"};
     int count = 0;
     for (const Declaration& d : declarations(css)) {
         QString value = d.value;
@@ -470,7 +483,8 @@ void TestResources::styleSheetColoursFromPalette_data()
         auto hit = hex.globalMatch(value);
         while (hit.hasNext()) {
             const QString token = hit.next().captured(0);
-            QTest::newRow(qPrintable(QString("line %1: %2").arg(d.line).arg(token))) << token << true;
+            QTest::newRow(qPrintable(QString("line %1: %2").arg(d.line).arg(token)))
+                << token << true;
             ++count;
         }
         const bool colourProperty = d.property.contains("color") || d.property == "background" ||
@@ -496,7 +510,8 @@ void TestResources::styleSheetColoursFromPalette()
     QFETCH(QString, token);
     QFETCH(bool, colour);
     QVERIFY2(colour, qPrintable(token + " is a colour outside the palette (name or function)"));
-    QVERIFY2(paletteSet().contains(normalColour(token)), qPrintable(token + " is not in the palette"));
+    QVERIFY2(paletteSet().contains(normalColour(token)),
+             qPrintable(token + " is not in the palette"));
 }
 
 void TestResources::styleSheetParses()
@@ -525,27 +540,35 @@ void TestResources::pictureReachesWidget_data()
     const char* const windowButtons[][2] = {
         {"btnMin", "min"}, {"btnMax", "max"}, {"btnNormal", "normal"}, {"btnClose", "close"}};
     for (const auto& b : windowButtons) {
-        QTest::newRow(b[0]) << "QPushButton" << b[0] << window << "normal"
-                            << QString(b[1]) + ".png" << origin;
+        QTest::newRow(b[0]) << "QPushButton" << b[0] << window << "normal" << QString(b[1]) + ".png"
+                            << origin;
         QTest::newRow(qPrintable(QString(b[0]) + ":hover"))
             << "QPushButton" << b[0] << window << "hover" << QString(b[1]) + "_h.png" << origin;
     }
-    QTest::newRow("btnCloseM") << "QPushButton" << "btnCloseM" << QSize(12, 12) << "normal"
+    QTest::newRow("btnCloseM") << "QPushButton"
+                               << "btnCloseM" << QSize(12, 12) << "normal"
                                << "close_m.png" << origin;
-    QTest::newRow("btnControlClose") << "QPushButton" << "btnControlClose" << QSize(20, 20)
-                                     << "normal" << "close_m.png" << QPoint(4, 4);
-    QTest::newRow("btnBack bottom") << "QPushButton" << "btnBack" << QSize(30, 34) << "normal"
+    QTest::newRow("btnControlClose") << "QPushButton"
+                                     << "btnControlClose" << QSize(20, 20) << "normal"
+                                     << "close_m.png" << QPoint(4, 4);
+    QTest::newRow("btnBack bottom") << "QPushButton"
+                                    << "btnBack" << QSize(30, 34) << "normal"
                                     << "btnBack.png" << QPoint(0, 4);
-    QTest::newRow("btnBack2") << "QPushButton" << "btnBack2" << QSize(30, 20) << "normal"
+    QTest::newRow("btnBack2") << "QPushButton"
+                              << "btnBack2" << QSize(30, 20) << "normal"
                               << "back2.png" << origin;
-    QTest::newRow("btnWait") << "QPushButton" << "btnWait" << QSize(32, 32) << "normal" << "ddz.png"
-                             << origin;
-    QTest::newRow("btnPauseKejian") << "QPushButton" << "btnPauseKejian" << QSize(32, 32)
-                                    << "normal" << "ztz.png" << origin;
-    QTest::newRow("btnFail") << "QPushButton" << "btnFail" << QSize(32, 32) << "normal" << "sb.png"
-                             << origin;
-    QTest::newRow("btnAlterPwd right") << "QPushButton" << "btnAlterPwd" << QSize(300, 20)
-                                       << "normal" << "alterpwd.png" << QPoint(280, 0);
+    QTest::newRow("btnWait") << "QPushButton"
+                             << "btnWait" << QSize(32, 32) << "normal"
+                             << "ddz.png" << origin;
+    QTest::newRow("btnPauseKejian") << "QPushButton"
+                                    << "btnPauseKejian" << QSize(32, 32) << "normal"
+                                    << "ztz.png" << origin;
+    QTest::newRow("btnFail") << "QPushButton"
+                             << "btnFail" << QSize(32, 32) << "normal"
+                             << "sb.png" << origin;
+    QTest::newRow("btnAlterPwd right") << "QPushButton"
+                                       << "btnAlterPwd" << QSize(300, 20) << "normal"
+                                       << "alterpwd.png" << QPoint(280, 0);
 
     const char* const navigation[][2] = {{"btnMyClass", "btnClass"},
                                          {"btnDownload", "btnDownload"},
@@ -567,33 +590,47 @@ void TestResources::pictureReachesWidget_data()
     for (const auto& b : player) {
         QTest::newRow(b[0]) << "QPushButton" << b[0] << QSize(24, 24) << "normal"
                             << QString(b[1]) + ".png" << origin;
-        QTest::newRow(qPrintable(QString(b[0]) + ":hover")) << "QPushButton" << b[0] << QSize(24, 24)
-                                                             << "hover" << QString(b[1]) + "_h.png"
-                                                             << origin;
+        QTest::newRow(qPrintable(QString(b[0]) + ":hover"))
+            << "QPushButton" << b[0] << QSize(24, 24) << "hover" << QString(b[1]) + "_h.png"
+            << origin;
     }
-    const char* const playerTitle[][2] = {
-        {"btnpMin", "p_min"}, {"btnpMax", "p_max"}, {"btnpNormal", "p_normal"}, {"btnpClose", "p_close"}};
+    const char* const playerTitle[][2] = {{"btnpMin", "p_min"},
+                                          {"btnpMax", "p_max"},
+                                          {"btnpNormal", "p_normal"},
+                                          {"btnpClose", "p_close"}};
     for (const auto& b : playerTitle)
         QTest::newRow(b[0]) << "QPushButton" << b[0] << QSize(24, 24) << "normal"
                             << QString(b[1]) + ".png" << origin;
-    QTest::newRow("btnBigStart") << "QPushButton" << "btnBigStart" << QSize(90, 90) << "normal"
+    QTest::newRow("btnBigStart") << "QPushButton"
+                                 << "btnBigStart" << QSize(90, 90) << "normal"
                                  << "btnBigStart.png" << origin;
 
-    QTest::newRow("lblDownIcon") << "QLabel" << "lblDownIcon" << QSize(40, 30) << "normal"
+    QTest::newRow("lblDownIcon") << "QLabel"
+                                 << "lblDownIcon" << QSize(40, 30) << "normal"
                                  << "downing.png" << QPoint(10, 5);
-    QTest::newRow("lblDoneIcon") << "QLabel" << "lblDoneIcon" << QSize(40, 30) << "normal"
+    QTest::newRow("lblDoneIcon") << "QLabel"
+                                 << "lblDoneIcon" << QSize(40, 30) << "normal"
                                  << "done.png" << QPoint(10, 5);
-    QTest::newRow("logo") << "QLabel" << "logo" << QSize(345, 34) << "normal" << "logo.png" << origin;
-    QTest::newRow("lblnocourse") << "QLabel" << "lblnocourse" << QSize(177, 88) << "normal"
+    QTest::newRow("logo") << "QLabel"
+                          << "logo" << QSize(345, 34) << "normal"
+                          << "logo.png" << origin;
+    QTest::newRow("lblnocourse") << "QLabel"
+                                 << "lblnocourse" << QSize(177, 64) << "normal"
                                  << "nocourse.png" << origin;
-    QTest::newRow("lblOK") << "QLabel" << "lblOK" << QSize(77, 75) << "normal" << "wxpta_03.png"
-                           << origin;
-    QTest::newRow("addmore") << "QLabel" << "addmore" << QSize(220, 124) << "normal"
+    QTest::newRow("lblOK") << "QLabel"
+                           << "lblOK" << QSize(77, 75) << "normal"
+                           << "wxpta_03.png" << origin;
+    QTest::newRow("addmore") << "QLabel"
+                             << "addmore" << QSize(220, 124) << "normal"
                              << "addmore.png" << origin;
-    QTest::newRow("bar") << "QLabel" << "bar" << QSize(1200, 120) << "normal" << "bar.png" << origin;
-    QTest::newRow("lblName") << "QLabel" << "lblName" << QSize(52, 60) << "normal" << "nametip.png"
-                             << QPoint(14, 18);
-    QTest::newRow("lblPwdTip") << "QLabel" << "lblPwdTip" << QSize(52, 60) << "normal"
+    QTest::newRow("bar") << "QLabel"
+                         << "bar" << QSize(1200, 120) << "normal"
+                         << "bar.png" << origin;
+    QTest::newRow("lblName") << "QLabel"
+                             << "lblName" << QSize(52, 60) << "normal"
+                             << "nametip.png" << QPoint(14, 18);
+    QTest::newRow("lblPwdTip") << "QLabel"
+                               << "lblPwdTip" << QSize(52, 60) << "normal"
                                << "pwdtip.png" << QPoint(14, 18);
 }
 
@@ -648,79 +685,109 @@ void TestResources::backgroundColour_data()
 
     const QSize box(100, 40);
     const QPoint middle(50, 20);
-    QTest::newRow("MainBorder") << "QWidget" << "MainBorder" << box << "normal" << middle << "#e0e0e0";
-    QTest::newRow("ContentWidget") << "QWidget" << "ContentWidget" << box << "normal" << middle
-                                   << "#f8f8f8";
-    QTest::newRow("MainWidget") << "QWidget" << "MainWidget" << box << "normal" << middle << "#f8f8f8";
-    QTest::newRow("MainWidget left border") << "QWidget" << "MainWidget" << box << "normal"
-                                            << QPoint(0, 20) << "#fff";
-    QTest::newRow("TitleWidget") << "QWidget" << "TitleWidget" << box << "normal" << middle
-                                 << "#f8f8f8";
-    QTest::newRow("TitleWidget top border") << "QWidget" << "TitleWidget" << box << "normal"
-                                            << QPoint(50, 0) << "#fff";
-    QTest::newRow("NavigatWidget") << "QWidget" << "NavigatWidget" << box << "normal" << middle
-                                   << "#fff";
-    QTest::newRow("FormPlayer") << "QWidget" << "FormPlayer" << box << "normal" << middle << "#181818";
-    QTest::newRow("MessageBox") << "QWidget" << "MessageBox" << box << "normal" << middle << "#fff";
-    QTest::newRow("MessageBoxTitle") << "QWidget" << "MessageBoxTitle" << box << "normal" << middle
-                                     << "#f8f8f8";
-    QTest::newRow("MessageBoxBottom") << "QWidget" << "MessageBoxBottom" << box << "normal"
-                                      << middle << "#f8f8f8";
-    QTest::newRow("CourseItem") << "QWidget" << "CourseItem" << box << "normal" << middle << "#fff";
-    QTest::newRow("CourseItem:hover") << "QWidget" << "CourseItem" << box << "hover" << middle
-                                      << "#f8f8f8";
-    QTest::newRow("line") << "QWidget" << "line" << box << "normal" << middle << "#0d7cc3";
-    QTest::newRow("CountBox") << "QWidget" << "CountBox" << box << "normal" << middle << "#fe8619";
+    QTest::newRow("MainBorder") << "QWidget"
+                                << "MainBorder" << box << "normal" << middle << "#e0e0e0";
+    QTest::newRow("ContentWidget") << "QWidget"
+                                   << "ContentWidget" << box << "normal" << middle << "#f8f8f8";
+    QTest::newRow("MainWidget") << "QWidget"
+                                << "MainWidget" << box << "normal" << middle << "#f8f8f8";
+    QTest::newRow("MainWidget left border")
+        << "QWidget"
+        << "MainWidget" << box << "normal" << QPoint(0, 20) << "#fff";
+    QTest::newRow("TitleWidget") << "QWidget"
+                                 << "TitleWidget" << box << "normal" << middle << "#f8f8f8";
+    QTest::newRow("TitleWidget top border")
+        << "QWidget"
+        << "TitleWidget" << box << "normal" << QPoint(50, 0) << "#fff";
+    QTest::newRow("NavigatWidget") << "QWidget"
+                                   << "NavigatWidget" << box << "normal" << middle << "#fff";
+    QTest::newRow("FormPlayer") << "QWidget"
+                                << "FormPlayer" << box << "normal" << middle << "#181818";
+    QTest::newRow("MessageBox") << "QWidget"
+                                << "MessageBox" << box << "normal" << middle << "#fff";
+    QTest::newRow("MessageBoxTitle") << "QWidget"
+                                     << "MessageBoxTitle" << box << "normal" << middle << "#f8f8f8";
+    QTest::newRow("MessageBoxBottom")
+        << "QWidget"
+        << "MessageBoxBottom" << box << "normal" << middle << "#f8f8f8";
+    QTest::newRow("CourseItem") << "QWidget"
+                                << "CourseItem" << box << "normal" << middle << "#fff";
+    QTest::newRow("CourseItem:hover") << "QWidget"
+                                      << "CourseItem" << box << "hover" << middle << "#f8f8f8";
+    QTest::newRow("line") << "QWidget"
+                          << "line" << box << "normal" << middle << "#0d7cc3";
+    QTest::newRow("CountBox") << "QWidget"
+                              << "CountBox" << box << "normal" << middle << "#fe8619";
 
     // Buttons without text: the middle shows the fill, the edge the border.
-    QTest::newRow("btnLogin") << "QPushButton" << "btnLogin" << QSize(379, 61) << "normal"
-                              << QPoint(190, 30) << "#1592e1";
-    QTest::newRow("btnLogin:hover") << "QPushButton" << "btnLogin" << QSize(379, 61) << "hover"
-                                    << QPoint(190, 30) << "#0d7cc3";
-    QTest::newRow("btnTitle") << "QPushButton" << "btnTitle" << QSize(68, 28) << "normal"
-                              << QPoint(34, 14) << "#f8f8f8";
-    QTest::newRow("btnTitle border") << "QPushButton" << "btnTitle" << QSize(68, 28) << "normal"
-                                     << QPoint(34, 0) << "#d2d2d2";
-    QTest::newRow("btnTitle:hover") << "QPushButton" << "btnTitle" << QSize(68, 28) << "hover"
-                                    << QPoint(34, 14) << "#0d7cc3";
-    QTest::newRow("btnOK") << "QPushButton" << "btnOK" << QSize(90, 35) << "normal" << QPoint(45, 17)
-                           << "#fe8619";
-    QTest::newRow("btnCancel") << "QPushButton" << "btnCancel" << QSize(90, 35) << "normal"
-                               << QPoint(45, 17) << "#c3c3c3";
-    QTest::newRow("btnOK3") << "QPushButton" << "btnOK3" << QSize(92, 30) << "normal"
-                            << QPoint(46, 15) << "#ebebeb";
-    QTest::newRow("btnOK3 border") << "QPushButton" << "btnOK3" << QSize(92, 30) << "normal"
-                                   << QPoint(0, 15) << "#d7d7d7";
-    QTest::newRow("btnChangeDir") << "QPushButton" << "btnChangeDir" << QSize(92, 30) << "normal"
-                                  << QPoint(46, 15) << "#ebebeb";
-    QTest::newRow("btnEsc") << "QPushButton" << "btnEsc" << QSize(298, 48) << "normal"
-                            << QPoint(149, 24) << "#f8f8f8";
-    QTest::newRow("btnEsc border") << "QPushButton" << "btnEsc" << QSize(298, 48) << "normal"
-                                   << QPoint(149, 0) << "#0d7cc3";
-    QTest::newRow("btnEsc2") << "QPushButton" << "btnEsc2" << QSize(298, 48) << "normal"
-                             << QPoint(149, 24) << "#fff";
-    QTest::newRow("btnRelogin") << "QPushButton" << "btnRelogin" << QSize(208, 58) << "normal"
-                                << QPoint(104, 29) << "#fff";
-    QTest::newRow("btnRelogin border") << "QPushButton" << "btnRelogin" << QSize(208, 58) << "normal"
-                                       << QPoint(0, 29) << "#0d7cc3";
-    QTest::newRow("btnStudy border") << "QPushButton" << "btnStudy" << QSize(60, 23) << "normal"
-                                     << QPoint(30, 0) << "#575757";
-    QTest::newRow("btnStudy:hover border") << "QPushButton" << "btnStudy" << QSize(60, 23) << "hover"
-                                           << QPoint(30, 1) << "#0d7cc3";
-    QTest::newRow("btnStudy:disabled border") << "QPushButton" << "btnStudy" << QSize(60, 23)
-                                              << "disabled" << QPoint(30, 1) << "#0d7cc3";
-    QTest::newRow("btnCloseM") << "QPushButton" << "btnCloseM" << QSize(20, 20) << "normal"
-                               << QPoint(1, 1) << "#fff";
-    QTest::newRow("btnMyClass") << "QPushButton" << "btnMyClass" << QSize(80, 60) << "normal"
-                                << QPoint(2, 2) << "#fff";
-    QTest::newRow("txtPath border") << "QLineEdit" << "txtPath" << QSize(200, 30) << "normal"
-                                    << QPoint(0, 15) << "#d7d7d7";
-    QTest::newRow("txtName") << "QLineEdit" << "txtName" << QSize(379, 61) << "normal"
-                             << QPoint(370, 30) << "#fff";
-    QTest::newRow("lblName") << "QLabel" << "lblName" << QSize(52, 61) << "normal" << QPoint(50, 2)
+    QTest::newRow("btnLogin") << "QPushButton"
+                              << "btnLogin" << QSize(379, 61) << "normal" << QPoint(190, 30)
+                              << "#1592e1";
+    QTest::newRow("btnLogin:hover")
+        << "QPushButton"
+        << "btnLogin" << QSize(379, 61) << "hover" << QPoint(190, 30) << "#0d7cc3";
+    QTest::newRow("btnTitle") << "QPushButton"
+                              << "btnTitle" << QSize(68, 28) << "normal" << QPoint(34, 14)
+                              << "#f8f8f8";
+    QTest::newRow("btnTitle border")
+        << "QPushButton"
+        << "btnTitle" << QSize(68, 28) << "normal" << QPoint(34, 0) << "#d2d2d2";
+    QTest::newRow("btnTitle:hover")
+        << "QPushButton"
+        << "btnTitle" << QSize(68, 28) << "hover" << QPoint(34, 14) << "#0d7cc3";
+    QTest::newRow("btnOK") << "QPushButton"
+                           << "btnOK" << QSize(90, 35) << "normal" << QPoint(45, 17) << "#fe8619";
+    QTest::newRow("btnCancel") << "QPushButton"
+                               << "btnCancel" << QSize(90, 35) << "normal" << QPoint(45, 17)
+                               << "#ebebeb";
+    QTest::newRow("btnOK3") << "QPushButton"
+                            << "btnOK3" << QSize(92, 30) << "normal" << QPoint(46, 15) << "#ebebeb";
+    QTest::newRow("btnOK3 border")
+        << "QPushButton"
+        << "btnOK3" << QSize(92, 30) << "normal" << QPoint(0, 15) << "#d7d7d7";
+    QTest::newRow("btnChangeDir") << "QPushButton"
+                                  << "btnChangeDir" << QSize(92, 30) << "normal" << QPoint(46, 15)
+                                  << "#ebebeb";
+    QTest::newRow("btnEsc") << "QPushButton"
+                            << "btnEsc" << QSize(298, 48) << "normal" << QPoint(149, 24)
+                            << "#f8f8f8";
+    QTest::newRow("btnEsc border")
+        << "QPushButton"
+        << "btnEsc" << QSize(298, 48) << "normal" << QPoint(149, 0) << "#0d7cc3";
+    QTest::newRow("btnEsc2") << "QPushButton"
+                             << "btnEsc2" << QSize(298, 48) << "normal" << QPoint(149, 24)
                              << "#fff";
-    QTest::newRow("labelload") << "QLabel" << "labelload" << box << "normal" << QPoint(98, 2)
-                               << "#181818";
+    QTest::newRow("btnRelogin") << "QPushButton"
+                                << "btnRelogin" << QSize(208, 58) << "normal" << QPoint(104, 29)
+                                << "#fff";
+    QTest::newRow("btnRelogin border")
+        << "QPushButton"
+        << "btnRelogin" << QSize(208, 58) << "normal" << QPoint(0, 29) << "#0d7cc3";
+    QTest::newRow("btnStudy border")
+        << "QPushButton"
+        << "btnStudy" << QSize(60, 23) << "normal" << QPoint(30, 0) << "#575757";
+    QTest::newRow("btnStudy:hover border")
+        << "QPushButton"
+        << "btnStudy" << QSize(60, 23) << "hover" << QPoint(30, 1) << "#0d7cc3";
+    QTest::newRow("btnStudy:disabled border")
+        << "QPushButton"
+        << "btnStudy" << QSize(60, 23) << "disabled" << QPoint(30, 1) << "#0d7cc3";
+    QTest::newRow("btnCloseM") << "QPushButton"
+                               << "btnCloseM" << QSize(20, 20) << "normal" << QPoint(1, 1)
+                               << "#fff";
+    QTest::newRow("btnMyClass") << "QPushButton"
+                                << "btnMyClass" << QSize(80, 60) << "normal" << QPoint(2, 2)
+                                << "#fff";
+    QTest::newRow("txtPath border")
+        << "QLineEdit"
+        << "txtPath" << QSize(200, 30) << "normal" << QPoint(0, 15) << "#d7d7d7";
+    QTest::newRow("txtName") << "QLineEdit"
+                             << "txtName" << QSize(379, 61) << "normal" << QPoint(370, 30)
+                             << "#fff";
+    QTest::newRow("lblName") << "QLabel"
+                             << "lblName" << QSize(52, 61) << "normal" << QPoint(50, 2) << "#fff";
+    QTest::newRow("labelload") << "QLabel"
+                               << "labelload" << box << "normal" << QPoint(98, 2) << "#181818";
 }
 
 void TestResources::backgroundColour()
@@ -749,45 +816,123 @@ void TestResources::textColour_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("objectName");
     QTest::addColumn<QString>("colour");
-    QTest::newRow("btnControl") << "QPushButton" << "btnControl" << "#666";
-    QTest::newRow("btnControlClose") << "QPushButton" << "btnControlClose" << "#666";
-    QTest::newRow("btnAlterPwd") << "QPushButton" << "btnAlterPwd" << "#666";
-    QTest::newRow("btnTitle") << "QPushButton" << "btnTitle" << "#333";
-    QTest::newRow("btnLogin") << "QPushButton" << "btnLogin" << "#fff";
-    QTest::newRow("btnEsc") << "QPushButton" << "btnEsc" << "#0d7cc3";
-    QTest::newRow("btnEsc2") << "QPushButton" << "btnEsc2" << "#0d7cc3";
-    QTest::newRow("btnOK3") << "QPushButton" << "btnOK3" << "#333";
-    QTest::newRow("btnOK") << "QPushButton" << "btnOK" << "#fff";
-    QTest::newRow("btnRelogin") << "QPushButton" << "btnRelogin" << "#0d7cc3";
-    QTest::newRow("btnCourseDown") << "QPushButton" << "btnCourseDown" << "#fe8619";
-    QTest::newRow("btnDelete") << "QPushButton" << "btnDelete" << "#fe8619";
-    QTest::newRow("btnEdit") << "QPushButton" << "btnEdit" << "#fe8619";
-    QTest::newRow("btnCourseCancel") << "QPushButton" << "btnCourseCancel" << "#333";
-    QTest::newRow("btnDownTitle") << "QPushButton" << "btnDownTitle" << "#333";
-    QTest::newRow("btnDownTitleClick") << "QPushButton" << "btnDownTitleClick" << "#0d7cc3";
-    QTest::newRow("btnPauseAll") << "QPushButton" << "btnPauseAll" << "#0d7cc3";
-    QTest::newRow("btnStudy") << "QPushButton" << "btnStudy" << "#cccccc";
-    QTest::newRow("txtName") << "QLineEdit" << "txtName" << "#999";
-    QTest::newRow("cmbName") << "QComboBox" << "cmbName" << "#999";
-    QTest::newRow("lblReg") << "QLabel" << "lblReg" << "#999";
-    QTest::newRow("lblUserInfo") << "QLabel" << "lblUserInfo" << "#333";
-    QTest::newRow("lblClass") << "QLabel" << "lblClass" << "#333";
-    QTest::newRow("lblLine") << "QLabel" << "lblLine" << "#e5e5e5";
-    QTest::newRow("label14999") << "QLabel" << "label14999" << "#999";
-    QTest::newRow("xgcg") << "QLabel" << "xgcg" << "#0d7cc3";
-    QTest::newRow("lblCourseZhang") << "QLabel" << "lblCourseZhang" << "#0d7cc3";
-    QTest::newRow("lblCourseJie") << "QLabel" << "lblCourseJie" << "#333";
-    QTest::newRow("lblCourseTime") << "QLabel" << "lblCourseTime" << "#999";
-    QTest::newRow("lblCount") << "QLabel" << "lblCount" << "#fff";
-    QTest::newRow("lbltime1") << "QLabel" << "lbltime1" << "#cccccc";
-    QTest::newRow("lbltime2") << "QLabel" << "lbltime2" << "#7e7e7e";
-    QTest::newRow("progress") << "QLabel" << "progress" << "#666";
-    QTest::newRow("labelload") << "QLabel" << "labelload" << "#fff";
-    QTest::newRow("playertitle") << "QLabel" << "playertitle" << "#fff";
-    QTest::newRow("TipLabel") << "QLabel" << "TipLabel" << "#333";
-    QTest::newRow("lblPwdTip") << "QLabel" << "lblPwdTip" << "#333";
-    QTest::newRow("ckCourse") << "QCheckBox" << "ckCourse" << "#333";
-    QTest::newRow("ckAll") << "QCheckBox" << "ckAll" << "#333";
+    QTest::newRow("btnControl") << "QPushButton"
+                                << "btnControl"
+                                << "#666";
+    QTest::newRow("btnControlClose") << "QPushButton"
+                                     << "btnControlClose"
+                                     << "#666";
+    QTest::newRow("btnAlterPwd") << "QPushButton"
+                                 << "btnAlterPwd"
+                                 << "#666";
+    QTest::newRow("btnTitle") << "QPushButton"
+                              << "btnTitle"
+                              << "#333";
+    QTest::newRow("btnLogin") << "QPushButton"
+                              << "btnLogin"
+                              << "#fff";
+    QTest::newRow("btnEsc") << "QPushButton"
+                            << "btnEsc"
+                            << "#0d7cc3";
+    QTest::newRow("btnEsc2") << "QPushButton"
+                             << "btnEsc2"
+                             << "#0d7cc3";
+    QTest::newRow("btnOK3") << "QPushButton"
+                            << "btnOK3"
+                            << "#333";
+    QTest::newRow("btnOK") << "QPushButton"
+                           << "btnOK"
+                           << "#fff";
+    QTest::newRow("btnRelogin") << "QPushButton"
+                                << "btnRelogin"
+                                << "#0d7cc3";
+    QTest::newRow("btnCourseDown") << "QPushButton"
+                                   << "btnCourseDown"
+                                   << "#fe8619";
+    QTest::newRow("btnDelete") << "QPushButton"
+                               << "btnDelete"
+                               << "#fe8619";
+    QTest::newRow("btnEdit") << "QPushButton"
+                             << "btnEdit"
+                             << "#fe8619";
+    QTest::newRow("btnCourseCancel") << "QPushButton"
+                                     << "btnCourseCancel"
+                                     << "#333";
+    QTest::newRow("btnDownTitle") << "QPushButton"
+                                  << "btnDownTitle"
+                                  << "#333";
+    QTest::newRow("btnDownTitleClick") << "QPushButton"
+                                       << "btnDownTitleClick"
+                                       << "#0d7cc3";
+    QTest::newRow("btnPauseAll") << "QPushButton"
+                                 << "btnPauseAll"
+                                 << "#0d7cc3";
+    QTest::newRow("btnStudy") << "QPushButton"
+                              << "btnStudy"
+                              << "#cccccc";
+    QTest::newRow("txtName") << "QLineEdit"
+                             << "txtName"
+                             << "#999";
+    QTest::newRow("cmbName") << "QComboBox"
+                             << "cmbName"
+                             << "#999";
+    QTest::newRow("lblReg") << "QLabel"
+                            << "lblReg"
+                            << "#999";
+    QTest::newRow("lblUserInfo") << "QLabel"
+                                 << "lblUserInfo"
+                                 << "#333";
+    QTest::newRow("lblClass") << "QLabel"
+                              << "lblClass"
+                              << "#333";
+    QTest::newRow("lblLine") << "QLabel"
+                             << "lblLine"
+                             << "#e5e5e5";
+    QTest::newRow("label14999") << "QLabel"
+                                << "label14999"
+                                << "#999";
+    QTest::newRow("xgcg") << "QLabel"
+                          << "xgcg"
+                          << "#0d7cc3";
+    QTest::newRow("lblCourseZhang") << "QLabel"
+                                    << "lblCourseZhang"
+                                    << "#0d7cc3";
+    QTest::newRow("lblCourseJie") << "QLabel"
+                                  << "lblCourseJie"
+                                  << "#333";
+    QTest::newRow("lblCourseTime") << "QLabel"
+                                   << "lblCourseTime"
+                                   << "#999";
+    QTest::newRow("lblCount") << "QLabel"
+                              << "lblCount"
+                              << "#fff";
+    QTest::newRow("lbltime1") << "QLabel"
+                              << "lbltime1"
+                              << "#cccccc";
+    QTest::newRow("lbltime2") << "QLabel"
+                              << "lbltime2"
+                              << "#7e7e7e";
+    QTest::newRow("progress") << "QLabel"
+                              << "progress"
+                              << "#666";
+    QTest::newRow("labelload") << "QLabel"
+                               << "labelload"
+                               << "#fff";
+    QTest::newRow("playertitle") << "QLabel"
+                                 << "playertitle"
+                                 << "#fff";
+    QTest::newRow("TipLabel") << "QLabel"
+                              << "TipLabel"
+                              << "#333";
+    QTest::newRow("lblPwdTip") << "QLabel"
+                               << "lblPwdTip"
+                               << "#333";
+    QTest::newRow("ckCourse") << "QCheckBox"
+                              << "ckCourse"
+                              << "#333";
+    QTest::newRow("ckAll") << "QCheckBox"
+                           << "ckAll"
+                           << "#333";
 }
 
 // Text colours arrive in the widget's palette, in the role its text is drawn with.
@@ -811,22 +956,35 @@ void TestResources::sizeHint_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("objectName");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("btnTitle") << "QPushButton" << "btnTitle" << QSize(68, 28);
-    QTest::newRow("btnLogin") << "QPushButton" << "btnLogin" << QSize(379, 61);
-    QTest::newRow("btnEsc") << "QPushButton" << "btnEsc" << QSize(298, 48);
-    QTest::newRow("btnEsc2") << "QPushButton" << "btnEsc2" << QSize(298, 48);
-    QTest::newRow("btnOK3") << "QPushButton" << "btnOK3" << QSize(92, 30);
-    QTest::newRow("btnChangeDir") << "QPushButton" << "btnChangeDir" << QSize(92, 30);
-    QTest::newRow("btnOK") << "QPushButton" << "btnOK" << QSize(90, 35);
-    QTest::newRow("btnCancel") << "QPushButton" << "btnCancel" << QSize(90, 35);
-    QTest::newRow("btnRelogin") << "QPushButton" << "btnRelogin" << QSize(208, 58);
-    QTest::newRow("btnStudy") << "QPushButton" << "btnStudy" << QSize(60, 23);
-    const char* const player[] = {"btnPlay", "btnPause", "btnVolumn", "btnNoVolumn", "btnScreen",
-                                  "btnRecovery", "btnpMin", "btnpMax", "btnpNormal", "btnpClose"};
+    QTest::newRow("btnTitle") << "QPushButton"
+                              << "btnTitle" << QSize(68, 28);
+    QTest::newRow("btnLogin") << "QPushButton"
+                              << "btnLogin" << QSize(379, 61);
+    QTest::newRow("btnEsc") << "QPushButton"
+                            << "btnEsc" << QSize(298, 48);
+    QTest::newRow("btnEsc2") << "QPushButton"
+                             << "btnEsc2" << QSize(298, 48);
+    QTest::newRow("btnOK3") << "QPushButton"
+                            << "btnOK3" << QSize(92, 30);
+    QTest::newRow("btnChangeDir") << "QPushButton"
+                                  << "btnChangeDir" << QSize(92, 30);
+    QTest::newRow("btnOK") << "QPushButton"
+                           << "btnOK" << QSize(90, 35);
+    QTest::newRow("btnCancel") << "QPushButton"
+                               << "btnCancel" << QSize(90, 35);
+    QTest::newRow("btnRelogin") << "QPushButton"
+                                << "btnRelogin" << QSize(208, 58);
+    QTest::newRow("btnStudy") << "QPushButton"
+                              << "btnStudy" << QSize(60, 23);
+    const char* const player[] = {"btnPlay",    "btnPause",    "btnVolumn", "btnNoVolumn",
+                                  "btnScreen",  "btnRecovery", "btnpMin",   "btnpMax",
+                                  "btnpNormal", "btnpClose"};
     for (const char* name : player)
         QTest::newRow(name) << "QPushButton" << name << QSize(24, 24);
-    QTest::newRow("txtName") << "QLineEdit" << "txtName" << QSize(379, 61);
-    QTest::newRow("cmbName") << "QComboBox" << "cmbName" << QSize(379, 61);
+    QTest::newRow("txtName") << "QLineEdit"
+                             << "txtName" << QSize(379, 61);
+    QTest::newRow("cmbName") << "QComboBox"
+                             << "cmbName" << QSize(379, 61);
 }
 
 void TestResources::sizeHint()
@@ -848,29 +1006,52 @@ void TestResources::fonts_data()
     QTest::addColumn<int>("pixelSize"); // 0: not fixed by the sheet
     QTest::addColumn<QStringList>("families");
     const QStringList yahei = {"Microsoft Yahei", "Noto Sans CJK SC"};
-    QTest::newRow("plain label") << "QLabel" << "unstyled" << 0 << yahei;
-    QTest::newRow("btnTitle") << "QPushButton" << "btnTitle" << 14 << yahei;
-    QTest::newRow("btnLogin") << "QPushButton" << "btnLogin" << 20 << yahei;
-    QTest::newRow("btnEsc") << "QPushButton" << "btnEsc" << 20 << yahei;
-    QTest::newRow("btnChangeDir") << "QPushButton" << "btnChangeDir" << 12 << yahei;
-    QTest::newRow("btnOK") << "QPushButton" << "btnOK" << 16 << yahei;
-    QTest::newRow("btnRelogin") << "QPushButton" << "btnRelogin" << 24 << yahei;
-    QTest::newRow("btnEdit") << "QPushButton" << "btnEdit" << 16 << yahei;
-    QTest::newRow("btnStudy") << "QPushButton" << "btnStudy" << 12 << yahei;
-    QTest::newRow("txtName") << "QLineEdit" << "txtName" << 14 << yahei;
-    QTest::newRow("cmbName") << "QComboBox" << "cmbName" << 16 << yahei;
-    QTest::newRow("lblUserInfo") << "QLabel" << "lblUserInfo" << 16 << yahei;
-    QTest::newRow("xgcg") << "QLabel" << "xgcg" << 25 << yahei;
-    QTest::newRow("playertitle") << "QLabel" << "playertitle" << 15 << yahei;
-    QTest::newRow("labelload") << "QLabel" << "labelload" << 14 << yahei;
-    QTest::newRow("lblCourseZhang") << "QLabel" << "lblCourseZhang" << 14 << yahei;
-    QTest::newRow("lblCourseJie") << "QLabel" << "lblCourseJie" << 14 << yahei;
-    QTest::newRow("lblCourseTime") << "QLabel" << "lblCourseTime" << 14 << yahei;
-    QTest::newRow("lblCount") << "QLabel" << "lblCount" << 12 << yahei;
-    QTest::newRow("lbltime1") << "QLabel" << "lbltime1" << 12 << yahei;
-    QTest::newRow("progress") << "QLabel" << "progress" << 12 << yahei;
-    QTest::newRow("ckCourse") << "QCheckBox" << "ckCourse" << 14 << yahei;
-    QTest::newRow("ckAll") << "QCheckBox" << "ckAll" << 14 << yahei;
+    QTest::newRow("plain label") << "QLabel"
+                                 << "unstyled" << 0 << yahei;
+    QTest::newRow("btnTitle") << "QPushButton"
+                              << "btnTitle" << 14 << yahei;
+    QTest::newRow("btnLogin") << "QPushButton"
+                              << "btnLogin" << 20 << yahei;
+    QTest::newRow("btnEsc") << "QPushButton"
+                            << "btnEsc" << 20 << yahei;
+    QTest::newRow("btnChangeDir") << "QPushButton"
+                                  << "btnChangeDir" << 12 << yahei;
+    QTest::newRow("btnOK") << "QPushButton"
+                           << "btnOK" << 16 << yahei;
+    QTest::newRow("btnRelogin") << "QPushButton"
+                                << "btnRelogin" << 24 << yahei;
+    QTest::newRow("btnEdit") << "QPushButton"
+                             << "btnEdit" << 16 << yahei;
+    QTest::newRow("btnStudy") << "QPushButton"
+                              << "btnStudy" << 12 << yahei;
+    QTest::newRow("txtName") << "QLineEdit"
+                             << "txtName" << 16 << yahei;
+    QTest::newRow("cmbName") << "QComboBox"
+                             << "cmbName" << 16 << yahei;
+    QTest::newRow("lblUserInfo") << "QLabel"
+                                 << "lblUserInfo" << 16 << yahei;
+    QTest::newRow("xgcg") << "QLabel"
+                          << "xgcg" << 25 << yahei;
+    QTest::newRow("playertitle") << "QLabel"
+                                 << "playertitle" << 15 << yahei;
+    QTest::newRow("labelload") << "QLabel"
+                               << "labelload" << 14 << yahei;
+    QTest::newRow("lblCourseZhang") << "QLabel"
+                                    << "lblCourseZhang" << 14 << yahei;
+    QTest::newRow("lblCourseJie") << "QLabel"
+                                  << "lblCourseJie" << 14 << yahei;
+    QTest::newRow("lblCourseTime") << "QLabel"
+                                   << "lblCourseTime" << 14 << yahei;
+    QTest::newRow("lblCount") << "QLabel"
+                              << "lblCount" << 12 << yahei;
+    QTest::newRow("lbltime1") << "QLabel"
+                              << "lbltime1" << 12 << yahei;
+    QTest::newRow("progress") << "QLabel"
+                              << "progress" << 12 << yahei;
+    QTest::newRow("ckCourse") << "QCheckBox"
+                              << "ckCourse" << 14 << yahei;
+    QTest::newRow("ckAll") << "QCheckBox"
+                           << "ckAll" << 14 << yahei;
 }
 
 // The Windows font first, the Linux CJK font after it; on this system the Linux one is used,

@@ -4,6 +4,7 @@
 #include "CourseItem.h"
 #include "Downloader.h"
 #include "StyledWidget.h"
+#include "XMessageBox.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -133,6 +134,13 @@ void CourseInfo::checkAll()
 
 void CourseInfo::onBtnDownClick()
 {
+    const bool anyChecked = std::any_of(items.cbegin(), items.cend(), [](const CourseItem* row) {
+        return row->checkBox()->isChecked();
+    });
+    if (!anyChecked) {
+        XMessageBox::inform(QStringLiteral("请选择要下载的课件"), this);
+        return;
+    }
     bool changed = false;
     for (const CourseItem* row : items) {
         LessonRecord& lesson = course.list[row->lessonIndex()];

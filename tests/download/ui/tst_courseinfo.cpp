@@ -4,6 +4,7 @@
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "UserRecord.h"
+#include "XMessageBox.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -52,23 +53,25 @@ void TestCourseInfo::selectionRules_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("checked");    // per row after the steps
     QTest::addColumn<QStringList>("queued"); // lesson ids; empty: nothing handed over
+    QTest::addColumn<QString>("told");       // what a message box said, if one came up
 
-    QTest::newRow("all downloaded: nothing to choose") << QList<int>{2, 2, 2} << "r0:0 r1:0 down"
-                                                       << "000" << QStringList();
+    QTest::newRow("all downloaded: nothing to choose")
+        << QList<int>{2, 2, 2} << "r0:0 r1:0 down"
+        << "000" << QStringList() << QString("请选择要下载的课件");
     QTest::newRow("one by one, then one off") << QList<int>{0, 0, 0} << "r0:0 r1:0 r2:1 r1:0"
-                                              << "101" << QStringList();
+                                              << "101" << QStringList() << QString();
     QTest::newRow("a chosen row keeps all unchecked") << QList<int>{0, 1, 0} << "r0:0 r2:0"
-                                                      << "101" << QStringList();
+                                                      << "101" << QStringList() << QString();
     QTest::newRow("all toggles enabled rows only") << QList<int>{0, 2, 0} << "all:1"
-                                                   << "101" << QStringList();
+                                                   << "101" << QStringList() << QString();
     QTest::newRow("all twice clears") << QList<int>{0, 2, 0} << "all:1 all:0"
-                                      << "000" << QStringList();
+                                      << "000" << QStringList() << QString();
     QTest::newRow("a failed lesson can be chosen again") << QList<int>{3, 0, 2} << "r0:0 down"
-                                                         << "100" << QStringList{"L0"};
+                                                         << "100" << QStringList{"L0"} << QString();
     QTest::newRow("title press counts as a click") << QList<int>{0, 0, 0} << "t0:0 t1:0 t2:1 t2:0"
-                                                   << "110" << QStringList();
+                                                   << "110" << QStringList() << QString();
     QTest::newRow("download queues the checked") << QList<int>{0, 0, 2} << "r0:0 down"
-                                                 << "100" << QStringList{"L0"};
+                                                 << "100" << QStringList{"L0"} << QString();
 }
 
 void TestCourseInfo::selectionRules()
@@ -77,6 +80,12 @@ void TestCourseInfo::selectionRules()
     QFETCH(QString, steps);
     QFETCH(QString, checked);
     QFETCH(QStringList, queued);
+    QFETCH(QString, told);
+    QString said;
+    XMessageBox::setResponder([&said](XMessageBox& box) {
+        said = box.text();
+        return true;
+    });
 
     CourseRecord course;
     course.id = "501";
@@ -137,6 +146,8 @@ void TestCourseInfo::selectionRules()
         queuedIds.append(lesson.id);
     }
     QCOMPARE(queuedIds, queued);
+    QCOMPARE(said, told);
+    XMessageBox::setResponder(nullptr);
     // The dialog closes only when it handed something over.
     QCOMPARE(dialog.isVisible(), queued.isEmpty());
     if (!queued.isEmpty()) {
