@@ -286,8 +286,18 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
         std::fprintf(stderr, "tamix-school: cannot drop the connection of %s\n",
                      req.target.c_str());
     }
+    if (!effect.redirect.isEmpty()) {
+        res.status = 302;
+        res.set_header("Location", (effect.redirect.toStdString() + req.target).c_str());
+        return;
+    }
     Reply reply;
-    if (effect.status != 0) {
+    if (!effect.body.isEmpty()) {
+        reply.body = effect.body.toUtf8();
+        reply.contentType = effect.body.startsWith(QLatin1Char('{'))
+                                ? "application/json; charset=utf-8"
+                                : "text/html; charset=utf-8";
+    } else if (effect.status != 0) {
         reply = fromAnswer(school.htmlMessage(
             effect.status, QStringLiteral("服务器错误"),
             QStringLiteral("服务器暂时无法处理请求（%1），请稍后再试。").arg(effect.status)));
@@ -307,6 +317,10 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
     const QByteArray owned = reply.body;
     const char* data = reply.data ? reply.data : owned.constData();
     const size_t size = size_t(reply.data ? reply.size : owned.size());
+    if (effect.padsBody()) {
+        sendPadded(res, reply, effect);
+        return;
+    }
     if (!effect.shapesBody()) {
         if (reply.data) {
             res.set_content_provider(size, reply.contentType,
@@ -366,6 +380,38 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
                                      return false; // the connection closes early
                                  }
                                  return writeFrom(offset, sink);
+                             });
+}
+
+void SchoolServer::sendPadded(httplib::Response& res, const Reply& reply, const FaultEffect& effect)
+{
+    res.status = reply.status;
+    const QByteArray owned = reply.body;
+    const char* data = reply.data ? reply.data : owned.constData();
+    const size_t size = size_t(reply.data ? reply.size : owned.size());
+    static const std::string zeros(64 * 1024, '\0');
+    StopSignal* stop = &stopSignal;
+    // The real body first, then zero bytes: a huge answer that costs the server no memory.
+    auto writeAt = [owned, data, size, stop](size_t offset, size_t length,
+                                             httplib::DataSink& sink) {
+        if (stop->stopping()) {
+            return false;
+        }
+        if (offset < size) {
+            return sink.write(data + offset, std::min(length, size - offset));
+        }
+        return sink.write(zeros.data(), std::min(length, zeros.size()));
+    };
+    if (effect.endless) {
+        res.set_chunked_content_provider(reply.contentType,
+                                         [writeAt](size_t offset, httplib::DataSink& sink) {
+                                             return writeAt(offset, zeros.size(), sink);
+                                         });
+        return;
+    }
+    res.set_content_provider(std::max(size, size_t(effect.inflateTo)), reply.contentType,
+                             [writeAt](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return writeAt(offset, length, sink);
                              });
 }
 
