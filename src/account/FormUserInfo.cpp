@@ -117,6 +117,7 @@ void FormUserInfo::onAddUserImg(QString path)
         avatar = new QLabel(this);
         avatar->setFixedSize(avatarSize, avatarSize);
         nickLabel = new QLabel(this);
+        nickLabel->setTextFormat(Qt::PlainText); // the school's text
         nickLabel->setObjectName(QStringLiteral("lblUserInfo"));
     }
     avatar->setPixmap(roundAvatar(QImage(path)));

@@ -222,16 +222,33 @@ void TestAccountPages::loginRefused_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("answer"); // in place of the school's own, empty: its own
     QTest::newRow("wrong password") << true << "13800000001"
                                     << "kuaiji456"
-                                    << "密码错误，请重新输入";
+                                    << "密码错误，请重新输入"
+                                    << "";
     QTest::newRow("unknown user") << true << "13899999999"
                                   << "tamix123"
-                                  << "该用户不存在";
+                                  << "该用户不存在"
+                                  << "";
     // No session id and the school gives none: the login is not sent without one.
     QTest::newRow("no session") << false << "13800000001"
                                 << "tamix123"
-                                << "请检查网络连接";
+                                << "请检查网络连接"
+                                << "";
+    QTest::newRow("signature not checked (flag 0)")
+        << true << "13800000001"
+        << "tamix123"
+        << "签名校验失败"
+        << R"({"flag":"0","infos":"签名校验失败","data":{}})";
+    QTest::newRow("an answer that is not JSON") << true << "13800000001"
+                                                << "tamix123"
+                                                << "服务器应答有误，请稍后重试"
+                                                << "<html><body>502 Bad Gateway</body></html>";
+    const QString markup = "<font color=red>密码错误</font><img src='/usr/share/pixmaps/x.png'>";
+    QTest::newRow("markup in the school's words")
+        << true << "13800000001"
+        << "tamix123" << markup << QString(R"({"flag":"-2","infos":"%1"})").arg(markup);
 }
 
 void TestAccountPages::loginRefused()
@@ -240,6 +257,10 @@ void TestAccountPages::loginRefused()
     QFETCH(QString, name);
     QFETCH(QString, password);
     QFETCH(QString, message);
+    QFETCH(QString, answer);
+    if (!answer.isEmpty()) {
+        QVERIFY(env.school.addFault(QJsonObject{{"route", "*dologin*"}, {"body", answer}}));
+    }
     if (withSession) {
         giveSession();
     } else {
@@ -248,6 +269,7 @@ void TestAccountPages::loginRefused()
     QVERIFY(!loginAs(name, password));
     QVERIFY(env.school.clearFaults());
     QCOMPARE(env.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    QVERIFY2(env.rendered.isEmpty(), qPrintable(env.rendered.join('\n')));
     QCOMPARE(env.route("dologin"), withSession ? 1 : 0);
     FormLoginin* page = form->loginPage();
     QCOMPARE(page->loginButton()->text(), QString("登录"));
