@@ -28,6 +28,8 @@ struct FaultEffect
     // The body padded with zero bytes to this length (announced), or without end (chunked).
     qint64 inflateTo = 0;
     bool endless = false;
+    // A small PNG whose header claims 20000 x 20000 pixels, in place of the answer.
+    bool bomb = false;
     std::shared_ptr<RateLimiter> limiter;
 
     bool shapesBody() const { return limiter || cutAfter >= 0 || chunked || trickleMs > 0; }

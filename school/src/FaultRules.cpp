@@ -69,7 +69,7 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         QStringLiteral("chunked"),  QStringLiteral("shortKey"), QStringLiteral("playlist"),
         QStringLiteral("drop"),     QStringLiteral("urlQuery"), QStringLiteral("trickle"),
         QStringLiteral("redirect"), QStringLiteral("body"),     QStringLiteral("inflate"),
-        QStringLiteral("endless")};
+        QStringLiteral("endless"),  QStringLiteral("bomb")};
     static const QStringList playlists = {
         QStringLiteral("crlf"),     QStringLiteral("absolute"),  QStringLiteral("unsafe"),
         QStringLiteral("query"),    QStringLiteral("subfolder"), QStringLiteral("keyformat"),
@@ -139,6 +139,7 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
     rule->effect.body = object.value(QLatin1String("body")).toString();
     rule->effect.inflateTo = qint64(inflate);
     rule->effect.endless = readFlag(object.value(QLatin1String("endless")));
+    rule->effect.bomb = readFlag(object.value(QLatin1String("bomb")));
     if (rate > 0) {
         rule->effect.limiter = std::make_shared<RateLimiter>(std::int64_t(rate));
     }
@@ -225,6 +226,7 @@ FaultEffect FaultRules::match(const std::string& path)
         }
         total.inflateTo = std::max(total.inflateTo, e.inflateTo);
         total.endless = total.endless || e.endless;
+        total.bomb = total.bomb || e.bomb;
         if (e.limiter && (!total.limiter || e.limiter->rate() < total.limiter->rate())) {
             total.limiter = e.limiter;
         }

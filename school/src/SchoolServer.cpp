@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -75,6 +76,71 @@ bool parseBody(const httplib::Request& req, httplib::Response& res, QJsonValue* 
     }
     *value = doc.array().at(0);
     return true;
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk;
+    const quint32 length = quint32(data.size());
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        chunk.append(char((length >> shift) & 0xFF));
+    }
+    const QByteArray body = QByteArray(type) + data;
+    const quint32 crc = crc32(body);
+    chunk.append(body);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        chunk.append(char((crc >> shift) & 0xFF));
+    }
+    return chunk;
+}
+
+// A picture bomb: 20000 x 20000 RGBA pixels (1.6 GB decoded) in a small file.
+QByteArray pictureBomb()
+{
+    const quint32 side = 20000;
+    QByteArray header;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        header.append(char((side >> shift) & 0xFF));
+    }
+    header += header;
+    header.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0));
+    // Every row whole (filter byte and black pixels), so that a decoder without bounds
+    // really takes the 1.6 GB; deflated to about 1.6 MB, once per server.
+    static const QByteArray zlib = [] {
+        const std::string row(1 + side * 4, '\0');
+        z_stream stream{};
+        deflateInit(&stream, 9);
+        QByteArray out;
+        char buffer[64 * 1024];
+        for (quint32 y = 0; y <= side; ++y) {
+            const bool last = y == side;
+            stream.next_in =
+                last ? nullptr : reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
+            stream.avail_in = last ? 0 : uInt(row.size());
+            do {
+                stream.next_out = reinterpret_cast<Bytef*>(buffer);
+                stream.avail_out = sizeof buffer;
+                deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+                out.append(buffer, int(sizeof buffer - stream.avail_out));
+            } while (stream.avail_out == 0);
+        }
+        deflateEnd(&stream);
+        return out;
+    }();
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", zlib) +
+           pngChunk("IEND", QByteArray());
 }
 
 SchoolServer::Reply fromAnswer(const School::Answer& answer)
@@ -292,7 +358,10 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
         return;
     }
     Reply reply;
-    if (!effect.body.isEmpty()) {
+    if (effect.bomb) {
+        reply.body = pictureBomb();
+        reply.contentType = "image/png";
+    } else if (!effect.body.isEmpty()) {
         reply.body = effect.body.toUtf8();
         reply.contentType = effect.body.startsWith(QLatin1Char('{'))
                                 ? "application/json; charset=utf-8"

@@ -97,6 +97,7 @@ int main(int argc, char* argv[])
         "  body=TEXT    this answer in place of the route's own (JSON if it starts with '{')\n"
         "  inflate=BYTES  the body padded with zero bytes to this length (announced)\n"
         "  endless      the body, then zero bytes without end (chunked)\n"
+        "  bomb         a small PNG that claims 20000 x 20000 pixels in place of the answer\n"
         "Example: --fault '/stream/*,latency=40,rate=12.5M'\n"
         "         --fault '*/GetKeysAndUrlByLid/*,urlQuery=auth=x/y/z'\n"
         "\n"

@@ -26,7 +26,7 @@ class QTemporaryDir;
 //
 // Fault objects take the keys of `tamix-school --help`: route (path glob), every, times,
 // latency, rate, status, cut, stall, html, chunked, drop, playlist, urlQuery, shortKey,
-// redirect, body, inflate, endless.
+// redirect, body, inflate, endless, bomb (a small PNG that claims 20000 x 20000 pixels).
 //     {"route": "*.m3u8", "redirect": "http://localhost:PORT"}   a 302 to that origin with the
 //         same path and query (add "times" so that the target is not redirected again)
 //     {"route": "*/dologin/*", "body": "{\"flag\":\"0\"}"}   this answer in place of the
