@@ -6,6 +6,7 @@
 #include "HintBox.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "PictureReader.h"
 #include "SettingKeys.h"
 #include "TransferGuard.h"
 #include "URLManager.h"
@@ -311,7 +312,7 @@ void FormLoginin::imgFinished(QNetworkReply* reply)
     // again instead of showing a broken avatar for ever.
     if (!fetched) {
         qDebug() << "avatar download failed:" << status << reply->error();
-    } else if (QImage::fromData(bytes).isNull()) {
+    } else if (PictureReader::fromData(bytes).isNull()) {
         qDebug() << "avatar download is not a picture," << bytes.size() << "bytes";
     } else {
         QSaveFile file(path);

@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "FormAlterPwd.h"
+#include "PictureReader.h"
 #include "UserRecord.h"
 
 #include <QBitmap>
@@ -120,7 +121,8 @@ void FormUserInfo::onAddUserImg(QString path)
         nickLabel->setTextFormat(Qt::PlainText); // the school's text
         nickLabel->setObjectName(QStringLiteral("lblUserInfo"));
     }
-    avatar->setPixmap(roundAvatar(QImage(path)));
+    // A picture stored by an older version may be one that is no longer let in.
+    avatar->setPixmap(roundAvatar(PictureReader::fromFile(path)));
     if (App* app = App::instance()) {
         nickLabel->setText(app->session().nickname);
     }

@@ -408,6 +408,9 @@ void TestAccountPages::failedAvatarDownloadWritesNothing_data()
         {"route", "/img/avatar/*"}, {"status", 500}, {"times", 1}};
     QTest::newRow("page instead of picture")
         << QJsonObject{{"route", "/img/avatar/*"}, {"html", true}, {"times", 1}};
+    // 20000 x 20000 pixels claimed by a small file: refused before it is decoded.
+    QTest::newRow("picture bomb") << QJsonObject{
+        {"route", "/img/avatar/*"}, {"bomb", true}, {"times", 1}};
 }
 
 void TestAccountPages::failedAvatarDownloadWritesNothing()
@@ -458,6 +461,10 @@ void TestAccountPages::registration_data()
     QTest::addColumn<QString>("confirmation");
     QTest::addColumn<QString>("message"); // empty: registered
     QTest::addColumn<bool>("sent");
+    // 110 characters, 330 bytes of UTF-8: no folder could hold the record.
+    QTest::newRow("name too long for a folder") << QString(110, QChar(0x5B66)) << "123456"
+                                                << "123456"
+                                                << "用户名过长" << false;
     QTest::newRow("5 characters") << "13710000005"
                                   << "12345"
                                   << "12345"
@@ -514,6 +521,14 @@ void TestAccountPages::unusualLoginAnswers_data()
         << QStringList() << true;
     QTest::newRow("a user name that cannot be a folder")
         << R"({"flag":"1","data":{"uid":"7","username":"CON","nickname":"x"}})"
+        << QStringList{"登录失败"} << false;
+    QTest::newRow("a user name longer than a folder name may be")
+        << QString(R"({"flag":"1","data":{"uid":"7","username":"%1","nickname":"x"}})")
+               .arg(QString(110, QChar(0x5B66)))
+        << QStringList{"登录失败"} << false;
+    QTest::newRow("a user name with a right-to-left override")
+        << QString(R"({"flag":"1","data":{"uid":"7","username":"1380%1gpj.exe","nickname":"x"}})")
+               .arg(QChar(0x202E))
         << QStringList{"登录失败"} << false;
     QTest::newRow("refused without a reason")
         << R"({"flag":"-2","infos":"","data":{}})" << QStringList{"登录失败"} << false;
