@@ -21,7 +21,17 @@ struct FaultEffect
     bool drop = false;
     QString playlist;
     QString urlQuery; // appended to the playlist address of the key-and-address answer
+    // A 302 to this origin ("http://localhost:PORT") with the request's own path and query.
+    QString redirect;
+    // The answer in place of the route's own (JSON when it starts with '{', else HTML).
+    QString body;
+    // The body padded with zero bytes to this length (announced), or without end (chunked).
+    qint64 inflateTo = 0;
+    bool endless = false;
+    // A small PNG whose header claims 20000 x 20000 pixels, in place of the answer.
+    bool bomb = false;
     std::shared_ptr<RateLimiter> limiter;
 
     bool shapesBody() const { return limiter || cutAfter >= 0 || chunked || trickleMs > 0; }
+    bool padsBody() const { return inflateTo > 0 || endless; }
 };

@@ -63,11 +63,13 @@ QRegularExpression globToRegex(const QString& glob)
 bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
 {
     static const QStringList known = {
-        QStringLiteral("route"),   QStringLiteral("every"),    QStringLiteral("times"),
-        QStringLiteral("latency"), QStringLiteral("stall"),    QStringLiteral("status"),
-        QStringLiteral("cut"),     QStringLiteral("rate"),     QStringLiteral("html"),
-        QStringLiteral("chunked"), QStringLiteral("shortKey"), QStringLiteral("playlist"),
-        QStringLiteral("drop"),    QStringLiteral("urlQuery"), QStringLiteral("trickle")};
+        QStringLiteral("route"),    QStringLiteral("every"),    QStringLiteral("times"),
+        QStringLiteral("latency"),  QStringLiteral("stall"),    QStringLiteral("status"),
+        QStringLiteral("cut"),      QStringLiteral("rate"),     QStringLiteral("html"),
+        QStringLiteral("chunked"),  QStringLiteral("shortKey"), QStringLiteral("playlist"),
+        QStringLiteral("drop"),     QStringLiteral("urlQuery"), QStringLiteral("trickle"),
+        QStringLiteral("redirect"), QStringLiteral("body"),     QStringLiteral("inflate"),
+        QStringLiteral("endless"),  QStringLiteral("bomb")};
     static const QStringList playlists = {
         QStringLiteral("crlf"),     QStringLiteral("absolute"),  QStringLiteral("unsafe"),
         QStringLiteral("query"),    QStringLiteral("subfolder"), QStringLiteral("keyformat"),
@@ -101,11 +103,11 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         return true;
     };
     double every = 1, times = 0, latency = 0, stall = 0, status = 0, cut = -1, rate = 0,
-           trickle = 0;
+           trickle = 0, inflate = 0;
     if (!number("every", 1, &every) || !number("times", 0, &times) ||
-        !number("latency", 0, &latency) || !number("stall", 0, &stall) ||
-        !number("trickle", 0, &trickle) || !number("status", 0, &status) ||
-        !number("rate", 0, &rate)) {
+        !number("inflate", 0, &inflate) || !number("latency", 0, &latency) ||
+        !number("stall", 0, &stall) || !number("trickle", 0, &trickle) ||
+        !number("status", 0, &status) || !number("rate", 0, &rate)) {
         return false;
     }
     if (object.contains(QLatin1String("cut")) && !number("cut", -1, &cut)) {
@@ -133,6 +135,11 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
     rule->effect.drop = readFlag(object.value(QLatin1String("drop")));
     rule->effect.playlist = playlist;
     rule->effect.urlQuery = object.value(QLatin1String("urlQuery")).toString();
+    rule->effect.redirect = object.value(QLatin1String("redirect")).toString();
+    rule->effect.body = object.value(QLatin1String("body")).toString();
+    rule->effect.inflateTo = qint64(inflate);
+    rule->effect.endless = readFlag(object.value(QLatin1String("endless")));
+    rule->effect.bomb = readFlag(object.value(QLatin1String("bomb")));
     if (rate > 0) {
         rule->effect.limiter = std::make_shared<RateLimiter>(std::int64_t(rate));
     }
@@ -211,6 +218,15 @@ FaultEffect FaultRules::match(const std::string& path)
         if (total.urlQuery.isEmpty()) {
             total.urlQuery = e.urlQuery;
         }
+        if (total.redirect.isEmpty()) {
+            total.redirect = e.redirect;
+        }
+        if (total.body.isEmpty()) {
+            total.body = e.body;
+        }
+        total.inflateTo = std::max(total.inflateTo, e.inflateTo);
+        total.endless = total.endless || e.endless;
+        total.bomb = total.bomb || e.bomb;
         if (e.limiter && (!total.limiter || e.limiter->rate() < total.limiter->rate())) {
             total.limiter = e.limiter;
         }

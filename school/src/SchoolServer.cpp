@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -75,6 +76,71 @@ bool parseBody(const httplib::Request& req, httplib::Response& res, QJsonValue* 
     }
     *value = doc.array().at(0);
     return true;
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data)
+{
+    QByteArray chunk;
+    const quint32 length = quint32(data.size());
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        chunk.append(char((length >> shift) & 0xFF));
+    }
+    const QByteArray body = QByteArray(type) + data;
+    const quint32 crc = crc32(body);
+    chunk.append(body);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        chunk.append(char((crc >> shift) & 0xFF));
+    }
+    return chunk;
+}
+
+// A picture bomb: 20000 x 20000 RGBA pixels (1.6 GB decoded) in a small file.
+QByteArray pictureBomb()
+{
+    const quint32 side = 20000;
+    QByteArray header;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        header.append(char((side >> shift) & 0xFF));
+    }
+    header += header;
+    header.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0));
+    // Every row whole (filter byte and black pixels), so that a decoder without bounds
+    // really takes the 1.6 GB; deflated to about 1.6 MB, once per server.
+    static const QByteArray zlib = [] {
+        const std::string row(1 + side * 4, '\0');
+        z_stream stream{};
+        deflateInit(&stream, 9);
+        QByteArray out;
+        char buffer[64 * 1024];
+        for (quint32 y = 0; y <= side; ++y) {
+            const bool last = y == side;
+            stream.next_in =
+                last ? nullptr : reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
+            stream.avail_in = last ? 0 : uInt(row.size());
+            do {
+                stream.next_out = reinterpret_cast<Bytef*>(buffer);
+                stream.avail_out = sizeof buffer;
+                deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+                out.append(buffer, int(sizeof buffer - stream.avail_out));
+            } while (stream.avail_out == 0);
+        }
+        deflateEnd(&stream);
+        return out;
+    }();
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", zlib) +
+           pngChunk("IEND", QByteArray());
 }
 
 SchoolServer::Reply fromAnswer(const School::Answer& answer)
@@ -286,8 +352,21 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
         std::fprintf(stderr, "tamix-school: cannot drop the connection of %s\n",
                      req.target.c_str());
     }
+    if (!effect.redirect.isEmpty()) {
+        res.status = 302;
+        res.set_header("Location", (effect.redirect.toStdString() + req.target).c_str());
+        return;
+    }
     Reply reply;
-    if (effect.status != 0) {
+    if (effect.bomb) {
+        reply.body = pictureBomb();
+        reply.contentType = "image/png";
+    } else if (!effect.body.isEmpty()) {
+        reply.body = effect.body.toUtf8();
+        reply.contentType = effect.body.startsWith(QLatin1Char('{'))
+                                ? "application/json; charset=utf-8"
+                                : "text/html; charset=utf-8";
+    } else if (effect.status != 0) {
         reply = fromAnswer(school.htmlMessage(
             effect.status, QStringLiteral("服务器错误"),
             QStringLiteral("服务器暂时无法处理请求（%1），请稍后再试。").arg(effect.status)));
@@ -307,6 +386,10 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
     const QByteArray owned = reply.body;
     const char* data = reply.data ? reply.data : owned.constData();
     const size_t size = size_t(reply.data ? reply.size : owned.size());
+    if (effect.padsBody()) {
+        sendPadded(res, reply, effect);
+        return;
+    }
     if (!effect.shapesBody()) {
         if (reply.data) {
             res.set_content_provider(size, reply.contentType,
@@ -366,6 +449,38 @@ void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultE
                                      return false; // the connection closes early
                                  }
                                  return writeFrom(offset, sink);
+                             });
+}
+
+void SchoolServer::sendPadded(httplib::Response& res, const Reply& reply, const FaultEffect& effect)
+{
+    res.status = reply.status;
+    const QByteArray owned = reply.body;
+    const char* data = reply.data ? reply.data : owned.constData();
+    const size_t size = size_t(reply.data ? reply.size : owned.size());
+    static const std::string zeros(64 * 1024, '\0');
+    StopSignal* stop = &stopSignal;
+    // The real body first, then zero bytes: a huge answer that costs the server no memory.
+    auto writeAt = [owned, data, size, stop](size_t offset, size_t length,
+                                             httplib::DataSink& sink) {
+        if (stop->stopping()) {
+            return false;
+        }
+        if (offset < size) {
+            return sink.write(data + offset, std::min(length, size - offset));
+        }
+        return sink.write(zeros.data(), std::min(length, zeros.size()));
+    };
+    if (effect.endless) {
+        res.set_chunked_content_provider(reply.contentType,
+                                         [writeAt](size_t offset, httplib::DataSink& sink) {
+                                             return writeAt(offset, zeros.size(), sink);
+                                         });
+        return;
+    }
+    res.set_content_provider(std::max(size, size_t(effect.inflateTo)), reply.contentType,
+                             [writeAt](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 return writeAt(offset, length, sink);
                              });
 }
 

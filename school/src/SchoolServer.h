@@ -67,6 +67,7 @@ private:
     void serve(const QString& route, const httplib::Request& req, httplib::Response& res,
                const Builder& build);
     void send(httplib::Response& res, const Reply& reply, const FaultEffect& effect);
+    void sendPadded(httplib::Response& res, const Reply& reply, const FaultEffect& effect);
     const MediaLibrary::Stream* openStream(const QString& streamId, const httplib::Request& req,
                                            Reply& reply);
     // `folder` names the variant folder of a master playlist; empty for the playlist itself.

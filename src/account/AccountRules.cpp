@@ -21,6 +21,9 @@ QString AccountRules::registrationProblem(const QString& name, const QString& pa
     if (missing(name, nameHint)) {
         return QStringLiteral("请输入用户名");
     }
+    if (name.trimmed().toUtf8().size() > maxNameBytes) {
+        return QStringLiteral("用户名过长");
+    }
     if (!isPlainName(name.trimmed())) {
         return QStringLiteral("用户名不能含有 \\ / : * ? \" < > | 等字符，也不能以点或空格结尾");
     }
@@ -65,8 +68,20 @@ bool AccountRules::isPlainName(const QString& name)
     if (name.isEmpty() || name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))) {
         return false; // also "." and ".."; Windows drops a trailing dot or blank
     }
+    // The folder, its avatar file and their temporary names must fit a file name (255 bytes
+    // on Linux) and, under the user root, Windows' path length.
+    if (name.toUtf8().size() > maxNameBytes) {
+        return false;
+    }
     for (const QChar c : name) {
-        if (c.unicode() < 0x20 || QStringLiteral("<>:\"/\\|?*").contains(c)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F ||
+            QStringLiteral("<>:\"/\\|?*").contains(c)) {
+            return false;
+        }
+        // Marks that reorder the text around them would show a folder under another name.
+        const ushort u = c.unicode();
+        if (u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+            (u >= 0x2066 && u <= 0x2069)) {
             return false;
         }
     }

@@ -10,6 +10,8 @@ class AccountRules
 public:
     static constexpr int minPasswordLength = 6;
     static constexpr int maxPasswordLength = 20;
+    // The longest user name, in bytes of UTF-8.
+    static constexpr int maxNameBytes = 64;
 
     static QString registrationProblem(const QString& name, const QString& password,
                                        const QString& confirmation, const QString& nameHint,
@@ -19,7 +21,9 @@ public:
 
     // Whether a text can serve as one folder name on Windows and Linux: a user name names the
     // user's folder and avatar file, so it must not climb out of the user root, hold a
-    // character Windows refuses, end with a dot or blank, or be a device name ("CON", "COM1").
+    // character Windows refuses or a control or direction mark, end with a dot or blank, be a
+    // device name ("CON", "COM1"), or be longer than maxNameBytes. Names that pass keep their
+    // folder as they are: nothing is rewritten, so a stored folder never moves.
     static bool isPlainName(const QString& name);
 
 private:

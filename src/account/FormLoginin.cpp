@@ -6,6 +6,7 @@
 #include "HintBox.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "PictureReader.h"
 #include "SettingKeys.h"
 #include "TransferGuard.h"
 #include "URLManager.h"
@@ -221,16 +222,16 @@ void FormLoginin::httpLoginDone(QString result)
     const QString flag = answer.getString(QStringLiteral("flag"));
     // The answer names the student (uid, e-mail): only its flag goes to the log.
     qDebug() << "login answer, flag" << flag;
-    if (flag == QLatin1String("-2")) {
-        const QString infos = answer.getString(QStringLiteral("infos"));
-        XMessageBox::inform(infos.isEmpty() ? QStringLiteral("登录失败") : infos);
-        setRequesting(false);
-        return;
-    }
     const JsonNode data = answer.getObject(QStringLiteral("data"));
     const QString username = data.getString(QStringLiteral("username"));
     if (flag != QLatin1String("1")) {
+        // Every refusal is told: the school's own words when it gives some ("-2", "0" for a
+        // signature it could not check), else what kind of failure it was.
+        const QString infos = answer.getString(QStringLiteral("infos")).trimmed();
         qDebug() << "login refused with flag" << flag;
+        XMessageBox::inform(!infos.isEmpty() ? infos
+                            : flag.isEmpty() ? QStringLiteral("服务器应答有误，请稍后重试")
+                                             : QStringLiteral("登录失败"));
         setRequesting(false);
         return;
     }
@@ -313,7 +314,7 @@ void FormLoginin::imgFinished(QNetworkReply* reply)
     // again instead of showing a broken avatar for ever.
     if (!fetched) {
         qDebug() << "avatar download failed:" << status << reply->error();
-    } else if (QImage::fromData(bytes).isNull()) {
+    } else if (PictureReader::fromData(bytes).isNull()) {
         qDebug() << "avatar download is not a picture," << bytes.size() << "bytes";
     } else {
         QSaveFile file(path);

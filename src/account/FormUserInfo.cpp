@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "FormAlterPwd.h"
+#include "PictureReader.h"
 #include "UserRecord.h"
 
 #include <QBitmap>
@@ -117,9 +118,11 @@ void FormUserInfo::onAddUserImg(QString path)
         avatar = new QLabel(this);
         avatar->setFixedSize(avatarSize, avatarSize);
         nickLabel = new QLabel(this);
+        nickLabel->setTextFormat(Qt::PlainText); // the school's text
         nickLabel->setObjectName(QStringLiteral("lblUserInfo"));
     }
-    avatar->setPixmap(roundAvatar(QImage(path)));
+    // A picture stored by an older version may be one that is no longer let in.
+    avatar->setPixmap(roundAvatar(PictureReader::fromFile(path)));
     if (App* app = App::instance()) {
         nickLabel->setText(app->session().nickname);
     }

@@ -27,6 +27,10 @@ QString LogMask::url(const QUrl& url)
     }
     QUrl shown = url;
     shown.setUserInfo(QString());
+    if (shown.hasFragment()) {
+        // Pages keep state there too ("#key=…").
+        shown.setFragment(text(shown.fragment(QUrl::FullyDecoded)));
+    }
     if (shown.hasQuery()) {
         QUrlQuery query(shown);
         const auto items = query.queryItems(QUrl::FullyEncoded);
@@ -41,10 +45,12 @@ QString LogMask::url(const QUrl& url)
 
 QString LogMask::text(const QString& text)
 {
-    // name=value in addresses and forms, "name":"value" / "name":123 in JSON answers.
-    static const QRegularExpression pair(
-        QStringLiteral("([A-Za-z_]+)(=)([^&\\s\"'#]*)|(\"([A-Za-z_]+)\"\\s*:\\s*)(\"(?:[^\"\\\\]|"
-                       "\\\\.)*\"|[^,{}\\[\\]\\s\"]+)"));
+    // name=value in addresses and forms (also quoted and spaced: password = "x"),
+    // "name":"value" / "name":123 in JSON answers, and user:password@ of an address.
+    static const QRegularExpression pair(QStringLiteral(
+        "([A-Za-z_]+)(\\s*=\\s*)(\"(?:[^\"\\\\]|\\\\.)*\"|'(?:[^'\\\\]|\\\\.)*'|[^&\\s\"'#]*)"
+        "|(\"([A-Za-z_]+)\"\\s*:\\s*)(\"(?:[^\"\\\\]|\\\\.)*\"|[^,{}\\[\\]\\s\"]+)"
+        "|([A-Za-z][A-Za-z0-9+.-]*://)([^/\\s@]+)@"));
     QString out;
     out.reserve(text.size());
     int last = 0;
@@ -52,7 +58,9 @@ QString LogMask::text(const QString& text)
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
         out += text.midRef(last, m.capturedStart() - last);
-        if (m.capturedLength(1) > 0) {
+        if (m.capturedLength(7) > 0) {
+            out += m.captured(7) + mask + QLatin1Char('@');
+        } else if (m.capturedLength(1) > 0) {
             out += m.captured(1) + m.captured(2) +
                    (isSecretName(m.captured(1)) ? mask : m.captured(3));
         } else {

@@ -23,6 +23,23 @@ bool TransferGuard::isOversized(const QNetworkReply* reply)
     return reply && reply->property(oversizedProperty).toBool();
 }
 
+bool TransferGuard::overrun(QNetworkReply* reply, qint64 consumed)
+{
+    const TransferGuard* guard =
+        reply ? reply->findChild<TransferGuard*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (!guard || guard->limits.maxBytes <= 0 || consumed <= guard->limits.maxBytes) {
+        return false;
+    }
+    if (!isOversized(reply)) {
+        qDebug().noquote() << "answer longer than" << guard->limits.maxBytes
+                           << "bytes:" << LogMask::url(reply->url());
+        reply->setProperty(oversizedProperty, true);
+        // Not from within the reader, which goes on with the reply after this.
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    }
+    return true;
+}
+
 TransferGuard::TransferGuard(QNetworkReply* reply, const Limits& limits)
     : QObject(reply), reply(reply), limits(limits)
 {

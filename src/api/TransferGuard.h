@@ -26,6 +26,10 @@ public:
     static TransferGuard* attach(QNetworkReply* reply, const Limits& limits);
     static bool hasExpired(const QNetworkReply* reply);
     static bool isOversized(const QNetworkReply* reply);
+    // For a reader that takes the body as it comes: `consumed` bytes read so far. Past the
+    // guard's `maxBytes` the reply is flagged oversized and aborted (queued) and true returned.
+    // The toolkit tells progress only every so often, too late for a fast body.
+    static bool overrun(QNetworkReply* reply, qint64 consumed);
 
 private:
     TransferGuard(QNetworkReply* reply, const Limits& limits);

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <memory>
 
 static const char refusedProperty[] = "tamixRefusedRedirect";
 
@@ -21,15 +22,10 @@ static int portOf(const QUrl& url)
                                                                                            : 80);
 }
 
-bool UrlPolicy::sameHost(const QUrl& a, const QUrl& b)
-{
-    return isAllowed(a) && isAllowed(b) && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
-           portOf(a) == portOf(b);
-}
-
 bool UrlPolicy::sameOrigin(const QUrl& a, const QUrl& b)
 {
-    return sameHost(a, b) && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0;
+    return isAllowed(a) && isAllowed(b) && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           portOf(a) == portOf(b) && a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0;
 }
 
 void UrlPolicy::prepare(QNetworkRequest& request)
@@ -40,20 +36,36 @@ void UrlPolicy::prepare(QNetworkRequest& request)
 
 void UrlPolicy::watch(QNetworkReply* reply)
 {
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl& target) {
-        const QUrl from = reply->url();
-        const bool downgrade =
-            from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
-            target.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0;
-        if (isAllowed(target) && !downgrade) {
-            emit reply->redirectAllowed();
-            return;
-        }
-        qDebug().noquote() << "redirect refused:" << LogMask::url(from) << "->"
-                           << LogMask::url(target);
-        reply->setProperty(refusedProperty, true);
-        reply->abort();
-    });
+    // By the time `redirected` fires the reply already names the target: the address asked
+    // for is taken now, and every hop is checked against the one before it.
+    const QUrl asked = reply->url();
+    // The toolkit copies every raw header onto the redirected request: a cookie or a
+    // credential must not reach another origin with it.
+    const bool carriesSecret =
+        reply->request().hasRawHeader("Cookie") || reply->request().hasRawHeader("Authorization");
+    auto last = std::make_shared<QUrl>(asked);
+    QObject::connect(
+        reply, &QNetworkReply::redirected, reply,
+        [reply, asked, carriesSecret, last](const QUrl& target) {
+            const QUrl from = *last;
+            const auto isHttps = [](const QUrl& url) {
+                return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+            };
+            const bool downgrade = (isHttps(asked) || isHttps(from)) && !isHttps(target);
+            const bool leaks = carriesSecret && !sameOrigin(asked, target);
+            if (isAllowed(target) && !downgrade && !leaks) {
+                *last = target;
+                emit reply->redirectAllowed();
+                return;
+            }
+            qDebug().noquote() << "redirect refused:" << LogMask::url(from) << "->"
+                               << LogMask::url(target)
+                               << (downgrade ? "(https to http)"
+                                   : leaks   ? "(a cookie to another origin)"
+                                             : "");
+            reply->setProperty(refusedProperty, true);
+            reply->abort();
+        });
 }
 
 bool UrlPolicy::isRefused(const QNetworkReply* reply)

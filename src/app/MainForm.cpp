@@ -117,9 +117,17 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
 
     createTray();
 
+    // The school's version answer may take longer than the other calls. The start-up check
+    // and one asked for from the menu each have their own request and their own answer.
     upgradeHttp = new HttpHelper(this);
     upgradeHttp->setTimeout(30000);
     connect(upgradeHttp, &HttpHelper::done, this, &MainForm::onHttpUpgradeDone);
+    manualUpgradeHttp = new HttpHelper(this);
+    manualUpgradeHttp->setTimeout(30000);
+    connect(manualUpgradeHttp, &HttpHelper::done, this, [this](const QString& result) {
+        manualUpgradePending = false;
+        answerVersionCheck(result, true);
+    });
     sidHttp = new HttpHelper(this);
     connect(sidHttp, &HttpHelper::done, this, &MainForm::httpSidDone);
 
@@ -362,10 +370,12 @@ void MainForm::showAboutForm()
 
 void MainForm::showUpgrade()
 {
-    manualUpgrade = true;
-    // The school's version answer may take longer than the other calls.
-    upgradeHttp->setTimeout(30000);
-    sendVersionCheck();
+    App* app = App::instance();
+    if (!app || manualUpgradePending) {
+        return;
+    }
+    manualUpgradePending = true;
+    manualUpgradeHttp->get(app->urlManager()->getPcUpdateUrl());
 }
 
 void MainForm::sendVersionCheck()
@@ -460,6 +470,14 @@ void MainForm::httpSidDone(QString result)
 
 void MainForm::onHttpUpgradeDone(QString result)
 {
+    // The student asked meanwhile: that answer speaks, not this one.
+    if (!manualUpgradePending) {
+        answerVersionCheck(result, false);
+    }
+}
+
+void MainForm::answerVersionCheck(const QString& result, bool manual)
+{
     if (!App::instance()) {
         return;
     }
@@ -493,7 +511,7 @@ void MainForm::onHttpUpgradeDone(QString result)
             message = answer.getString(QStringLiteral("infos"));
         }
     }
-    if (manualUpgrade) {
+    if (manual) {
         XMessageBox(message.isEmpty() ? QStringLiteral("获取版本信息失败") : message, true, this)
             .showAndWait();
     }

@@ -88,6 +88,8 @@ private slots:
     void showVisible(QWidget* wid, int style);
     void onInitDone();
     void onHttpUpgradeDone(QString result);
+    // `manual`: asked for from the menu, so a failure or "no newer version" is told too.
+    void answerVersionCheck(const QString& result, bool manual);
     void httpSidDone(QString result);
 
 public slots:
@@ -165,5 +167,6 @@ private:
     // The web page has somewhere to go back to (its back button is shown with it).
     bool webBackWanted = false;
     HttpHelper* upgradeHttp = nullptr;
-    bool manualUpgrade = false;
+    HttpHelper* manualUpgradeHttp = nullptr;
+    bool manualUpgradePending = false;
 };

@@ -44,6 +44,8 @@ XMessageBox::XMessageBox(const QString& text, bool okOnly, QWidget* parent)
     titleLayout->addSpacing(15);
 
     label = new QLabel(text, panel);
+    // Most messages carry the school's words: markup in them is shown, never rendered.
+    label->setTextFormat(Qt::PlainText);
     label->setObjectName(QStringLiteral("lblUserInfo"));
     label->setAlignment(Qt::AlignCenter);
     label->setWordWrap(true);

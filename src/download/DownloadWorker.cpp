@@ -35,10 +35,13 @@ void DownloadWorker::schedule()
         return;
     }
     const qint64 at = now();
-    const std::optional<LessonRecord> next = library.takeNext([&](const LessonRecord& lesson) {
-        const auto wait = waits.constFind(lesson.dir);
-        return wait == waits.constEnd() || wait->until <= at;
-    });
+    // Without a session every call would be refused again at once: nothing is asked for until
+    // the next login.
+    const std::optional<LessonRecord> next =
+        loginNeeded ? std::nullopt : library.takeNext([&](const LessonRecord& lesson) {
+            const auto wait = waits.constFind(lesson.dir);
+            return wait == waits.constEnd() || (!wait->forLogin && wait->until <= at);
+        });
     if (!next) {
         qint64 earliest = std::numeric_limits<qint64>::max();
         const QStringList dirs = waits.keys();
@@ -125,6 +128,7 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
         Wait& wait = waits[dir];
         wait.since = now();
         wait.forLogin = true;
+        loginNeeded = true;
         library.releaseInFlight();
         if (fresh) {
             emit waitingChanged(dir, true, -1);
@@ -135,7 +139,7 @@ void DownloadWorker::onLoaderFinished(M3u8Loader::Result result)
     case M3u8Loader::Result::WriteFailed:
         running = false;
         library.releaseInFlight();
-        emit writeFailed();
+        emit writeFailed(reason);
         break;
     case M3u8Loader::Result::Stopped:
         library.releaseInFlight();
@@ -170,6 +174,7 @@ void DownloadWorker::setRateLimit(qint64 bytesPerSecond)
 
 void DownloadWorker::sessionRenewed()
 {
+    loginNeeded = false;
     const qint64 at = now();
     for (Wait& wait : waits) {
         if (wait.forLogin) {

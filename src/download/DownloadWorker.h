@@ -37,7 +37,8 @@ public slots:
     // requests end and its partial files go before this returns.
     void abandon(const QStringList& dirs);
     void shutdown();
-    // A new login: lessons that waited for one are tried again at once.
+    // A new login (the same user again or another one): lessons that waited for one are tried
+    // again at once.
     void sessionRenewed();
     // The speed limit for the lesson in flight and those after it (bytes per second, 0: none).
     void setRateLimit(qint64 bytesPerSecond);
@@ -51,7 +52,8 @@ signals:
     void workedOff();
     // The school no longer knows the session: the lessons wait for the next login.
     void sessionLost();
-    void writeFailed();
+    // The disk refused a write; `why` names a full disk ("磁盘空间不足（…）") or is empty.
+    void writeFailed(QString why);
     // The lesson of `path` waits for its server (true), to be tried again in `retryInMs` (-1:
     // after the next login), or is done or gone (false).
     void waitingChanged(QString path, bool waiting, qint64 retryInMs);
@@ -80,5 +82,6 @@ private:
     QHash<QString, Wait> waits;
     bool running;
     bool quitting = false;
+    bool loginNeeded = false; // the school forgot the session: set until sessionRenewed()
     qint64 rateLimit = 0;
 };

@@ -324,7 +324,7 @@ void Downloader::switchUser(const UserRecord& session)
     library.setHeld(false);
     saveStore();
     emit refreshUI();
-    QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(worker, &DownloadWorker::sessionRenewed, Qt::QueuedConnection);
 }
 
 void Downloader::onWorkedOff()
@@ -340,11 +340,13 @@ void Downloader::onWorkedOff()
     }
 }
 
-void Downloader::onWriteFailed()
+void Downloader::onWriteFailed(const QString& why)
 {
     running = false;
     emit startPause();
-    emit storageFailed(QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。"));
+    emit storageFailed(why.isEmpty()
+                           ? QStringLiteral("磁盘写入失败，下载已暂停。请检查磁盘空间后继续下载。")
+                           : why + QStringLiteral("，下载已暂停。请清理磁盘后继续下载。"));
 }
 
 void Downloader::onWaitingChanged(const QString& path, bool isWaiting, qint64 retryInMs)
@@ -389,7 +391,7 @@ void Downloader::queueChanged()
 {
     saveStore();
     emit refreshUI();
-    QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(worker, &DownloadWorker::sessionRenewed, Qt::QueuedConnection);
 }
 
 void Downloader::setLessonPaused(const QString& lessonDir, bool paused)

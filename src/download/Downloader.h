@@ -155,7 +155,7 @@ private slots:
 private:
     void fetchThumbnail(const CourseRecord& course);
     void onWorkedOff();
-    void onWriteFailed();
+    void onWriteFailed(const QString& why);
     void onWaitingChanged(const QString& path, bool isWaiting, qint64 retryInMs);
     void onProgress(const QString& path, float size, float totalSize, float speed);
     // The lists are rebuilt and the worker told: a lesson's hold or place changed.

@@ -305,3 +305,13 @@ QString HlsPlaylist::rewrite(const std::function<QString(int)>& mediaAddress,
     }
     return text;
 }
+
+qint64 HlsPlaylist::mediaLimit(float announcedMb) const
+{
+    constexpr qint64 mb = 1024 * 1024;
+    if (!(announcedMb > 0) || mediaList.isEmpty()) {
+        return 256 * mb;
+    }
+    const double share = double(announcedMb) * double(mb) / double(mediaList.size());
+    return qBound<qint64>(16 * mb, qint64(share * 8), 256 * mb);
+}

@@ -62,6 +62,9 @@ public:
 
     // A lesson's playlist is a few hundred kilobytes; anything far larger is refused.
     static constexpr int maxBytes = 16 * 1024 * 1024;
+    // The longest body one of media() may have: eight times its share of the lesson's
+    // announced size (16 MB at least), or 256 MB when the school announced none.
+    qint64 mediaLimit(float announcedMb) const;
 
 private:
     void assignNames();

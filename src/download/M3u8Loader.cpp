@@ -99,7 +99,7 @@ QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs, 
     request.setTransferTimeout(timeoutMs);
     // Without compression Content-Length counts the bytes we receive, so a short body shows.
     request.setRawHeader("Accept-Encoding", "identity");
-    if (withCookie && UrlPolicy::sameHost(url, streamUrl)) {
+    if (withCookie && UrlPolicy::sameOrigin(url, streamUrl)) {
         request.setRawHeader("Cookie", "keys=" + keys);
     }
     QNetworkReply* reply = manager->get(request);
@@ -111,6 +111,7 @@ QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs, 
     if (segment) {
         limits.floorBytes = options.floorBytes;
         limits.windowMs = options.floorWindowMs;
+        limits.maxBytes = playlist.mediaLimit(total);
     } else {
         // Playlists, keys and the key-and-address answer are small; an endless body is
         // refused before it fills the memory.
@@ -131,6 +132,12 @@ M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& bod
         answer.outcome = Outcome::Permanent;
         answer.why = QStringLiteral("redirect refused (%1)").arg(reply->errorString());
         answer.cause = QStringLiteral("服务器拒绝");
+        return answer;
+    }
+    if (TransferGuard::isOversized(reply)) {
+        answer.outcome = Outcome::Permanent;
+        answer.why = QStringLiteral("longer than any such answer may be");
+        answer.cause = QStringLiteral("文件损坏");
         return answer;
     }
     if (TransferGuard::hasExpired(reply)) {
@@ -529,6 +536,7 @@ void M3u8Loader::startSegments()
         tasks << task;
     }
     counted = true;
+    disk.reset(path);
     // The segments start with an empty allowance: waiting for the playlist is not saved up.
     bucket.reset(clock.elapsed());
     pump();
@@ -598,10 +606,9 @@ void M3u8Loader::startTask(int t)
     }
     task.active = true;
     QNetworkReply* reply = get(media.url, false, options.requestTimeoutMs, true);
-    if (bucket.isLimited()) {
-        // What is not read stays in the socket: the server is held back, not just the disk.
-        reply->setReadBufferSize(readQuantum());
-    }
+    // What is not read stays in the socket: the server is held back, not just the disk, and a
+    // body faster than the disk does not pile up in memory.
+    reply->setReadBufferSize(readBuffer());
     active.insert(reply, Transfer{t, file, 0});
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onSegmentData(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onSegmentFinished(reply); });
@@ -613,8 +620,9 @@ bool M3u8Loader::writeChunk(Transfer& transfer, const QByteArray& data)
         return true;
     }
     const QString name = playlist.media().at(tasks.at(transfer.task).media).name;
-    if (!writeAllowed(name)) {
-        qDebug() << "cannot write" << transfer.file->fileName() << "(refused)";
+    if (!writeAllowed(name) || !disk.take(data.size())) {
+        qDebug() << "cannot write" << transfer.file->fileName() << "(refused, or the disk is full)";
+        reason = writeAllowed(name) ? DiskBudget::shortage(path) : QString();
         return false;
     }
     if (transfer.file->write(data) != data.size()) {
@@ -638,7 +646,8 @@ void M3u8Loader::onSegmentData(QNetworkReply* reply)
     }
     const QByteArray data = reply->readAll();
     meter.add(data.size());
-    if (!writeChunk(it.value(), data)) {
+    if (!TransferGuard::overrun(reply, it->received + data.size()) &&
+        !writeChunk(it.value(), data)) {
         finish(Result::WriteFailed);
     }
 }
@@ -728,6 +737,11 @@ qint64 M3u8Loader::readQuantum() const
     return qBound<qint64>(2048, bucket.rate() / 20, 64 * 1024);
 }
 
+qint64 M3u8Loader::readBuffer() const
+{
+    return bucket.isLimited() ? readQuantum() : 1024 * 1024;
+}
+
 void M3u8Loader::setRateLimit(qint64 bytesPerSecond)
 {
     const qint64 rate = qMax<qint64>(0, bytesPerSecond);
@@ -735,9 +749,8 @@ void M3u8Loader::setRateLimit(qint64 bytesPerSecond)
         return;
     }
     bucket.setRate(rate, clock.elapsed());
-    const qint64 buffer = bucket.isLimited() ? readQuantum() : 0;
     for (auto it = active.cbegin(); it != active.cend(); ++it) {
-        it.key()->setReadBufferSize(buffer);
+        it.key()->setReadBufferSize(readBuffer());
     }
     // A wait timed for the old limit would be wrong for the new one.
     throttleTimer->stop();
@@ -782,7 +795,8 @@ void M3u8Loader::drain()
                 allowance -= data.size();
             }
             meter.add(data.size());
-            if (!writeChunk(it.value(), data)) {
+            if (!TransferGuard::overrun(reply, it->received + data.size()) &&
+                !writeChunk(it.value(), data)) {
                 finish(Result::WriteFailed);
                 return;
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DiskBudget.h"
 #include "DownloadOptions.h"
 #include "HlsPlaylist.h"
 #include "SpeedMeter.h"
@@ -73,7 +74,7 @@ public:
     qint64 storedBytes() const { return stored; }
     Result result() const { return outcome; }
     // Why the lesson failed, in the student's words ("服务器拒绝（HTTP 403）", "网络错误",
-    // "文件损坏"); empty unless it failed.
+    // "文件损坏"), or why the disk refused it ("磁盘空间不足（…）"); empty otherwise.
     QString failReason() const { return reason; }
     // The stored bytes with those of the segments now arriving.
     qint64 progressBytes() const;
@@ -141,6 +142,7 @@ private:
     // and completes those whose last bytes are read.
     void drain();
     qint64 readQuantum() const;
+    qint64 readBuffer() const;
     void retryLater(Task& task, const Answer& answer);
     bool writeChunk(Transfer& transfer, const QByteArray& data);
     bool isWhole(const QString& file, int media) const;
@@ -170,7 +172,7 @@ private:
     Result outcome = Result::Stopped;
     QString path;
     QByteArray keys;
-    // The stream's own address: the "keys" cookie goes to its host and nowhere else.
+    // The stream's own address: the "keys" cookie goes to its origin and nowhere else.
     QUrl streamUrl;
     float total = 0;
     qint64 stored = 0;
@@ -180,6 +182,7 @@ private:
     QString reason;
     SpeedMeter meter;
     TokenBucket bucket;
+    DiskBudget disk;
     unsigned drainFrom = 0; // which transfer is served first, in turn
 
     HlsPlaylist playlist;

@@ -60,6 +60,7 @@ void FormCourseware::showCourse(QString cid)
     btnBack->setObjectName(QStringLiteral("btnBack2"));
     btnBack->setFixedSize(30, 20);
     lblTitle = new QLabel(inner);
+    lblTitle->setTextFormat(Qt::PlainText); // the school's text
     lblTitle->setObjectName(QStringLiteral("lblUserInfo"));
     ckAll = new QCheckBox(QStringLiteral("全选"), inner);
     ckAll->setObjectName(QStringLiteral("ckAll"));

@@ -1,7 +1,8 @@
 #include "ThumbnailCache.h"
 
+#include "PictureReader.h"
+
 #include <QFileInfo>
-#include <QImageReader>
 
 const QSize ThumbnailCache::tileSize(220, 124);
 
@@ -13,10 +14,7 @@ QPixmap ThumbnailCache::picture(const QString& path)
     }
     QPixmap pixmap;
     if (QFileInfo::exists(path)) {
-        QImageReader reader(path);
-        // JPEG decodes straight to the smaller size, which is much faster than scaling after.
-        reader.setScaledSize(tileSize);
-        const QImage image = reader.read();
+        const QImage image = PictureReader::fromFile(path, tileSize);
         if (!image.isNull()) {
             pixmap = QPixmap::fromImage(
                 image.size() == tileSize

@@ -219,8 +219,11 @@ void FormMyClass::httpGetCourseUrlDone(QString result)
     }
     const JsonNode answer = JsonHelper::parse(result);
     if (answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
+        // An HTML error page of a proxy has no flag at all; either way the student sees the
+        // panel with its retry, not an empty page.
         qDebug() << "the course list address was refused:"
                  << answer.getString(QStringLiteral("infos"));
+        showFailure(true);
         return;
     }
     const QString url = answer.getObject(QStringLiteral("data")).getString(QStringLiteral("url"));

@@ -36,7 +36,10 @@ FormUpgrade::FormUpgrade(const Offer& offer, QWidget* parent)
     : BaseDialog(QStringLiteral("升级"), 500, 150, parent)
 {
     lblVersion = new QLabel(QStringLiteral("最新版本：") + offer.version, body());
+    lblVersion->setTextFormat(Qt::PlainText);
+    // The school's release notes as text: markup in them could load a local picture.
     lblContent = new QLabel(offer.content, body());
+    lblContent->setTextFormat(Qt::PlainText);
     lblContent->setWordWrap(true);
     lblStatus = new QLabel(body());
     lblStatus->setWordWrap(true);

@@ -1,5 +1,6 @@
 #include "InstallerDownload.h"
 
+#include "DiskBudget.h"
 #include "InstallerSignature.h"
 #include "TransferGuard.h"
 #include "UrlPolicy.h"
@@ -10,7 +11,6 @@
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QStorageInfo>
 
 namespace {
 
@@ -29,12 +29,8 @@ bool isSha256Hex(const QString& text)
     return hex.match(text).hasMatch();
 }
 
-// -1 when the drive cannot be asked.
-qint64 freeBytes(const QString& path)
-{
-    const QStorageInfo storage(QFileInfo(path).absolutePath());
-    return storage.isValid() && storage.isReady() ? storage.bytesAvailable() : -1;
-}
+// No installer of this client comes near it; an offer without a size is held to it.
+constexpr qint64 ceilingBytes = 1024LL * 1024 * 1024;
 
 } // namespace
 
@@ -70,7 +66,7 @@ InstallerDownload::Refusal InstallerDownload::refusal(const QString& url, const 
         // Whatever arrived would be started unchecked.
         return Refusal::Unverifiable;
     }
-    const qint64 space = freeBytes(path);
+    const qint64 space = DiskBudget::room(path);
     if (expected.size > 0 && space >= 0 && expected.size > space) {
         return Refusal::Space;
     }
@@ -109,8 +105,13 @@ void InstallerDownload::start(const QString& url, const QString& path, const Exp
             this, [this, reason] { fail(reason); }, Qt::QueuedConnection);
         return;
     }
-    // Until the answer says otherwise, the drive's free space bounds the body.
-    limit = expected.size > 0 ? expected.size : freeBytes(path);
+    // Until the answer says otherwise, the ceiling and the drive's room bound the body.
+    announced = expected.size > 0;
+    limit = announced ? expected.size : ceilingBytes;
+    const qint64 room = DiskBudget::room(path);
+    if (room >= 0) {
+        limit = qMin(limit, room);
+    }
 
     QNetworkRequest request{QUrl(url)};
     UrlPolicy::prepare(request);
@@ -145,16 +146,19 @@ void InstallerDownload::onMetaData()
     if (!header.isValid()) {
         return;
     }
-    const qint64 announced = header.toLongLong();
-    const qint64 space = freeBytes(target);
-    if (expected.size > 0 && announced != expected.size) {
+    const qint64 length = header.toLongLong();
+    const qint64 space = DiskBudget::room(target);
+    if (expected.size > 0 && length != expected.size) {
         stop(QStringLiteral("%1 bytes announced, the version answer says %2")
-                 .arg(announced)
+                 .arg(length)
                  .arg(expected.size));
-    } else if (space >= 0 && announced > space) {
-        stop(QStringLiteral("%1 bytes announced, %2 free").arg(announced).arg(space));
+    } else if (space >= 0 && length > space) {
+        stop(QStringLiteral("%1 bytes announced, room for %2").arg(length).arg(space));
+    } else if (length > ceilingBytes) {
+        stop(QStringLiteral("%1 bytes announced, more than an installer may have").arg(length));
     } else {
-        limit = announced;
+        limit = length;
+        announced = true;
     }
 }
 
@@ -167,7 +171,10 @@ void InstallerDownload::onReadyRead()
         }
         received += chunk.size();
         if (limit >= 0 && received > limit) {
-            stop(QStringLiteral("more than the %1 bytes announced").arg(limit));
+            stop(announced ? QStringLiteral("more than the %1 bytes announced").arg(limit)
+                           : QStringLiteral("more than the %1 bytes allowed without an announced "
+                                            "size (ceiling, or the disk's room)")
+                                 .arg(limit));
             return;
         }
         hash.addData(chunk);

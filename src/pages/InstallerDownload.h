@@ -15,8 +15,8 @@ class QSaveFile;
 //
 // The body streams through a bounded read buffer into the file and the digest, so a huge or
 // fast answer costs neither memory nor the event loop. It may not be longer than announced
-// (the version answer's size, else the answer's Content-Length), nor than the free space of
-// the file's drive, nor arrive slower than 1 KB in 30 s.
+// (the version answer's size, else the answer's Content-Length; 1 GB without either), nor
+// than the free space of the file's drive less a margin, nor arrive slower than 1 KB in 30 s.
 class InstallerDownload : public QObject
 {
     Q_OBJECT
@@ -63,6 +63,7 @@ private:
     QString target;
     Expected expected;
     qint64 limit = -1;
+    bool announced = false; // `limit` is a size the school named, not a ceiling
     qint64 received = 0;
     QString failure;
     QCryptographicHash hash{QCryptographicHash::Sha256};

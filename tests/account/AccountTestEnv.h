@@ -8,9 +8,11 @@
 #include "SchoolProcess.h"
 #include "XMessageBox.h"
 
+#include <QLabel>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QtTest>
 #include <memory>
 
@@ -28,6 +30,12 @@ public:
         qputenv("TAMIX_KEY_URL", school.keyUrl().toUtf8());
         XMessageBox::setResponder([this](XMessageBox& box) {
             messages.append(box.text());
+            for (const QLabel* label : box.findChildren<QLabel*>()) {
+                if (label->text() == box.text() && label->textFormat() != Qt::PlainText &&
+                    Qt::mightBeRichText(box.text())) {
+                    rendered.append(box.text());
+                }
+            }
             return true;
         });
         return true;
@@ -43,6 +51,7 @@ public:
         qputenv("TAMIX_DOCUMENTS_DIR", docs->path().toUtf8());
         qputenv("TAMIX_VIDEOS_DIR", videos->path().toUtf8());
         messages.clear();
+        rendered.clear();
         BaseDialog::setRunHook(nullptr);
         App::allowNewRun(); // a test that quit ended the previous run
     }
@@ -65,4 +74,5 @@ public:
     std::unique_ptr<QTemporaryDir> docs;
     std::unique_ptr<QTemporaryDir> videos;
     QStringList messages;
+    QStringList rendered; // messages whose markup a label would render
 };

@@ -222,16 +222,33 @@ void TestAccountPages::loginRefused_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("answer"); // in place of the school's own, empty: its own
     QTest::newRow("wrong password") << true << "13800000001"
                                     << "kuaiji456"
-                                    << "密码错误，请重新输入";
+                                    << "密码错误，请重新输入"
+                                    << "";
     QTest::newRow("unknown user") << true << "13899999999"
                                   << "tamix123"
-                                  << "该用户不存在";
+                                  << "该用户不存在"
+                                  << "";
     // No session id and the school gives none: the login is not sent without one.
     QTest::newRow("no session") << false << "13800000001"
                                 << "tamix123"
-                                << "请检查网络连接";
+                                << "请检查网络连接"
+                                << "";
+    QTest::newRow("signature not checked (flag 0)")
+        << true << "13800000001"
+        << "tamix123"
+        << "签名校验失败"
+        << R"({"flag":"0","infos":"签名校验失败","data":{}})";
+    QTest::newRow("an answer that is not JSON") << true << "13800000001"
+                                                << "tamix123"
+                                                << "服务器应答有误，请稍后重试"
+                                                << "<html><body>502 Bad Gateway</body></html>";
+    const QString markup = "<font color=red>密码错误</font><img src='/usr/share/pixmaps/x.png'>";
+    QTest::newRow("markup in the school's words")
+        << true << "13800000001"
+        << "tamix123" << markup << QString(R"({"flag":"-2","infos":"%1"})").arg(markup);
 }
 
 void TestAccountPages::loginRefused()
@@ -240,6 +257,10 @@ void TestAccountPages::loginRefused()
     QFETCH(QString, name);
     QFETCH(QString, password);
     QFETCH(QString, message);
+    QFETCH(QString, answer);
+    if (!answer.isEmpty()) {
+        QVERIFY(env.school.addFault(QJsonObject{{"route", "*dologin*"}, {"body", answer}}));
+    }
     if (withSession) {
         giveSession();
     } else {
@@ -248,6 +269,7 @@ void TestAccountPages::loginRefused()
     QVERIFY(!loginAs(name, password));
     QVERIFY(env.school.clearFaults());
     QCOMPARE(env.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    QVERIFY2(env.rendered.isEmpty(), qPrintable(env.rendered.join('\n')));
     QCOMPARE(env.route("dologin"), withSession ? 1 : 0);
     FormLoginin* page = form->loginPage();
     QCOMPARE(page->loginButton()->text(), QString("登录"));
@@ -386,6 +408,9 @@ void TestAccountPages::failedAvatarDownloadWritesNothing_data()
         {"route", "/img/avatar/*"}, {"status", 500}, {"times", 1}};
     QTest::newRow("page instead of picture")
         << QJsonObject{{"route", "/img/avatar/*"}, {"html", true}, {"times", 1}};
+    // 20000 x 20000 pixels claimed by a small file: refused before it is decoded.
+    QTest::newRow("picture bomb") << QJsonObject{
+        {"route", "/img/avatar/*"}, {"bomb", true}, {"times", 1}};
 }
 
 void TestAccountPages::failedAvatarDownloadWritesNothing()
@@ -436,6 +461,10 @@ void TestAccountPages::registration_data()
     QTest::addColumn<QString>("confirmation");
     QTest::addColumn<QString>("message"); // empty: registered
     QTest::addColumn<bool>("sent");
+    // 110 characters, 330 bytes of UTF-8: no folder could hold the record.
+    QTest::newRow("name too long for a folder") << QString(110, QChar(0x5B66)) << "123456"
+                                                << "123456"
+                                                << "用户名过长" << false;
     QTest::newRow("5 characters") << "13710000005"
                                   << "12345"
                                   << "12345"
@@ -492,6 +521,14 @@ void TestAccountPages::unusualLoginAnswers_data()
         << QStringList() << true;
     QTest::newRow("a user name that cannot be a folder")
         << R"({"flag":"1","data":{"uid":"7","username":"CON","nickname":"x"}})"
+        << QStringList{"登录失败"} << false;
+    QTest::newRow("a user name longer than a folder name may be")
+        << QString(R"({"flag":"1","data":{"uid":"7","username":"%1","nickname":"x"}})")
+               .arg(QString(110, QChar(0x5B66)))
+        << QStringList{"登录失败"} << false;
+    QTest::newRow("a user name with a right-to-left override")
+        << QString(R"({"flag":"1","data":{"uid":"7","username":"1380%1gpj.exe","nickname":"x"}})")
+               .arg(QChar(0x202E))
         << QStringList{"登录失败"} << false;
     QTest::newRow("refused without a reason")
         << R"({"flag":"-2","infos":"","data":{}})" << QStringList{"登录失败"} << false;

@@ -1,11 +1,13 @@
 // The lesson fetcher against the stand-in school: the stored lesson, the rewritten playlist,
 // the cookie, resuming, and what faults of the school do to a lesson.
+#include "DiskBudget.h"
 #include "FileCipher.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "LessonFixture.h"
 #include "M3u8Loader.h"
 #include "OnlinePlaylist.h"
+#include "TlsTrust.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -34,9 +36,14 @@ private slots:
     void segmentFaults();
     void lessonCannotStart_data();
     void lessonCannotStart();
+    void bodiesHaveABound_data();
+    void bodiesHaveABound();
     void realWorldPlaylists_data();
     void realWorldPlaylists();
+    void keysCookieStaysWithTheStream_data();
     void keysCookieStaysWithTheStream();
+    void httpsNeverFallsToHttp_data();
+    void httpsNeverFallsToHttp();
     void unsafeNamesWriteNothingOutside();
     void writeFailureKeepsWhatIsStored();
     void onlinePlaylist();
@@ -74,6 +81,24 @@ private:
     std::unique_ptr<QTemporaryDir> temp;
     QString dir;
 };
+
+namespace {
+
+// A small disk for DiskBudget: what is written in a folder takes from its free space.
+std::function<qint64(const QString&)> smallDisk(qint64 roomMb)
+{
+    return [roomMb](const QString& path) {
+        const QFileInfo where(path);
+        qint64 used = 0;
+        const QDir folder(where.isDir() ? path : where.absolutePath());
+        for (const QFileInfo& file : folder.entryInfoList(QDir::Files)) {
+            used += file.size();
+        }
+        return DiskBudget::defaultMargin + roomMb * 1024 * 1024 - used;
+    };
+}
+
+} // namespace
 
 void TestM3u8Loader::initTestCase()
 {
@@ -371,19 +396,127 @@ void TestM3u8Loader::lessonCannotStart()
     QCOMPARE(fx.routeCount("keyfile"), 0);
 }
 
+void TestM3u8Loader::bodiesHaveABound_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<qint64>("roomMb"); // free space above the margin, -1: the real disk's
+    QTest::addColumn<Result>("result");
+    QTest::addColumn<QString>("reason");
+    const QString route = "/stream/m1013/seg00000.ts";
+    // The lesson is announced as well under a megabyte.
+    QTest::newRow("1 GB segment") << QJsonObject{{"route", route},
+                                                 {"inflate", 1024.0 * 1024 * 1024}}
+                                  << qint64(-1) << Result::Failed << "文件损坏";
+    QTest::newRow("endless segment, nearly full disk")
+        << QJsonObject{{"route", route}, {"endless", true}} << qint64(6) << Result::WriteFailed
+        << "磁盘空间不足";
+}
+
+void TestM3u8Loader::bodiesHaveABound()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(qint64, roomMb);
+    QFETCH(Result, result);
+    QFETCH(QString, reason);
+    QVERIFY(fx.school.addFault(fault));
+    if (roomMb >= 0) {
+        DiskBudget::setFreeSpaceForTests(smallDisk(roomMb));
+    }
+    const auto restore = qScopeGuard([] { DiskBudget::setFreeSpaceForTests({}); });
+    DownloadOptions options = quickOptions();
+    options.requestTimeoutMs = 5000;
+    // Should the bound fail, the test's own disk is not filled: past 64 MB a write fails.
+    options.writeGuard = [this](const QString& name) {
+        return QFileInfo(dir + "/" + name + ".part").size() < 64 * 1024 * 1024;
+    };
+    M3u8Loader loader(cipher, options);
+    QCOMPARE(run(loader, keyUrl1013(), dir), result);
+    QVERIFY2(loader.failReason().startsWith(reason), qPrintable(loader.failReason()));
+    QVERIFY(!QFileInfo::exists(dir + "/seg00000.ts"));
+    // Asked once: a bound that holds will not hold less when asked again.
+    QCOMPARE(fx.segmentRequests("m1013").value("seg00000.ts"), 1);
+    // The body never piled up in memory.
+    QFile status("/proc/self/status");
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QRegularExpression peak("VmHWM:\\s+(\\d+) kB");
+    const qint64 peakKb =
+        peak.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
+    QVERIFY2(peakKb > 0 && peakKb < 400 * 1024, qPrintable(QString::number(peakKb)));
+}
+
+void TestM3u8Loader::keysCookieStaysWithTheStream_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<QString>("fault");          // a playlist mode, or the origin to redirect to
+    QTest::addColumn<QStringList>("withCookie"); // the routes that got the cookie, in order
+    // The key on another host name of the same server: asked for, but without the cookie.
+    QTest::newRow("key under another host name") << "/stream/*/index.m3u8"
+                                                 << "otherhost" << QStringList{"playlist"};
+    // The toolkit would copy the cookie onto the redirected request.
+    QTest::newRow("playlist redirected to another host name")
+        << "/stream/*/index.m3u8"
+        << "localhost" << QStringList{"playlist"};
+    QTest::newRow("key redirected to another port")
+        << "/stream/*/key"
+        << "keyserver" << QStringList{"playlist", "key"};
+}
+
 void TestM3u8Loader::keysCookieStaysWithTheStream()
 {
-    // The key on another host name of the same server: asked for, but without the cookie.
-    QVERIFY(fx.school.addFault(
-        QJsonObject{{"route", "/stream/*/index.m3u8"}, {"playlist", "otherhost"}}));
+    QFETCH(QString, route);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, withCookie);
+    if (fault == "otherhost") {
+        QVERIFY(fx.school.addFault(QJsonObject{{"route", route}, {"playlist", fault}}));
+    } else {
+        QString origin = fx.school.keyUrl();
+        if (fault == "localhost") {
+            origin = fx.school.apiUrl().replace("127.0.0.1", "localhost");
+        }
+        QVERIFY(
+            fx.school.addFault(QJsonObject{{"route", route}, {"redirect", origin}, {"times", 1}}));
+    }
     M3u8Loader loader(cipher, quickOptions());
     QCOMPARE(run(loader, keyUrl1013(), dir), Result::Failed);
-    QVERIFY(fx.routeCount("key") > 0);
     QStringList routes;
     for (const QJsonValue& cookie : fx.school.stats().value("cookies").toArray()) {
         routes << cookie.toObject().value("route").toString();
     }
-    QCOMPARE(routes, QStringList{"playlist"});
+    QCOMPARE(routes, withCookie);
+    QCOMPARE(fx.routeCount("segment"), 0);
+}
+
+void TestM3u8Loader::httpsNeverFallsToHttp_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::newRow("playlist with the keys cookie") << "playlist";
+    QTest::newRow("school call") << "GetKeysAndUrlByLid";
+}
+
+// A school over HTTPS whose answer is redirected to the plain-HTTP school: nothing reaches it.
+void TestM3u8Loader::httpsNeverFallsToHttp()
+{
+    QFETCH(QString, call);
+    SchoolProcess secure;
+    secure.setTls(SchoolProcess::Tls::Trusted);
+    QVERIFY2(secure.start(), qPrintable(secure.errorString()));
+    QVERIFY(TlsTrust::addCaForTests(secure.caFile()));
+    QVERIFY(secure.bindSession(fx.sid, LessonFixture::user));
+    const QString keyUrl = keyUrl1013().replace(fx.school.apiUrl(), secure.apiUrl());
+    QVERIFY(keyUrl.startsWith("https://"));
+    const QString route =
+        call == "playlist" ? "/stream/*/index.m3u8" : "/course_app/GetKeysAndUrlByLid*";
+    QVERIFY(secure.addFault({{"route", route}, {"redirect", fx.school.apiUrl()}, {"times", 1}}));
+    if (call == "playlist") {
+        M3u8Loader loader(cipher, quickOptions());
+        QCOMPARE(run(loader, keyUrl, dir), Result::Failed);
+    } else {
+        HttpHelper http(nullptr, true);
+        QCOMPARE(http.getSync(keyUrl, 5000), QString());
+    }
+    const QJsonObject asked = secure.stats().value("routes").toObject();
+    QCOMPARE(asked.value(call).toInt(), 1);
+    QCOMPARE(fx.school.stats().value("requests").toInt(), 0);
 }
 
 void TestM3u8Loader::realWorldPlaylists_data()

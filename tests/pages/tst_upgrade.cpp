@@ -1,4 +1,5 @@
 #include "App.h"
+#include "DiskBudget.h"
 #include "FormBaseSet.h"
 #include "FormUpgrade.h"
 #include "InstallerDownload.h"
@@ -33,6 +34,7 @@ private slots:
     void cleanup();
     void offeredByNumber_data();
     void offeredByNumber();
+    void manualCheckHasItsOwnAnswer();
     void installerMustBeWhole_data();
     void installerMustBeWhole();
     void uncheckedOfferDownloadsNothing_data();
@@ -59,6 +61,24 @@ private:
     QStringList offered;
     QList<QStringList> launched;
 };
+
+namespace {
+
+// A small disk for DiskBudget: what is written in a folder takes from its free space.
+std::function<qint64(const QString&)> smallDisk(qint64 roomMb)
+{
+    return [roomMb](const QString& path) {
+        const QFileInfo where(path);
+        qint64 used = 0;
+        const QDir folder(where.isDir() ? path : where.absolutePath());
+        for (const QFileInfo& file : folder.entryInfoList(QDir::Files)) {
+            used += file.size();
+        }
+        return DiskBudget::defaultMargin + roomMb * 1024 * 1024 - used;
+    };
+}
+
+} // namespace
 
 void TestUpgrade::initTestCase()
 {
@@ -184,6 +204,20 @@ void TestUpgrade::offeredByNumber()
     }
 }
 
+// The start-up check still waits for the school when the student asks from the menu.
+void TestUpgrade::manualCheckHasItsOwnAnswer()
+{
+    QVERIFY(school.addFault({{"route", "*getPcUpdate*"}, {"stall", 3000}, {"times", 1}}));
+    MainForm window;
+    QTRY_COMPARE_WITH_TIMEOUT(school.stats()["routes"].toObject()["getPcUpdate"].toInt(), 1, 10000);
+    QMetaObject::invokeMethod(&window, "showUpgrade");
+    QTRY_COMPARE_WITH_TIMEOUT(messages, QStringList{"当前已经是最新版本"}, 10000);
+    // The start-up answer comes after it and says nothing more.
+    QTest::qWait(4000);
+    QCOMPARE(messages, QStringList{"当前已经是最新版本"});
+    QCOMPARE(school.stats()["routes"].toObject()["getPcUpdate"].toInt(), 2);
+}
+
 void TestUpgrade::installerMustBeWhole_data()
 {
     QString flipped = installerSignature;
@@ -193,18 +227,26 @@ void TestUpgrade::installerMustBeWhole_data()
     QTest::addColumn<QString>("signature");
     QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("whole");
+    QTest::addColumn<int>("roomMb"); // free space above the disk's margin, -1: the real one
     const QString sum = installerSha256, sig = installerSignature;
     const qint64 size = installerSize;
-    QTest::newRow("whole") << QJsonObject() << sum << sig << size << true;
-    QTest::newRow("signed, no checksum") << QJsonObject() << QString() << sig << size << true;
-    QTest::newRow("cut short") << QJsonObject{{"cut", 1000}} << sum << sig << size << false;
-    QTest::newRow("nothing but headers") << QJsonObject{{"cut", 0}} << sum << sig << size << false;
-    QTest::newRow("error page 500") << QJsonObject{{"status", 500}} << sum << sig << size << false;
+    QTest::newRow("whole") << QJsonObject() << sum << sig << size << true << -1;
+    QTest::newRow("signed, no checksum") << QJsonObject() << QString() << sig << size << true << -1;
+    QTest::newRow("cut short") << QJsonObject{{"cut", 1000}} << sum << sig << size << false << -1;
+    QTest::newRow("nothing but headers")
+        << QJsonObject{{"cut", 0}} << sum << sig << size << false << -1;
+    QTest::newRow("error page 500")
+        << QJsonObject{{"status", 500}} << sum << sig << size << false << -1;
     QTest::newRow("slower than the floor")
-        << QJsonObject{{"trickle", 50}} << sum << sig << size << false;
-    QTest::newRow("wrong SHA-256") << QJsonObject() << QString(64, '0') << sig << size << false;
-    QTest::newRow("wrong signature") << QJsonObject() << sum << flipped << size << false;
-    QTest::newRow("longer than announced") << QJsonObject() << sum << sig << qint64(1000) << false;
+        << QJsonObject{{"trickle", 50}} << sum << sig << size << false << -1;
+    QTest::newRow("wrong SHA-256")
+        << QJsonObject() << QString(64, '0') << sig << size << false << -1;
+    QTest::newRow("wrong signature") << QJsonObject() << sum << flipped << size << false << -1;
+    // No size announced: the disk's room (and a ceiling) bounds it, not the whole disk.
+    QTest::newRow("endless, no size, nearly full disk")
+        << QJsonObject{{"endless", true}} << sum << sig << qint64(-1) << false << 8;
+    QTest::newRow("longer than announced")
+        << QJsonObject() << sum << sig << qint64(1000) << false << -1;
 }
 
 void TestUpgrade::installerMustBeWhole()
@@ -214,6 +256,11 @@ void TestUpgrade::installerMustBeWhole()
     QFETCH(QString, signature);
     QFETCH(qint64, size);
     QFETCH(bool, whole);
+    QFETCH(int, roomMb);
+    if (roomMb >= 0) {
+        DiskBudget::setFreeSpaceForTests(smallDisk(roomMb));
+    }
+    const auto restore = qScopeGuard([] { DiskBudget::setFreeSpaceForTests({}); });
     if (!InstallerSignature::isRequired() &&
         (sha256.isEmpty() || signature != installerSignature)) {
         QSKIP("built without an update-signing key (scripts/test passes the school's test key)");

@@ -25,7 +25,14 @@ class QTemporaryDir;
 //     QCOMPARE(school.stats()["routes"].toObject()["segment"].toInt(), 7);
 //
 // Fault objects take the keys of `tamix-school --help`: route (path glob), every, times,
-// latency, rate, status, cut, stall, html, chunked, drop, playlist, urlQuery, shortKey.
+// latency, rate, status, cut, stall, html, chunked, drop, playlist, urlQuery, shortKey,
+// redirect, body, inflate, endless, bomb (a small PNG that claims 20000 x 20000 pixels).
+//     {"route": "*.m3u8", "redirect": "http://localhost:PORT"}   a 302 to that origin with the
+//         same path and query (add "times" so that the target is not redirected again)
+//     {"route": "*/dologin/*", "body": "{\"flag\":\"0\"}"}   this answer in place of the
+//         route's own (application/json when it starts with '{', text/html otherwise)
+//     {"route": "/stream/*/seg00000.ts", "inflate": 1073741824}   the body padded with zero
+//         bytes to that length, announced; "endless": true pads it without end, chunked
 //     {"route": "/stream/*/seg*", "drop": true}     reset the connection, no reply at all
 //         (Qt sends a request once more when a reused connection breaks before the reply;
 //         with "times": 1 a Qt client may never notice)

@@ -30,6 +30,7 @@ CourseInfo::CourseInfo(const CourseRecord& record, QWidget* parent)
     titleBar->setObjectName(QStringLiteral("MessageBoxTitle"));
     titleBar->setFixedHeight(55);
     auto* title = new QLabel(course.title, titleBar);
+    title->setTextFormat(Qt::PlainText); // the school's text
     title->setObjectName(QStringLiteral("lblUserInfo"));
     btnCloseM = new QPushButton(titleBar);
     btnCloseM->setObjectName(QStringLiteral("btnCloseM"));

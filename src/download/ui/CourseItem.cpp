@@ -18,6 +18,7 @@ CourseItem::CourseItem(const LessonRecord& lesson, int index, CourseInfo* dialog
         setObjectName(QStringLiteral("NavigatWidget"));
         setFixedSize(620, 45);
         lblTitle = new QLabel(lesson.title, this);
+        lblTitle->setTextFormat(Qt::PlainText); // the school's text
         lblTitle->setObjectName(lesson.level == 1 ? QStringLiteral("lblCourseZhang")
                                                   : QStringLiteral("lblCourseJie"));
         layout->addWidget(lblTitle);
@@ -31,6 +32,7 @@ CourseItem::CourseItem(const LessonRecord& lesson, int index, CourseInfo* dialog
     ckCourse->setFixedWidth(30);
     ckCourse->setCursor(Qt::PointingHandCursor);
     lblTitle = new QLabel(lesson.title, this);
+    lblTitle->setTextFormat(Qt::PlainText);
     lblTitle->setObjectName(QStringLiteral("lblCourseJie"));
     lblTitle->setFixedWidth(330);
     lblTitle->setWordWrap(true);
