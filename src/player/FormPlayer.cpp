@@ -2,17 +2,22 @@
 
 #include "App.h"
 #include "Downloader.h"
-#include "HttpHelper.h"
-#include "JsonHelper.h"
+#include "LessonCountdown.h"
+#include "MainForm.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
+#include "NextLessonOverlay.h"
 #include "OnlinePlaylist.h"
+#include "PlaybackSession.h"
+#include "PlayerControlBar.h"
 #include "PlayerTime.h"
 #include "PlayerTitleBar.h"
 #include "SettingKeys.h"
 #include "Slider.h"
 #include "SystemServices.h"
 #include "URLManager.h"
+#include "WindowPlacement.h"
+#include "XMessageBox.h"
 
 #include <QBitmap>
 #include <QComboBox>
@@ -20,18 +25,18 @@
 #include <QCursor>
 #include <QDebug>
 #include <QDir>
-#include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QVBoxLayout>
 
-const QList<double> FormPlayer::speeds{0.75, 1.0, 1.25, 1.5, 2.0};
+const QList<double>& FormPlayer::speeds = PlayerControlBar::speeds;
 
 namespace {
 
@@ -42,21 +47,6 @@ int positionSaveMs = 30000;
 // In full screen the bars and the cursor go this long after the mouse last moved.
 int controlsHideMs = 3000;
 
-QPushButton* barButton(const QString& name, QWidget* parent)
-{
-    auto* button = new QPushButton(parent);
-    button->setObjectName(name);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
-
-QString speedText(double factor)
-{
-    return QString::number(factor, 'f', factor == 0.75 || factor == 1.25 ? 2 : 1) +
-           QLatin1Char('x');
-}
-
 bool isPlaylist(const QByteArray& bytes)
 {
     QByteArray head = bytes.left(64);
@@ -64,6 +54,12 @@ bool isPlaylist(const QByteArray& bytes)
         head.remove(0, 3);
     }
     return head.trimmed().startsWith("#EXTM3U");
+}
+
+void rendererMissing(const QString& reason)
+{
+    qDebug() << "no video renderer:" << reason;
+    XMessageBox::inform(QStringLiteral("无法创建视频渲染器"));
 }
 
 } // namespace
@@ -94,13 +90,19 @@ FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(par
 
     mpv = new MpvController(this);
     if (!mpv->isValid() || !MpvWidget::canRender()) {
-        qDebug() << "no video renderer:"
-                 << (mpv->isValid() ? QStringLiteral("no OpenGL context") : mpv->errorString());
-        QMessageBox::warning(nullptr, QStringLiteral("错误"), QStringLiteral("无法创建视频渲染器"),
-                             QMessageBox::Ok);
+        rendererMissing(mpv->isValid() ? QStringLiteral("no OpenGL context") : mpv->errorString());
         return;
     }
-    build(title);
+    App* app = App::instance();
+    playback = new PlaybackSession(
+        app ? app->downloader() : nullptr, app ? app->urlManager() : nullptr,
+        [] { return App::exists() && App::instance()->isOn(SettingKeys::resumePlayback); }, this);
+    nextCountdown = new LessonCountdown(this);
+    build();
+    titleBar->setTitle(title);
+    connectParts();
+    restoreSettings();
+    placeWindow();
     built = true;
     show();
 }
@@ -116,91 +118,14 @@ FormPlayer::~FormPlayer()
     QTimer::singleShot(0, QCoreApplication::instance(), &SystemServices::releaseFreedMemory);
 }
 
-void FormPlayer::build(const QString& title)
+void FormPlayer::build()
 {
     video = new MpvWidget(mpv, this);
     // The video covers the whole window in full screen: its mouse moves bring the bars back.
     video->setMouseTracking(true);
     video->installEventFilter(this);
-    connect(video, &MpvWidget::rendererFailed, this, [this](const QString& reason) {
-        qDebug() << "no video renderer:" << reason;
-        QMessageBox::warning(nullptr, QStringLiteral("错误"), QStringLiteral("无法创建视频渲染器"),
-                             QMessageBox::Ok);
-        QTimer::singleShot(0, this, &QWidget::close);
-    });
-
-    titleBar = new PlayerTitleBar(title, this);
-    progress = new Slider(this, true);
-    progress->setObjectName(QStringLiteral("progress"));
-    volume = new Slider(this, true);
-    volume->setObjectName(QStringLiteral("volumn"));
-    lbltime1 = new QLabel(this);
-    lbltime1->setObjectName(QStringLiteral("lbltime1"));
-    lbltime2 = new QLabel(this);
-    lbltime2->setObjectName(QStringLiteral("lbltime2"));
-    btnPlay = barButton(QStringLiteral("btnPlay"), this);
-    btnPause = barButton(QStringLiteral("btnPause"), this);
-    btnVolumn = barButton(QStringLiteral("btnVolumn"), this);
-    btnNoVolumn = barButton(QStringLiteral("btnNoVolumn"), this);
-    btnScreen = barButton(QStringLiteral("btnScreen"), this);
-    btnRecovery = barButton(QStringLiteral("btnRecovery"), this);
-    btnStudy = barButton(QStringLiteral("btnStudy"), this);
-    btnStudy->setText(QStringLiteral("已学完"));
-    // The download button shares the study button's look.
-    btnDown = barButton(QStringLiteral("btnStudy"), this);
-    btnDown->setText(QStringLiteral("下载"));
-
-    speedBox = new QComboBox(this);
-    speedBox->setObjectName(QStringLiteral("speedBox"));
-    speedBox->setFocusPolicy(Qt::NoFocus);
-    speedBox->setCursor(Qt::PointingHandCursor);
-    speedBox->setToolTip(QStringLiteral("播放速度"));
-    for (double factor : speeds) {
-        speedBox->addItem(speedText(factor), factor);
-    }
-
-    btnPlay->hide();
-    btnNoVolumn->hide();
-    btnRecovery->hide();
-    btnStudy->hide();
-    btnDown->hide();
-    progress->setEnabled(false);
-    volume->setEnabled(false);
-    btnDown->setEnabled(false);
-    btnStudy->setEnabled(false);
-    progress->setFocusPolicy(Qt::NoFocus);
-    volume->setFocusPolicy(Qt::NoFocus);
-    volume->setFixedWidth(100);
-    progress->setCursor(Qt::PointingHandCursor);
-    volume->setCursor(Qt::PointingHandCursor);
-
-    bar = new QWidget(this);
-    bar->setObjectName(QStringLiteral("bar"));
-    bar->setFixedHeight(barHeight);
-    auto* barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(0, 0, 0, 0);
-    barLayout->addSpacing(20);
-    barLayout->addWidget(btnPlay);
-    barLayout->addWidget(btnPause);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(progress);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(lbltime1);
-    barLayout->addWidget(lbltime2);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnStudy);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnDown);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(speedBox);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnVolumn);
-    barLayout->addWidget(btnNoVolumn);
-    barLayout->addWidget(volume);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnScreen);
-    barLayout->addWidget(btnRecovery);
-    barLayout->addSpacing(20);
+    titleBar = new PlayerTitleBar(windowTitle(), this);
+    bar = new PlayerControlBar(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -218,6 +143,7 @@ void FormPlayer::build(const QString& title)
     labelTip->adjustSize();
     labelTip->move((width() - labelTip->width()) / 2, height() - 80);
     labelTip->hide();
+    overlay = new NextLessonOverlay(video);
 
     btnBigStart = new QPushButton(video);
     btnBigStart->setObjectName(QStringLiteral("btnBigStart"));
@@ -237,70 +163,155 @@ void FormPlayer::build(const QString& title)
     }
     btnBigStart->setMask(mask);
 
-    courseInfo = new HttpHelper(this);
-    learnState = new HttpHelper(this);
-    learnState->setTimeout(30000);
     onlinePlaylist = new OnlinePlaylist(this);
     saveTimer = new QTimer(this);
     saveTimer->setInterval(positionSaveMs);
     hideTimer = new QTimer(this);
     hideTimer->setSingleShot(true);
-    connect(hideTimer, &QTimer::timeout, this, &FormPlayer::hideIdleControls);
+}
 
+void FormPlayer::connectParts()
+{
+    connect(video, &MpvWidget::rendererFailed, this, [this](const QString& reason) {
+        rendererMissing(reason);
+        QTimer::singleShot(0, this, &QWidget::close);
+    });
+    connect(hideTimer, &QTimer::timeout, this, &FormPlayer::hideIdleControls);
     connect(mpv, &MpvController::positionChanged, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::started, this, &FormPlayer::onPlayerStart);
     connect(mpv, &MpvController::durationChanged, this, [this] {
-        if (hasStarted) {
+        if (playback->hasStarted()) {
             showDuration();
         }
     });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
-    connect(mpv, &MpvController::seekFinished, this, [this] { jumpPending = false; });
-    // The last position mpv reports lies within the last second: the end shows the length.
-    connect(mpv, &MpvController::endReached, this, &FormPlayer::updateSlider);
+    connect(mpv, &MpvController::endReached, this, &FormPlayer::onLessonEnd);
     connect(mpv, &MpvController::error, this, &FormPlayer::onError);
-    connect(progress, &Slider::sliderMoved, this, &FormPlayer::seek);
-    connect(progress, &Slider::mousePress, this, &FormPlayer::seek);
-    connect(btnPlay, &QPushButton::clicked, this, &FormPlayer::playPause);
-    connect(btnPause, &QPushButton::clicked, this, &FormPlayer::playPause);
-    connect(btnBigStart, &QPushButton::clicked, this, &FormPlayer::playPause);
-    connect(btnVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnVolumnClick);
-    connect(btnNoVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnNoVolumClick);
-    connect(volume, &Slider::sliderMoved, this, &FormPlayer::onVolumnSlider);
-    connect(volume, &Slider::mousePress, this, &FormPlayer::onVolumnSlider);
-    connect(btnScreen, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
-    connect(btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
-    connect(btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
-    connect(btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
-    connect(courseInfo, &HttpHelper::done, this, &FormPlayer::httpGetMyCourseInfoDone);
-    connect(learnState, &HttpHelper::done, this, &FormPlayer::httpPushLearnStateDone);
+    connect(bar->progress, &Slider::sliderMoved, this, &FormPlayer::seek);
+    connect(bar->progress, &Slider::mousePress, this, &FormPlayer::seek);
+    for (QPushButton* button : {bar->btnPlay, bar->btnPause, btnBigStart}) {
+        connect(button, &QPushButton::clicked, this, &FormPlayer::playPause);
+    }
+    connect(bar->btnVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnVolumnClick);
+    connect(bar->btnNoVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnNoVolumClick);
+    connect(bar->volume, &Slider::sliderMoved, this, &FormPlayer::onVolumnSlider);
+    connect(bar->volume, &Slider::mousePress, this, &FormPlayer::onVolumnSlider);
+    connect(bar->btnScreen, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
+    connect(bar->btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
+    connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
+    connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
+    connect(bar->btnPrev, &QPushButton::clicked, this, &FormPlayer::playPrevious);
+    connect(bar->btnNext, &QPushButton::clicked, this, &FormPlayer::playNext);
+    connect(playback, &PlaybackSession::tip, this, &FormPlayer::showTip);
+    connect(playback, &PlaybackSession::courseInfoReady, this, [this] {
+        if (const LessonRecord* lesson = playback->lesson()) {
+            // The web page names the lesson without its number; the record has it, as a
+            // lesson opened from the store shows it.
+            showLessonTitle(lesson->title);
+        }
+        bar->btnDown->setEnabled(true);
+        updateLessonButtons();
+    });
     connect(saveTimer, &QTimer::timeout, this, [this] {
         if (mpv->isPlaying() && !mpv->isPaused()) {
             savePosition();
         }
     });
-    connect(speedBox, QOverload<int>::of(&QComboBox::activated), this,
-            [this](int index) { setSpeed(speedBox->itemData(index).toDouble()); });
+    connect(bar->speedBox, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int index) { setSpeed(bar->speedBox->itemData(index).toDouble()); });
+    connect(nextCountdown, &LessonCountdown::ticked, this, [this](int left) {
+        const std::optional<CourseRecord>& course = playback->course();
+        if (course && countdownTarget >= 0 && countdownTarget < course->list.size()) {
+            overlay->showCountdown(left, course->list.at(countdownTarget).title);
+        }
+    });
+    connect(nextCountdown, &LessonCountdown::fired, this, [this] { playIndex(countdownTarget); });
+    connect(overlay, &NextLessonOverlay::playNowClicked, nextCountdown, &LessonCountdown::playNow);
+    connect(overlay, &NextLessonOverlay::cancelClicked, this, &FormPlayer::cancelCountdown);
+    connect(overlay, &NextLessonOverlay::replayClicked, this, [this] {
+        overlay->hide();
+        mpv->restart();
+    });
+}
 
+void FormPlayer::restoreSettings()
+{
     const App* app = App::instance();
     const double remembered = app ? app->setting(SettingKeys::playerSpeed).toDouble() : 1.0;
     const int speedIndex = speeds.indexOf(remembered);
-    speedBox->setCurrentIndex(speedIndex >= 0 ? speedIndex : speeds.indexOf(1.0));
-    mpv->setSpeed(speeds.value(speedBox->currentIndex(), 1.0));
+    bar->speedBox->setCurrentIndex(speedIndex >= 0 ? speedIndex : speeds.indexOf(1.0));
+    mpv->setSpeed(speeds.value(bar->speedBox->currentIndex(), 1.0));
+
+    bool ok = false;
+    const int level = app ? app->setting(SettingKeys::playerVolume).toInt(&ok) : 0;
+    savedVolume = ok ? qBound(0, level, 10) : 5;
+    bar->volume->setValue(savedVolume);
+    mpv->setVolume(savedVolume / 10.0);
+    if (app && app->isOn(SettingKeys::playerMute)) {
+        bar->btnVolumn->hide();
+        bar->btnNoVolumn->show();
+        mpv->setMuted(true);
+        bar->volume->setValue(0);
+    }
+}
+
+void FormPlayer::placeWindow()
+{
+    const App* app = App::instance();
+    const QRect remembered =
+        app ? WindowPlacement::fromText(app->setting(SettingKeys::playerPlace)) : QRect();
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
+    }
+    const QWidget* main = app ? app->mainForm() : nullptr;
+    const QRect mainRect = main && main->isVisible() ? main->frameGeometry() : QRect();
+    if (remembered.isValid()) {
+        resize(remembered.size());
+    }
+    move(WindowPlacement::topLeft(size(), remembered, mainRect, screens));
+}
+
+void FormPlayer::storeVolume()
+{
+    if (App* app = App::instance()) {
+        app->setSetting(SettingKeys::playerVolume,
+                        QString::number(mpv->isMuted() ? savedVolume : bar->volume->value()));
+        app->setSetting(SettingKeys::playerMute,
+                        mpv->isMuted() ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+}
+
+int FormPlayer::volumeLevel() const
+{
+    return bar->volume->value();
+}
+
+bool FormPlayer::isMuted() const
+{
+    return mpv->isMuted();
+}
+
+const std::optional<CourseRecord>& FormPlayer::currentCourse() const
+{
+    static const std::optional<CourseRecord> none;
+    return playback ? playback->course() : none;
 }
 
 const LessonRecord* FormPlayer::currentLesson() const
 {
-    return course && lessonIndex >= 0 && lessonIndex < course->list.size()
-               ? &course->list.at(lessonIndex)
-               : nullptr;
+    return playback ? playback->lesson() : nullptr;
 }
 
-LessonRecord* FormPlayer::lessonRecord()
+const QString& FormPlayer::lesson() const
 {
-    return course && lessonIndex >= 0 && lessonIndex < course->list.size()
-               ? &course->list[lessonIndex]
-               : nullptr;
+    static const QString none;
+    return playback ? playback->loadedLesson() : none;
+}
+
+QString FormPlayer::endText() const
+{
+    return overlay ? overlay->text() : QString();
 }
 
 void FormPlayer::playLesson(const QString& cid, const QString& lid, const QString& c_type)
@@ -309,22 +320,17 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
     if (!built || !app) {
         return;
     }
-    course = app->downloader()->findCourse(cid);
-    lessonIndex = -1;
-    lessonType = c_type;
-    if (course) {
-        for (int i = 0; i < course->list.size(); ++i) {
-            if (course->list.at(i).id == lid) {
-                lessonIndex = i;
-                showLessonTitle(course->list.at(i).title);
-                if (course->list.at(i).state == Complete) {
-                    playLocal(course->list.at(i).dir);
-                    return;
-                }
-                break;
-            }
-        }
+    cancelCountdown();
+    const QString dir = playback->chooseLesson(cid, lid, c_type);
+    if (const LessonRecord* lesson = playback->lesson()) {
+        showLessonTitle(lesson->title);
     }
+    updateLessonButtons();
+    if (!dir.isEmpty()) {
+        playLocal(dir);
+        return;
+    }
+    bar->btnDown->setEnabled(false);
     disconnect(onlinePlaylist, &OnlinePlaylist::finished, this, nullptr);
     connect(onlinePlaylist, &OnlinePlaylist::finished, this,
             [this, cid, lid](const QString& text) { playOnline(text, cid, lid); });
@@ -338,17 +344,11 @@ void FormPlayer::playOnline(const QString& playlist, const QString& cid, const Q
         showLoadText(QStringLiteral("加载失败"));
         return;
     }
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
     playFile(playlist.toUtf8());
-    classId = cid;
-    lessonId = lid;
-    btnStudy->show();
-    btnDown->show();
-    btnStudy->setEnabled(true);
-    courseInfo->get(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
+    bar->btnStudy->show();
+    bar->btnDown->show();
+    bar->btnStudy->setEnabled(true);
+    playback->playsOnline(cid, lid);
 }
 
 void FormPlayer::showLessonTitle(const QString& title)
@@ -366,21 +366,16 @@ void FormPlayer::playLocal(const QString& dir)
     if (!built || !app) {
         return;
     }
-    // Opened from a lesson tile the window knows only the folder: find its course and lesson,
-    // so the place in the lecture is remembered and restored as for playLesson.
-    if (!currentLesson() || currentLesson()->dir != dir) {
-        course.reset();
-        lessonIndex = -1;
-        for (const CourseRecord& stored : app->downloader()->courses()) {
-            for (int i = 0; i < stored.list.size(); ++i) {
-                if (stored.list.at(i).dir == dir) {
-                    course = stored;
-                    lessonIndex = i;
-                    lessonType = stored.list.at(i).c_type;
-                }
-            }
-        }
+    cancelCountdown();
+    // Opened from a lesson tile the window knows only the folder: its course and lesson are
+    // found, so the place in the lecture is remembered and restored as for playLesson.
+    playback->chooseFolder(dir);
+    if (const LessonRecord* lesson = playback->lesson()) {
+        showLessonTitle(lesson->title);
     }
+    bar->btnStudy->hide();
+    bar->btnDown->hide();
+    updateLessonButtons();
     QByteArray playlist;
     const QFileInfoList entries =
         QDir(dir).entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase);
@@ -419,15 +414,75 @@ void FormPlayer::playFile(const QByteArray& playlist)
     // Closed but kept: the file stays until the window goes, and mpv may open it on any
     // system.
     playlistFile->close();
+    jumpTipPending = false;
     showLoadText(QStringLiteral("正在加载课程"));
     video->expectFirstFrame();
     mpv->load(playlistFile->fileName());
 }
 
+bool FormPlayer::playIndex(int index)
+{
+    const std::optional<CourseRecord>& course = playback->course();
+    if (!course || index < 0 || index >= course->list.size()) {
+        return false;
+    }
+    // The position of the lesson left behind is kept before another takes its place.
+    savePosition();
+    const LessonRecord next = course->list.at(index);
+    playLesson(course->id, next.id, next.c_type);
+    return true;
+}
+
+bool FormPlayer::playPrevious()
+{
+    return built && playIndex(playback->previousIndex());
+}
+
+bool FormPlayer::playNext()
+{
+    return built && playIndex(playback->nextIndex());
+}
+
+void FormPlayer::updateLessonButtons()
+{
+    const std::optional<CourseRecord>& course = playback->course();
+    const auto show = [&course](QPushButton* button, int index) {
+        button->setEnabled(index >= 0);
+        button->setToolTip(index >= 0 ? course->list.at(index).title : QString());
+    };
+    show(bar->btnPrev, playback->previousIndex());
+    show(bar->btnNext, playback->nextIndex());
+}
+
+void FormPlayer::onLessonEnd()
+{
+    playback->finish(mpv->duration());
+    const int next = playback->nextIndex();
+    const App* app = App::instance();
+    const bool autoNext = app && app->setting(SettingKeys::autoPlayNext) != QLatin1String("0");
+    switch (PlaybackSession::endAction(next >= 0, autoNext)) {
+    case PlaybackSession::CountDown:
+        countdownTarget = next;
+        nextCountdown->start(countdownSeconds);
+        break;
+    case PlaybackSession::CourseDone:
+        overlay->showCourseDone();
+        break;
+    case PlaybackSession::StayOnEnd:
+        break;
+    }
+}
+
+void FormPlayer::cancelCountdown()
+{
+    nextCountdown->cancel();
+    overlay->hide();
+}
+
 void FormPlayer::showDuration()
 {
     const qint64 seconds = mpv->duration() / 1000;
-    progress->setRange(0, int(seconds));
+    bar->progress->setRange(0, int(seconds));
     durationText = playerTimeText(seconds);
     updateSlider();
 }
@@ -435,27 +490,19 @@ void FormPlayer::showDuration()
 void FormPlayer::onPlayerStart()
 {
     showDuration();
-    volume->setRange(0, 10);
-    volume->setValue(5);
     labelLoad->hide();
-    progress->setEnabled(true);
-    volume->setEnabled(true);
+    overlay->hide();
+    bar->progress->setEnabled(true);
+    bar->volume->setEnabled(true);
     if (!tipTimer) {
         tipTimer = startTimer(100);
     }
     saveTimer->start();
     updatePauseButtons();
-
-    const bool firstStart = !hasStarted;
-    hasStarted = true;
-    const LessonRecord* lesson = currentLesson();
-    // An empty position means none was remembered: no jump and no tip.
-    const App* app = App::instance();
-    if (firstStart && lesson && app && app->isOn(SettingKeys::resumePlayback) &&
-        !lesson->watchtimes.isEmpty() && lesson->watchtimes != QLatin1String("0")) {
+    const int jump = playback->started();
+    if (jump >= 0) {
         jumpTipPending = true;
-        jumpPending = true;
-        seek(int(lesson->watchtimes.toDouble()));
+        seek(jump);
     }
 }
 
@@ -464,10 +511,10 @@ void FormPlayer::updateSlider()
     const bool atEnd = mpv->isLoaded() && !mpv->isPlaying();
     const qint64 seconds =
         (atEnd ? qMax(mpv->position(), mpv->duration()) : mpv->position()) / 1000;
-    progress->setValue(int(seconds));
+    bar->progress->setValue(int(seconds));
     const QString now = playerTimeText(seconds);
-    lbltime1->setText(now);
-    lbltime2->setText(QLatin1Char('/') + durationText);
+    bar->lbltime1->setText(now);
+    bar->lbltime2->setText(QLatin1Char('/') + durationText);
     labelLoad->hide();
     if (jumpTipPending && !now.endsWith(QLatin1String(":00"))) {
         showTip(QStringLiteral("已跳转至上次播放时间") + now);
@@ -489,6 +536,7 @@ void FormPlayer::playPause()
     if (mpv->isPlaying()) {
         mpv->setPaused(!mpv->isPaused());
     } else {
+        cancelCountdown();
         mpv->restart();
     }
     updatePauseButtons();
@@ -497,9 +545,10 @@ void FormPlayer::playPause()
 void FormPlayer::updatePauseButtons()
 {
     const bool paused = mpv->isPaused();
-    btnPlay->setVisible(paused);
-    btnBigStart->setVisible(paused);
-    btnPause->setVisible(!paused);
+    bar->btnPlay->setVisible(paused);
+    // At the end the overlay speaks, not the big button.
+    btnBigStart->setVisible(paused && !overlay->isVisible() && !nextCountdown->isRunning());
+    bar->btnPause->setVisible(!paused);
 }
 
 void FormPlayer::normalFullScreen()
@@ -510,8 +559,8 @@ void FormPlayer::normalFullScreen()
         showFullScreen();
     }
     fullScreen = !fullScreen;
-    btnScreen->setVisible(!fullScreen);
-    btnRecovery->setVisible(fullScreen);
+    bar->btnScreen->setVisible(!fullScreen);
+    bar->btnRecovery->setVisible(fullScreen);
     titleBar->setVisible(!fullScreen);
     bar->setVisible(!fullScreen);
     video->unsetCursor();
@@ -596,25 +645,28 @@ void FormPlayer::onVolumnSlider(int value)
     if (mpv->isMuted()) {
         return;
     }
-    volume->setValue(value);
+    bar->volume->setValue(value);
     mpv->setVolume(value / 10.0);
+    storeVolume();
 }
 
 void FormPlayer::onBtnVolumnClick()
 {
-    btnVolumn->hide();
-    btnNoVolumn->show();
+    bar->btnVolumn->hide();
+    bar->btnNoVolumn->show();
     mpv->setMuted(true);
-    savedVolume = volume->value();
-    volume->setValue(0);
+    savedVolume = bar->volume->value();
+    bar->volume->setValue(0);
+    storeVolume();
 }
 
 void FormPlayer::onBtnNoVolumClick()
 {
-    btnVolumn->show();
-    btnNoVolumn->hide();
+    bar->btnVolumn->show();
+    bar->btnNoVolumn->hide();
     mpv->setMuted(false);
-    volume->setValue(savedVolume);
+    bar->volume->setValue(savedVolume);
+    storeVolume();
 }
 
 void FormPlayer::setSpeed(double factor)
@@ -623,22 +675,22 @@ void FormPlayer::setSpeed(double factor)
     if (index < 0) {
         return;
     }
-    speedBox->setCurrentIndex(index);
+    bar->speedBox->setCurrentIndex(index);
     mpv->setSpeed(factor);
     if (App* app = App::instance()) {
         app->setSetting(SettingKeys::playerSpeed, QString::number(factor));
     }
-    showTip(QStringLiteral("播放速度 ") + speedText(factor));
+    showTip(QStringLiteral("播放速度 ") + PlayerControlBar::speedText(factor));
 }
 
 double FormPlayer::speed() const
 {
-    return speedBox->currentData().toDouble();
+    return bar->speedBox->currentData().toDouble();
 }
 
 void FormPlayer::stepSpeed(int step)
 {
-    const int index = speedBox->currentIndex() + step;
+    const int index = bar->speedBox->currentIndex() + step;
     if (index >= 0 && index < speeds.size()) {
         setSpeed(speeds.at(index));
     }
@@ -646,6 +698,12 @@ void FormPlayer::stepSpeed(int step)
 
 void FormPlayer::keyPressEvent(QKeyEvent* event)
 {
+    Slider* progress = built ? bar->progress : nullptr;
+    Slider* volume = built ? bar->volume : nullptr;
+    if (!built) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Left:
         if (progress->value() > 0) {
@@ -671,9 +729,18 @@ void FormPlayer::keyPressEvent(QKeyEvent* event)
         playPause();
         break;
     case Qt::Key_Escape:
-        if (fullScreen) {
+        // The countdown first: a student in full screen may only want the next lesson held.
+        if (nextCountdown->isRunning()) {
+            cancelCountdown();
+        } else if (fullScreen) {
             normalFullScreen();
         }
+        break;
+    case Qt::Key_PageUp:
+        playPrevious();
+        break;
+    case Qt::Key_PageDown:
+        playNext();
         break;
     case Qt::Key_BracketLeft:
         stepSpeed(-1);
@@ -707,6 +774,8 @@ void FormPlayer::resizeEvent(QResizeEvent* event)
     }
     btnBigStart->move((w - btnBigStart->width()) / 2, (h / 5) * 2);
     labelTip->move((w - labelTip->width()) / 2, h - 80);
+    overlay->move((video->width() - overlay->width()) / 2,
+                  (video->height() - overlay->height()) / 2);
 }
 
 void FormPlayer::showLoadText(const QString& text)
@@ -744,106 +813,24 @@ void FormPlayer::timerEvent(QTimerEvent* event)
 
 void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
 {
-    App* app = App::instance();
-    if (!app) {
-        return;
+    if (playback) {
+        playback->applyCourseInfo(result);
     }
-    const JsonNode answer = JsonHelper::parse(result);
-    if (result.isEmpty() || answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
-        showTip(QStringLiteral("获取视频信息失败"));
-        return;
-    }
-    const CourseRecord fresh(answer.getObject(QStringLiteral("data")), *app->urlManager());
-    if (!course) {
-        course = fresh;
-    }
-    for (int i = 0; i < course->list.size(); ++i) {
-        if (course->list.at(i).id == lessonId) {
-            lessonIndex = i;
-            break;
-        }
-    }
-    if (LessonRecord* lesson = lessonRecord()) {
-        // The server's remembered position wins over the stored one.
-        for (const LessonRecord& served : fresh.list) {
-            if (served.id == lessonId) {
-                lesson->watchtimes = served.watchtimes;
-                break;
-            }
-        }
-        // The web page names the lesson without its number; the record has it, as a lesson
-        // opened from the store shows it.
-        showLessonTitle(lesson->title);
-    }
-    btnDown->setEnabled(true);
-    if (const LessonRecord* lesson = currentLesson();
-        lesson && lesson->stutas == QLatin1String("1")) {
-        pushLearnStatus(QStringLiteral("1"));
-    }
-}
-
-void FormPlayer::pushLearnStatus(const QString& status)
-{
-    const LessonRecord* lesson = currentLesson();
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    learnState->get(app->urlManager()->pushLearnStatusUrl(classId, lessonId, status,
-                                                          lesson ? lesson->c_type : lessonType));
 }
 
 void FormPlayer::onBtnStudyClick()
 {
-    const LessonRecord* lesson = currentLesson();
-    if (!lesson) {
+    if (!playback->lesson()) {
         return;
     }
-    if (lesson->stutas != QLatin1String("3")) {
-        pushLearnStatus(QStringLiteral("2"));
-        studyPushed = true;
-    } else {
-        showTip(QStringLiteral("该课程已经是已学完状态"));
-    }
-    btnStudy->setEnabled(false);
-}
-
-void FormPlayer::httpPushLearnStateDone(const QString& result)
-{
-    if (!studyPushed) {
-        return;
-    }
-    const JsonNode answer = JsonHelper::parse(result);
-    if (answer.getString(QStringLiteral("flag")) == QLatin1String("3")) {
-        showTip(QStringLiteral("已标注"));
-    } else {
-        showTip(answer.getString(QStringLiteral("infos")));
-    }
+    playback->reportStudied();
+    bar->btnStudy->setEnabled(false);
 }
 
 void FormPlayer::onBtnDownClick()
 {
-    btnDown->setEnabled(false);
-    LessonRecord* lesson = lessonRecord();
-    App* app = App::instance();
-    if (!lesson || !app) {
-        return;
-    }
-    switch (lesson->state) {
-    case NotChosen:
-        lesson->state = Chosen;
-        app->downloader()->addCourse(*course);
-        showTip(QStringLiteral("已添加至下载列表"));
-        break;
-    case Chosen:
-        showTip(QStringLiteral("该课件已经开始下载"));
-        break;
-    case Complete:
-        showTip(QStringLiteral("该课件已下载"));
-        break;
-    default:
-        break;
-    }
+    bar->btnDown->setEnabled(false);
+    showTip(playback->queueForDownload());
 }
 
 void FormPlayer::onError(const QString& reason)
@@ -854,16 +841,7 @@ void FormPlayer::onError(const QString& reason)
 
 void FormPlayer::savePosition()
 {
-    // Before the first start, and until the jump to the remembered place has landed, the
-    // position is no place in the lecture: keep the old one.
-    LessonRecord* lesson = lessonRecord();
-    App* app = App::instance();
-    if (!hasStarted || (jumpPending && mpv->isSeeking()) || !lesson || !app ||
-        !app->isOn(SettingKeys::resumePlayback)) {
-        return;
-    }
-    lesson->watchtimes = QString::number(mpv->position() / 1000);
-    app->downloader()->setWatchTime(course->id, lesson->id, lesson->watchtimes);
+    playback->savePosition(mpv->position(), mpv->duration(), mpv->isSeeking());
 }
 
 void FormPlayer::closeEvent(QCloseEvent* event)
@@ -872,9 +850,16 @@ void FormPlayer::closeEvent(QCloseEvent* event)
         titleBar->setEnabled(false);
         savePosition();
         saveTimer->stop();
+        nextCountdown->cancel();
         onlinePlaylist->abort();
         if (mpv->isLoaded()) {
             mpv->stop();
+        }
+        if (App* app = App::instance(); app && !fullScreen && !isMinimized()) {
+            const bool maximised = normalSize.isValid() && size() != normalSize;
+            app->setSetting(
+                SettingKeys::playerPlace,
+                WindowPlacement::toText(maximised ? QRect(normalPos, normalSize) : geometry()));
         }
     }
     QWidget::closeEvent(event);

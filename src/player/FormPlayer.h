@@ -4,32 +4,33 @@
 #include "StyledWidget.h"
 
 #include <QPoint>
-#include <QPointer>
 #include <QSize>
-#include <QWidget>
 #include <optional>
 
-class HttpHelper;
+class LessonCountdown;
 class MpvController;
 class MpvWidget;
+class NextLessonOverlay;
 class OnlinePlaylist;
+class PlaybackSession;
+class PlayerControlBar;
 class PlayerTitleBar;
-class QComboBox;
 class QLabel;
 class QPushButton;
 class QTemporaryFile;
 class QTimer;
-class Slider;
 
-// The video player window: one lesson, online or from the store, with its own title bar and
-// control bar (background from the style sheet), the remembered position, learning-status reports
-// and the download button.
+// The video player window: a lesson of a course, online or from the store, with its own title
+// bar and control bar (background from the style sheet), the tips, full screen and the end of a
+// lesson. What plays and what is remembered and reported is the PlaybackSession's.
 class FormPlayer : public StyledWidget
 {
     Q_OBJECT
 public:
     // The lecture speeds offered, slowest first.
-    static const QList<double> speeds;
+    static const QList<double>& speeds;
+    // Seconds the next lesson is counted down from.
+    static constexpr int countdownSeconds = 5;
 
     explicit FormPlayer(const QString& title, QWidget* parent = nullptr);
     ~FormPlayer() override;
@@ -41,6 +42,9 @@ public:
     void playLesson(const QString& cid, const QString& lid, const QString& c_type);
     // The downloaded lesson stored in `dir`.
     void playLocal(const QString& dir);
+    // The lesson before or after this one in the course; false when there is none.
+    bool playPrevious();
+    bool playNext();
 
     // How often the position is written while playing; tests shorten it.
     static void setPositionSaveInterval(int ms);
@@ -51,14 +55,22 @@ public:
 
     void setSpeed(double factor);
     double speed() const;
+    // The volume slider (0..10) and the mute state.
+    int volumeLevel() const;
+    bool isMuted() const;
+    bool isFullScreenShown() const { return fullScreen; }
 
     // For tests and benchmarks: what plays and how.
     MpvController* controller() const { return mpv; }
     MpvWidget* videoWidget() const { return video; }
-    const std::optional<CourseRecord>& currentCourse() const { return course; }
+    PlaybackSession* session() const { return playback; }
+    LessonCountdown* countdown() const { return nextCountdown; }
+    const std::optional<CourseRecord>& currentCourse() const;
     const LessonRecord* currentLesson() const;
     // The lesson now loaded, once its playlist has come.
-    const QString& lesson() const { return lessonId; }
+    const QString& lesson() const;
+    // What the end-of-lesson overlay says, empty while it is hidden.
+    QString endText() const;
 
 public slots:
     void onMax();
@@ -76,7 +88,6 @@ private slots:
     void onBtnDownClick();
     void onBtnStudyClick();
     void httpGetMyCourseInfoDone(const QString& result);
-    void httpPushLearnStateDone(const QString& result);
     void onError(const QString& reason);
 
 protected:
@@ -89,7 +100,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void build(const QString& title);
+    void build();
+    void connectParts();
+    void restoreSettings();
+    void placeWindow();
     void showTip(const QString& text);
     void showLoadText(const QString& text);
     // The lesson's own title ("课件N ..."), once its record is known.
@@ -100,61 +114,40 @@ private:
     void hideIdleControls();
     void playOnline(const QString& playlist, const QString& cid, const QString& lid);
     void playFile(const QByteArray& playlist);
-    void pushLearnStatus(const QString& status);
     void savePosition();
     void stepSpeed(int step);
     void updatePauseButtons();
+    void updateLessonButtons();
+    bool playIndex(int index);
+    void onLessonEnd();
+    void cancelCountdown();
+    void storeVolume();
     // The slider's range and the total time, from the length mpv reports.
     void showDuration();
-    LessonRecord* lessonRecord();
 
     MpvController* mpv = nullptr;
     MpvWidget* video = nullptr;
-    Slider* progress = nullptr;
-    Slider* volume = nullptr;
-    QLabel* lbltime1 = nullptr;
-    QLabel* lbltime2 = nullptr;
-    QPushButton* btnVolumn = nullptr;
-    QPushButton* btnNoVolumn = nullptr;
-    QPushButton* btnPlay = nullptr;
-    QPushButton* btnPause = nullptr;
-    QPushButton* btnStudy = nullptr;
-    QPushButton* btnDown = nullptr;
-    QPushButton* btnScreen = nullptr;
-    QPushButton* btnRecovery = nullptr;
-    QComboBox* speedBox = nullptr;
-    QWidget* bar = nullptr;
+    PlayerControlBar* bar = nullptr;
     PlayerTitleBar* titleBar = nullptr;
+    NextLessonOverlay* overlay = nullptr;
     QLabel* labelLoad = nullptr;
     QLabel* labelTip = nullptr;
     QPushButton* btnBigStart = nullptr;
+    PlaybackSession* playback = nullptr;
+    LessonCountdown* nextCountdown = nullptr;
+    int countdownTarget = -1;
     bool built = false;
     bool fullScreen = false;
     QString durationText;
     int savedVolume = 5;
-    int barHeight = 50;
     QSize normalSize{-1, -1};
     QPoint normalPos{0, 0};
     int tipTicks = 0;
     int tipTimer = 0;
     bool jumpTipPending = false;
-    // The jump to the remembered place was asked for and has not landed yet.
-    bool jumpPending = false;
-    bool studyPushed = false;
-    // Playback has started at least once: only then does the position mean something.
-    bool hasStarted = false;
-    QString classId;
-    QString lessonId;
-    QString lessonType;
-    HttpHelper* courseInfo = nullptr;
-    HttpHelper* learnState = nullptr;
     OnlinePlaylist* onlinePlaylist = nullptr;
     QTimer* saveTimer = nullptr;
     QTimer* hideTimer = nullptr;
     QPoint lastMousePos;
     QTemporaryFile* playlistFile = nullptr;
-    // The lesson's course: the stored record when the course is in the store, else the one
-    // built from the course-information answer. `lessonIndex` points into its list.
-    std::optional<CourseRecord> course;
-    int lessonIndex = -1;
 };

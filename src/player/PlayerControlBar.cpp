@@ -1,0 +1,110 @@
+#include "PlayerControlBar.h"
+
+#include "Slider.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+const QList<double> PlayerControlBar::speeds{0.75, 1.0, 1.25, 1.5, 2.0};
+
+namespace {
+
+QPushButton* barButton(const QString& name, QWidget* parent, const QString& text = QString())
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setCursor(Qt::PointingHandCursor);
+    // Keys go to the window.
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+} // namespace
+
+QString PlayerControlBar::speedText(double factor)
+{
+    return QString::number(factor, 'f', factor == 0.75 || factor == 1.25 ? 2 : 1) +
+           QLatin1Char('x');
+}
+
+PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("bar"));
+    setFixedHeight(barHeight);
+    progress = new Slider(this, true);
+    progress->setObjectName(QStringLiteral("progress"));
+    volume = new Slider(this, true);
+    volume->setObjectName(QStringLiteral("volumn"));
+    lbltime1 = new QLabel(this);
+    lbltime1->setObjectName(QStringLiteral("lbltime1"));
+    lbltime2 = new QLabel(this);
+    lbltime2->setObjectName(QStringLiteral("lbltime2"));
+    btnPlay = barButton(QStringLiteral("btnPlay"), this);
+    btnPause = barButton(QStringLiteral("btnPause"), this);
+    // The text buttons share the study button's look.
+    btnPrev = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("上一讲"));
+    btnNext = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("下一讲"));
+    btnVolumn = barButton(QStringLiteral("btnVolumn"), this);
+    btnNoVolumn = barButton(QStringLiteral("btnNoVolumn"), this);
+    btnScreen = barButton(QStringLiteral("btnScreen"), this);
+    btnRecovery = barButton(QStringLiteral("btnRecovery"), this);
+    btnStudy = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("已学完"));
+    btnDown = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("下载"));
+
+    speedBox = new QComboBox(this);
+    speedBox->setObjectName(QStringLiteral("speedBox"));
+    speedBox->setFocusPolicy(Qt::NoFocus);
+    speedBox->setCursor(Qt::PointingHandCursor);
+    speedBox->setToolTip(QStringLiteral("播放速度"));
+    for (double factor : speeds) {
+        speedBox->addItem(speedText(factor), factor);
+    }
+
+    btnPlay->hide();
+    btnNoVolumn->hide();
+    btnRecovery->hide();
+    btnStudy->hide();
+    btnDown->hide();
+    progress->setEnabled(false);
+    volume->setEnabled(false);
+    btnDown->setEnabled(false);
+    btnStudy->setEnabled(false);
+    btnPrev->setEnabled(false);
+    btnNext->setEnabled(false);
+    progress->setFocusPolicy(Qt::NoFocus);
+    volume->setFocusPolicy(Qt::NoFocus);
+    volume->setFixedWidth(100);
+    volume->setRange(0, 10);
+    progress->setCursor(Qt::PointingHandCursor);
+    volume->setCursor(Qt::PointingHandCursor);
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addSpacing(20);
+    row->addWidget(btnPlay);
+    row->addWidget(btnPause);
+    row->addSpacing(10);
+    row->addWidget(btnPrev);
+    row->addWidget(btnNext);
+    row->addSpacing(10);
+    row->addWidget(progress);
+    row->addSpacing(10);
+    row->addWidget(lbltime1);
+    row->addWidget(lbltime2);
+    row->addSpacing(10);
+    row->addWidget(btnStudy);
+    row->addSpacing(10);
+    row->addWidget(btnDown);
+    row->addSpacing(10);
+    row->addWidget(speedBox);
+    row->addSpacing(10);
+    row->addWidget(btnVolumn);
+    row->addWidget(btnNoVolumn);
+    row->addWidget(volume);
+    row->addSpacing(10);
+    row->addWidget(btnScreen);
+    row->addWidget(btnRecovery);
+    row->addSpacing(20);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class Slider;
+
+// The player's control bar: its buttons, the two sliders, the time and the speed box, laid out
+// in one row. It decides nothing; the window connects and drives its parts.
+class PlayerControlBar : public QWidget
+{
+    Q_OBJECT
+public:
+    // The lecture speeds offered, slowest first.
+    static const QList<double> speeds;
+    static QString speedText(double factor);
+
+    static constexpr int barHeight = 50;
+
+    explicit PlayerControlBar(QWidget* parent);
+
+    Slider* progress;
+    Slider* volume;
+    QLabel* lbltime1;
+    QLabel* lbltime2;
+    QPushButton* btnPlay;
+    QPushButton* btnPause;
+    QPushButton* btnPrev;
+    QPushButton* btnNext;
+    QPushButton* btnVolumn;
+    QPushButton* btnNoVolumn;
+    QPushButton* btnStudy;
+    QPushButton* btnDown;
+    QPushButton* btnScreen;
+    QPushButton* btnRecovery;
+    QComboBox* speedBox;
+};
