@@ -45,6 +45,8 @@ static UserRecord own(const UserRecord& user)
     copy.setSession(user);
     copy.queue = own(user.queue);
     copy.courses = own(user.courses);
+    copy.lastCourse = user.lastCourse;
+    copy.lastLesson = user.lastLesson;
     return copy;
 }
 

@@ -1,0 +1,221 @@
+// The playback core without a window: course order, the end of a lesson in the store, the
+// countdown and where the window opens.
+#include "CourseLibrary.h"
+#include "CourseOrder.h"
+#include "CourseStore.h"
+#include "Downloader.h"
+#include "FileCipher.h"
+#include "LessonCountdown.h"
+#include "PlaybackSession.h"
+#include "WindowPlacement.h"
+
+#include <QtTest>
+#include <memory>
+
+class TestPlaybackCore : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void courseOrder_data();
+    void courseOrder();
+    void endOfLessonIsStored();
+    void endActionFollowsTheSetting_data();
+    void endActionFollowsTheSetting();
+    void countdownStartsOnce();
+    void placement_data();
+    void placement();
+
+private:
+    LessonRecord lesson(const QString& id, qint32 level, qint32 state, bool withPlaylist);
+    void startDownloader();
+
+    std::unique_ptr<QTemporaryDir> temp;
+    FileCipher cipher = FileCipher::programCipher();
+    std::unique_ptr<CourseStore> store;
+    std::unique_ptr<CourseLibrary> library;
+    std::unique_ptr<Downloader> downloader;
+};
+
+void TestPlaybackCore::init()
+{
+    downloader.reset();
+    temp = std::make_unique<QTemporaryDir>();
+    store = std::make_unique<CourseStore>(temp->path() + "/user", cipher);
+    library = std::make_unique<CourseLibrary>(store.get());
+}
+
+void TestPlaybackCore::startDownloader()
+{
+    Downloader::Context context;
+    context.library = library.get();
+    context.store = store.get();
+    context.cipher = &cipher;
+    context.setting = [](const QString&) {
+        return QString();
+    };
+    context.videoPath = temp->path() + "/video";
+    context.userRoot = temp->path() + "/user";
+    downloader = std::make_unique<Downloader>(std::move(context));
+}
+
+LessonRecord TestPlaybackCore::lesson(const QString& id, qint32 level, qint32 state,
+                                      bool withPlaylist)
+{
+    LessonRecord l;
+    l.courseId = "7";
+    l.id = id;
+    l.level = level;
+    l.state = state;
+    l.title = "课件 " + id;
+    l.dir = temp->filePath("video/" + id);
+    if (withPlaylist) {
+        QDir().mkpath(l.dir);
+        QFile file(l.dir + "/00000.ls");
+        file.open(QIODevice::WriteOnly);
+        file.write("x");
+    }
+    return l;
+}
+
+// Course: 0 chapter, 1 downloaded, 2 failed, 3 downloaded but its folder gone, 4 section,
+// 5 downloaded, 6 not chosen.
+void TestPlaybackCore::courseOrder_data()
+{
+    QTest::addColumn<int>("source");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("previous");
+    QTest::addColumn<int>("next");
+    QTest::newRow("stored, first") << int(CourseOrder::Stored) << 1 << -1 << 5;
+    QTest::newRow("stored, last") << int(CourseOrder::Stored) << 5 << 1 << -1;
+    QTest::newRow("online skips headings") << int(CourseOrder::Online) << 3 << 2 << 5;
+    QTest::newRow("online, last") << int(CourseOrder::Online) << 6 << 5 << -1;
+    QTest::newRow("out of the list") << int(CourseOrder::Stored) << 9 << -1 << -1;
+}
+
+void TestPlaybackCore::courseOrder()
+{
+    CourseRecord course;
+    course.id = "7";
+    course.list = {lesson("0", 1, NotChosen, false), lesson("1", 3, Complete, true),
+                   lesson("2", 3, Failed, true),     lesson("3", 3, Complete, false),
+                   lesson("4", 2, NotChosen, false), lesson("5", 3, Complete, true),
+                   lesson("6", 3, NotChosen, false)};
+    QFETCH(int, source);
+    QFETCH(int, from);
+    const CourseOrder order(course, CourseOrder::Source(source));
+    QTEST(order.previous(from), "previous");
+    QTEST(order.next(from), "next");
+}
+
+// A lesson played to its end: position back to "0", watched, its length kept, all in the record
+// file that the next start reads; a later save of the end position does not undo it.
+void TestPlaybackCore::endOfLessonIsStored()
+{
+    CourseRecord course;
+    course.id = "7";
+    course.list = {lesson("1", 3, Complete, true), lesson("2", 3, Complete, true)};
+    course.list[0].watchtimes = "5";
+    UserRecord user;
+    user.username = "13800000001";
+    user.courses = {course};
+    library->replace(user);
+    startDownloader();
+    bool resume = true;
+    PlaybackSession session(downloader.get(), nullptr, [&resume] { return resume; });
+    session.chooseFolder(course.list[0].dir);
+    QCOMPARE(session.started(), 5);
+    QCOMPARE(session.nextIndex(), 1);
+    session.savePosition(6000, 6400, false);
+    session.finish(6400);
+    session.savePosition(6400, 6400, false); // the window's close after the end
+    QVERIFY(session.isFinished());
+
+    UserRecord stored;
+    QCOMPARE(CourseStore(temp->path() + "/user", cipher).load("13800000001", stored),
+             CourseStore::LoadResult::Loaded);
+    const LessonRecord& first = stored.courses.first().list.first();
+    QCOMPARE(first.watchtimes, QString("0"));
+    QVERIFY(first.watched);
+    QCOMPARE(first.lengthSeconds, 6);
+    QVERIFY(!stored.courses.first().list.last().watched);
+    QCOMPARE(stored.lastLesson, QString("1"));
+
+    // Played again from the start it stays watched; the jump is to nowhere.
+    session.chooseFolder(course.list[0].dir);
+    QCOMPARE(session.started(), -1);
+}
+
+void TestPlaybackCore::endActionFollowsTheSetting_data()
+{
+    QTest::addColumn<bool>("hasNext");
+    QTest::addColumn<bool>("autoPlay");
+    QTest::addColumn<int>("action");
+    QTest::newRow("next, on") << true << true << int(PlaybackSession::CountDown);
+    QTest::newRow("next, off") << true << false << int(PlaybackSession::StayOnEnd);
+    QTest::newRow("last, on") << false << true << int(PlaybackSession::CourseDone);
+    QTest::newRow("last, off") << false << false << int(PlaybackSession::CourseDone);
+}
+
+void TestPlaybackCore::endActionFollowsTheSetting()
+{
+    QFETCH(bool, hasNext);
+    QFETCH(bool, autoPlay);
+    QTEST(int(PlaybackSession::endAction(hasNext, autoPlay)), "action");
+}
+
+// "立即播放" pressed while the count reaches zero, and again, and "取消" after: one start.
+void TestPlaybackCore::countdownStartsOnce()
+{
+    LessonCountdown::setStepMs(20);
+    LessonCountdown countdown;
+    QSignalSpy fired(&countdown, &LessonCountdown::fired);
+    QSignalSpy ticks(&countdown, &LessonCountdown::ticked);
+    countdown.start(3);
+    QTRY_COMPARE(fired.size(), 1);
+    countdown.playNow();
+    countdown.playNow();
+    countdown.cancel();
+    QTest::qWait(100);
+    QCOMPARE(fired.size(), 1);
+    QCOMPARE(ticks.size(), 3); // 3, 2, 1
+
+    countdown.start(3);
+    countdown.cancel();
+    QTest::qWait(100);
+    QCOMPARE(fired.size(), 1);
+    LessonCountdown::setStepMs(1000);
+}
+
+void TestPlaybackCore::placement_data()
+{
+    QTest::addColumn<QRect>("remembered");
+    QTest::addColumn<QRect>("mainWindow");
+    QTest::addColumn<QList<QRect>>("screens");
+    QTest::addColumn<QPoint>("topLeft");
+    const QList<QRect> one{QRect(0, 0, 1920, 1080)};
+    const QList<QRect> two{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    // Size 854 x 560 throughout.
+    QTest::newRow("over the main window")
+        << QRect() << QRect(100, 100, 1000, 700) << one << QPoint(172, 169);
+    QTest::newRow("remembered on the second screen")
+        << QRect(2000, 100, 854, 560) << QRect(100, 100, 1000, 700) << two << QPoint(2000, 100);
+    QTest::newRow("remembered screen gone")
+        << QRect(2000, 100, 854, 560) << QRect(100, 100, 1000, 700) << one << QPoint(172, 169);
+    QTest::newRow("main window at the edge")
+        << QRect() << QRect(1500, 900, 400, 300) << one << QPoint(1066, 520);
+    QTest::newRow("no main window") << QRect() << QRect() << one << QPoint(532, 259);
+}
+
+void TestPlaybackCore::placement()
+{
+    QFETCH(QRect, remembered);
+    QFETCH(QRect, mainWindow);
+    QFETCH(QList<QRect>, screens);
+    QTEST(WindowPlacement::topLeft(QSize(854, 560), remembered, mainWindow, screens), "topLeft");
+    QCOMPARE(WindowPlacement::fromText(WindowPlacement::toText(QRect(-5, 7, 854, 560))),
+             QRect(-5, 7, 854, 560));
+}
+
+QTEST_GUILESS_MAIN(TestPlaybackCore)
+#include "tst_playbackcore.moc"
