@@ -7,6 +7,7 @@
 #include "FileCipher.h"
 #include "LessonCountdown.h"
 #include "PlaybackSession.h"
+#include "WatchProgress.h"
 #include "WindowPlacement.h"
 
 #include <QtTest>
@@ -25,6 +26,8 @@ private slots:
     void countdownStartsOnce();
     void placement_data();
     void placement();
+    void watchedText_data();
+    void watchedText();
 
 private:
     LessonRecord lesson(const QString& id, qint32 level, qint32 state, bool withPlaylist);
@@ -215,6 +218,32 @@ void TestPlaybackCore::placement()
     QTEST(WindowPlacement::topLeft(QSize(854, 560), remembered, mainWindow, screens), "topLeft");
     QCOMPARE(WindowPlacement::fromText(WindowPlacement::toText(QRect(-5, 7, 854, 560))),
              QRect(-5, 7, 854, 560));
+}
+
+void TestPlaybackCore::watchedText_data()
+{
+    QTest::addColumn<QString>("position");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("watched");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("never opened") << QString() << 0 << false << QString();
+    QTest::newRow("length unknown") << "300" << 0 << false << QString();
+    QTest::newRow("a third") << "140" << 420 << false << "已学 33%";
+    QTest::newRow("in the last second") << "419" << 420 << false << "已学 99%";
+    QTest::newRow("watched, back at 0") << "0" << 420 << true << "已学完";
+    QTest::newRow("damaged position") << "abc" << 420 << false << QString();
+}
+
+void TestPlaybackCore::watchedText()
+{
+    LessonRecord lesson;
+    QFETCH(QString, position);
+    QFETCH(int, length);
+    QFETCH(bool, watched);
+    lesson.watchtimes = position;
+    lesson.lengthSeconds = length;
+    lesson.watched = watched;
+    QTEST(WatchProgress::lessonText(lesson), "text");
 }
 
 QTEST_GUILESS_MAIN(TestPlaybackCore)

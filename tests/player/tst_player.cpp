@@ -1,9 +1,11 @@
 #include "App.h"
 #include "CourseLibrary.h"
 #include "Downloader.h"
+#include "FormCourseware.h"
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "LessonCountdown.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
@@ -15,11 +17,13 @@
 #include "Slider.h"
 #include "URLManager.h"
 #include "UserRecord.h"
+#include "WindowPlacement.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <clocale>
@@ -40,6 +44,9 @@ private slots:
     void sliderClick_data();
     void sliderClick();
     void downloadedLessonPlaysLocally();
+    void nextLessonFollowsInFullScreen();
+    void volumeAndMuteKept();
+    void opensAtItsPlaceOrOverTheMainWindow();
     void onlineStatusReport_data();
     void onlineStatusReport();
     void downloadButtonQueuesCourse();
@@ -151,6 +158,8 @@ void TestPlayer::cleanup()
     QTest::qWait(0);
     App::instance()->setSetting(SettingKeys::resumePlayback, "0");
     App::instance()->setSetting(SettingKeys::playerSpeed, "1");
+    App::instance()->setSetting(SettingKeys::playerVolume, "5");
+    App::instance()->setSetting(SettingKeys::playerMute, "0");
     useSession("player-a", "13800000001");
 }
 
@@ -258,6 +267,92 @@ void TestPlayer::downloadedLessonPlaysLocally()
     QVERIFY(!button(player, "已学完")->isVisible());
     QVERIFY(!button(player, "下载")->isVisible());
     QCOMPARE(school.stats()["routes"].toObject()["GetKeysAndUrlByLid"].toInt(), keyCalls);
+}
+
+// Course 102 with lessons 1022 and 1027 on the computer: the first played to its end in full
+// screen at 1.5x, the countdown, then the second in the same window, still in full screen at
+// 1.5x; the first reads "已学完" on the courseware page.
+void TestPlayer::nextLessonFollowsInFullScreen()
+{
+    Downloader* downloader = App::instance()->downloader();
+    downloader->addCourse(schoolCourse(*App::instance()->urlManager(), "102", {"1027"}));
+    QTRY_VERIFY_WITH_TIMEOUT(downloader->queue().isEmpty(), 30000);
+    LessonCountdown::setStepMs(200);
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    player->setSpeed(1.5);
+    QTest::mouseClick(player->findChild<QPushButton*>("btnScreen"), Qt::LeftButton);
+    QTRY_VERIFY(player->isFullScreen());
+    QCOMPARE(button(player, "下一讲")->toolTip(), QString("课件4 劳动争议处理"));
+
+    QSignalSpy end(player->controller(), &MpvController::endReached);
+    QVERIFY(end.wait(15000));
+    QVERIFY2(player->endText().endsWith("秒后播放下一讲：课件4 劳动争议处理"),
+             qPrintable(player->endText()));
+    QSignalSpy frames(player->videoWidget(), &MpvWidget::firstFrame);
+    QVERIFY(frames.wait(15000));
+    LessonCountdown::setStepMs(1000);
+    QCOMPARE(player->currentLesson()->id, QString("1027"));
+    QVERIFY(player->isFullScreenShown() && player->isFullScreen());
+    QCOMPARE(player->speed(), 1.5);
+    QTRY_COMPARE(player->controller()->speed(), 1.5);
+    QVERIFY(player->endText().isEmpty());
+
+    const std::optional<CourseRecord> stored = downloader->findCourse("102");
+    QVERIFY(stored);
+    for (const LessonRecord& lesson : stored->list) {
+        if (lesson.id == "1022") {
+            QVERIFY(lesson.watched);
+            QCOMPARE(lesson.watchtimes, QString("0"));
+        }
+    }
+    FormCourseware page;
+    page.showCourse("102");
+    QStringList marks;
+    for (QLabel* label : page.findChildren<QLabel*>("lblWatched")) {
+        marks << label->text();
+    }
+    QCOMPARE(marks, QStringList{"已学完"});
+}
+
+// The volume and the mute of one window are those of the next, as after a restart.
+void TestPlayer::volumeAndMuteKept()
+{
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    QTest::keyClick(player, Qt::Key_Down);
+    QTest::keyClick(player, Qt::Key_Down);
+    QTest::mouseClick(player->findChild<QPushButton*>("btnVolumn"), Qt::LeftButton);
+    player = App::instance()->openPlayer("课件");
+    QVERIFY(player->isMuted());
+    QCOMPARE(player->volumeLevel(), 0);
+    QTest::mouseClick(player->findChild<QPushButton*>("btnNoVolumn"), Qt::LeftButton);
+    QCOMPARE(player->volumeLevel(), 3);
+    player = App::instance()->openPlayer("课件");
+    QVERIFY(!player->isMuted());
+    QCOMPARE(player->volumeLevel(), 3);
+}
+
+// No window manager here: the place asked for is the place the window gets.
+void TestPlayer::opensAtItsPlaceOrOverTheMainWindow()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect kept(screen.left() + 40, screen.top() + 30, 900, 600);
+    App::instance()->setSetting(SettingKeys::playerPlace, WindowPlacement::toText(kept));
+    FormPlayer* player = App::instance()->openPlayer("课件");
+    QCOMPARE(player->geometry(), kept);
+    player->move(kept.topLeft() + QPoint(25, 15));
+    player->close();
+    QTest::qWait(0);
+    QCOMPARE(WindowPlacement::fromText(App::instance()->setting(SettingKeys::playerPlace)),
+             QRect(kept.topLeft() + QPoint(25, 15), kept.size()));
+
+    // A place on a screen that is gone: centred (no main window here: on the screen).
+    App::instance()->setSetting(SettingKeys::playerPlace, "-30000,-30000,854,560");
+    player = App::instance()->openPlayer("课件");
+    QVERIFY(screen.contains(player->geometry()));
+    QVERIFY((player->geometry().center() - screen.center()).manhattanLength() <= 2);
+    App::instance()->setSetting(SettingKeys::playerPlace, "");
 }
 
 void TestPlayer::onlineStatusReport_data()
