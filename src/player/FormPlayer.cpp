@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "Downloader.h"
+#include "FullScreenControls.h"
 #include "LessonCountdown.h"
 #include "MainForm.h"
 #include "MpvController.h"
@@ -10,26 +11,24 @@
 #include "OnlinePlaylist.h"
 #include "PlaybackSession.h"
 #include "PlayerControlBar.h"
+#include "PlayerSound.h"
 #include "PlayerTime.h"
+#include "PlayerTips.h"
 #include "PlayerTitleBar.h"
 #include "SettingKeys.h"
 #include "Slider.h"
+#include "StoredPlaylist.h"
 #include "SystemServices.h"
 #include "URLManager.h"
 #include "WindowPlacement.h"
 #include "XMessageBox.h"
 
-#include <QBitmap>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDebug>
 #include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryFile>
@@ -43,18 +42,6 @@ namespace {
 // While playing, the remembered position is written this often, so that a crash or a power
 // cut loses little of the place in a lecture.
 int positionSaveMs = 30000;
-
-// In full screen the bars and the cursor go this long after the mouse last moved.
-int controlsHideMs = 3000;
-
-bool isPlaylist(const QByteArray& bytes)
-{
-    QByteArray head = bytes.left(64);
-    if (head.startsWith("\xEF\xBB\xBF")) {
-        head.remove(0, 3);
-    }
-    return head.trimmed().startsWith("#EXTM3U");
-}
 
 void rendererMissing(const QString& reason)
 {
@@ -71,12 +58,12 @@ void FormPlayer::setPositionSaveInterval(int ms)
 
 void FormPlayer::setControlsHideDelay(int ms)
 {
-    controlsHideMs = ms;
+    FullScreenControls::setHideDelay(ms);
 }
 
 int FormPlayer::controlsHideDelay()
 {
-    return controlsHideMs;
+    return FullScreenControls::hideDelay();
 }
 
 FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(parent)
@@ -101,7 +88,18 @@ FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(par
     build();
     titleBar->setTitle(title);
     connectParts();
-    restoreSettings();
+    sound = new PlayerSound(
+        bar, mpv,
+        [](const QString& key) {
+            return App::exists() ? App::instance()->setting(key) : QString();
+        },
+        [](const QString& key, const QString& value) {
+            if (App::exists()) {
+                App::instance()->setSetting(key, value);
+            }
+        },
+        this);
+    sound->restore();
     placeWindow();
     built = true;
     show();
@@ -121,9 +119,6 @@ FormPlayer::~FormPlayer()
 void FormPlayer::build()
 {
     video = new MpvWidget(mpv, this);
-    // The video covers the whole window in full screen: its mouse moves bring the bars back.
-    video->setMouseTracking(true);
-    video->installEventFilter(this);
     titleBar = new PlayerTitleBar(windowTitle(), this);
     bar = new PlayerControlBar(this);
 
@@ -134,40 +129,16 @@ void FormPlayer::build()
     layout->addWidget(video, 1);
     layout->addWidget(bar);
 
-    labelLoad = new QLabel(QStringLiteral("正在加载课程"), this);
-    labelLoad->setObjectName(QStringLiteral("labelload"));
-    labelLoad->adjustSize();
-    labelLoad->move((width() - labelLoad->width()) / 2, height() / 2);
-    labelTip = new QLabel(this);
-    labelTip->setObjectName(QStringLiteral("labelload"));
-    labelTip->adjustSize();
-    labelTip->move((width() - labelTip->width()) / 2, height() - 80);
-    labelTip->hide();
+    tips = new PlayerTips(this);
+    controls = new FullScreenControls(video, {titleBar, bar}, this);
     overlay = new NextLessonOverlay(video);
 
-    btnBigStart = new QPushButton(video);
-    btnBigStart->setObjectName(QStringLiteral("btnBigStart"));
-    btnBigStart->setCursor(Qt::PointingHandCursor);
-    btnBigStart->setFocusPolicy(Qt::NoFocus);
-    btnBigStart->setFixedSize(90, 90);
-    btnBigStart->hide();
+    btnBigStart = PlayerControlBar::bigStartButton(video);
     btnBigStart->move((width() - 90) / 2, (height() / 5) * 2);
-    QBitmap mask(89, 89);
-    mask.fill(Qt::color0);
-    {
-        QPainter painter(&mask);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::color1);
-        painter.setBrush(Qt::color1);
-        painter.drawRoundedRect(mask.rect(), 99, 99);
-    }
-    btnBigStart->setMask(mask);
 
     onlinePlaylist = new OnlinePlaylist(this);
     saveTimer = new QTimer(this);
     saveTimer->setInterval(positionSaveMs);
-    hideTimer = new QTimer(this);
-    hideTimer->setSingleShot(true);
 }
 
 void FormPlayer::connectParts()
@@ -176,7 +147,6 @@ void FormPlayer::connectParts()
         rendererMissing(reason);
         QTimer::singleShot(0, this, &QWidget::close);
     });
-    connect(hideTimer, &QTimer::timeout, this, &FormPlayer::hideIdleControls);
     connect(mpv, &MpvController::positionChanged, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::started, this, &FormPlayer::onPlayerStart);
     connect(mpv, &MpvController::durationChanged, this, [this] {
@@ -192,17 +162,13 @@ void FormPlayer::connectParts()
     for (QPushButton* button : {bar->btnPlay, bar->btnPause, btnBigStart}) {
         connect(button, &QPushButton::clicked, this, &FormPlayer::playPause);
     }
-    connect(bar->btnVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnVolumnClick);
-    connect(bar->btnNoVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnNoVolumClick);
-    connect(bar->volume, &Slider::sliderMoved, this, &FormPlayer::onVolumnSlider);
-    connect(bar->volume, &Slider::mousePress, this, &FormPlayer::onVolumnSlider);
     connect(bar->btnScreen, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
     connect(bar->btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
     connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
     connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
     connect(bar->btnPrev, &QPushButton::clicked, this, &FormPlayer::playPrevious);
     connect(bar->btnNext, &QPushButton::clicked, this, &FormPlayer::playNext);
-    connect(playback, &PlaybackSession::tip, this, &FormPlayer::showTip);
+    connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
     connect(playback, &PlaybackSession::courseInfoReady, this, [this] {
         if (const LessonRecord* lesson = playback->lesson()) {
             // The web page names the lesson without its number; the record has it, as a
@@ -234,27 +200,6 @@ void FormPlayer::connectParts()
     });
 }
 
-void FormPlayer::restoreSettings()
-{
-    const App* app = App::instance();
-    const double remembered = app ? app->setting(SettingKeys::playerSpeed).toDouble() : 1.0;
-    const int speedIndex = speeds.indexOf(remembered);
-    bar->speedBox->setCurrentIndex(speedIndex >= 0 ? speedIndex : speeds.indexOf(1.0));
-    mpv->setSpeed(speeds.value(bar->speedBox->currentIndex(), 1.0));
-
-    bool ok = false;
-    const int level = app ? app->setting(SettingKeys::playerVolume).toInt(&ok) : 0;
-    savedVolume = ok ? qBound(0, level, 10) : 5;
-    bar->volume->setValue(savedVolume);
-    mpv->setVolume(savedVolume / 10.0);
-    if (app && app->isOn(SettingKeys::playerMute)) {
-        bar->btnVolumn->hide();
-        bar->btnNoVolumn->show();
-        mpv->setMuted(true);
-        bar->volume->setValue(0);
-    }
-}
-
 void FormPlayer::placeWindow()
 {
     const App* app = App::instance();
@@ -270,26 +215,6 @@ void FormPlayer::placeWindow()
         resize(remembered.size());
     }
     move(WindowPlacement::topLeft(size(), remembered, mainRect, screens));
-}
-
-void FormPlayer::storeVolume()
-{
-    if (App* app = App::instance()) {
-        app->setSetting(SettingKeys::playerVolume,
-                        QString::number(mpv->isMuted() ? savedVolume : bar->volume->value()));
-        app->setSetting(SettingKeys::playerMute,
-                        mpv->isMuted() ? QStringLiteral("1") : QStringLiteral("0"));
-    }
-}
-
-int FormPlayer::volumeLevel() const
-{
-    return bar->volume->value();
-}
-
-bool FormPlayer::isMuted() const
-{
-    return mpv->isMuted();
 }
 
 const std::optional<CourseRecord>& FormPlayer::currentCourse() const
@@ -341,7 +266,7 @@ void FormPlayer::playOnline(const QString& playlist, const QString& cid, const Q
 {
     if (playlist.isEmpty()) {
         qDebug() << "no online playlist for lesson" << lid << "of course" << cid;
-        showLoadText(QStringLiteral("加载失败"));
+        tips->showLoad(QStringLiteral("加载失败"));
         return;
     }
     playFile(playlist.toUtf8());
@@ -377,24 +302,9 @@ void FormPlayer::playLocal(const QString& dir)
     bar->btnDown->hide();
     updateLessonButtons();
     QByteArray playlist;
-    const QFileInfoList entries =
-        QDir(dir).entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& entry : entries) {
-        if (entry.suffix() != QLatin1String("ls")) {
-            continue;
-        }
-        bool ok = false;
-        const QByteArray bytes = app->cipher().decryptFileToBytes(entry.absoluteFilePath(), &ok);
-        if (ok) {
-            playlist = bytes;
-        } else {
-            qDebug() << "cannot decrypt" << entry.absoluteFilePath();
-        }
-    }
     // Only a real playlist goes to mpv: a missing or damaged file is a load failure here.
-    if (!isPlaylist(playlist)) {
-        qDebug() << "no playable playlist in" << dir;
-        showLoadText(QStringLiteral("加载失败"));
+    if (!StoredPlaylist::read(dir, app->cipher(), &playlist)) {
+        tips->showLoad(QStringLiteral("加载失败"));
         return;
     }
     playFile(playlist);
@@ -408,14 +318,14 @@ void FormPlayer::playFile(const QByteArray& playlist)
     if (!playlistFile->open() || playlistFile->write(playlist) != playlist.size() ||
         !playlistFile->flush()) {
         qDebug() << "cannot write the playlist for the player:" << playlistFile->errorString();
-        showLoadText(QStringLiteral("加载失败"));
+        tips->showLoad(QStringLiteral("加载失败"));
         return;
     }
     // Closed but kept: the file stays until the window goes, and mpv may open it on any
     // system.
     playlistFile->close();
     jumpTipPending = false;
-    showLoadText(QStringLiteral("正在加载课程"));
+    tips->showLoad(QStringLiteral("正在加载课程"));
     video->expectFirstFrame();
     mpv->load(playlistFile->fileName());
 }
@@ -481,22 +391,18 @@ void FormPlayer::cancelCountdown()
 
 void FormPlayer::showDuration()
 {
-    const qint64 seconds = mpv->duration() / 1000;
-    bar->progress->setRange(0, int(seconds));
-    durationText = playerTimeText(seconds);
+    bar->setDuration(mpv->duration() / 1000);
     updateSlider();
 }
 
 void FormPlayer::onPlayerStart()
 {
     showDuration();
-    labelLoad->hide();
+    tips->hideLoad();
     overlay->hide();
     bar->progress->setEnabled(true);
     bar->volume->setEnabled(true);
-    if (!tipTimer) {
-        tipTimer = startTimer(100);
-    }
+    tips->startClock();
     saveTimer->start();
     updatePauseButtons();
     const int jump = playback->started();
@@ -511,13 +417,11 @@ void FormPlayer::updateSlider()
     const bool atEnd = mpv->isLoaded() && !mpv->isPlaying();
     const qint64 seconds =
         (atEnd ? qMax(mpv->position(), mpv->duration()) : mpv->position()) / 1000;
-    bar->progress->setValue(int(seconds));
+    bar->showTime(seconds);
     const QString now = playerTimeText(seconds);
-    bar->lbltime1->setText(now);
-    bar->lbltime2->setText(QLatin1Char('/') + durationText);
-    labelLoad->hide();
+    tips->hideLoad();
     if (jumpTipPending && !now.endsWith(QLatin1String(":00"))) {
-        showTip(QStringLiteral("已跳转至上次播放时间") + now);
+        tips->showTip(QStringLiteral("已跳转至上次播放时间") + now);
         jumpTipPending = false;
     }
 }
@@ -528,7 +432,7 @@ void FormPlayer::seek(int value)
         return;
     }
     mpv->seek(qint64(value) * 1000);
-    showLoadText(QStringLiteral("正在跳转"));
+    tips->showLoad(QStringLiteral("正在跳转"));
 }
 
 void FormPlayer::playPause()
@@ -561,64 +465,7 @@ void FormPlayer::normalFullScreen()
     fullScreen = !fullScreen;
     bar->btnScreen->setVisible(!fullScreen);
     bar->btnRecovery->setVisible(fullScreen);
-    titleBar->setVisible(!fullScreen);
-    bar->setVisible(!fullScreen);
-    video->unsetCursor();
-    if (fullScreen) {
-        lastMousePos = QCursor::pos();
-        hideTimer->start(controlsHideMs);
-    } else {
-        hideTimer->stop();
-    }
-}
-
-void FormPlayer::mouseMovedOverVideo(const QPoint& globalPos)
-{
-    // Relayouts and cursor changes may repeat the last position: only a real move counts.
-    if (!fullScreen || globalPos == lastMousePos) {
-        return;
-    }
-    lastMousePos = globalPos;
-    showControls();
-}
-
-void FormPlayer::showControls()
-{
-    titleBar->show();
-    bar->show();
-    video->unsetCursor();
-    hideTimer->start(controlsHideMs);
-}
-
-void FormPlayer::hideIdleControls()
-{
-    if (!fullScreen) {
-        return;
-    }
-    // Not while the pointer rests on a bar: the student is about to use it.
-    if (bar->underMouse() || titleBar->underMouse()) {
-        hideTimer->start(controlsHideMs);
-        return;
-    }
-    titleBar->hide();
-    bar->hide();
-    video->setCursor(Qt::BlankCursor);
-}
-
-bool FormPlayer::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == video && event->type() == QEvent::MouseMove) {
-        mouseMovedOverVideo(static_cast<QMouseEvent*>(event)->globalPos());
-    }
-    return StyledWidget::eventFilter(watched, event);
-}
-
-void FormPlayer::mouseMoveEvent(QMouseEvent* event)
-{
-    if (built) {
-        mouseMovedOverVideo(event->globalPos());
-    }
-    StyledWidget::mouseMoveEvent(event);
+    controls->setFullScreen(fullScreen);
 }
 
 void FormPlayer::onMax()
@@ -640,52 +487,26 @@ void FormPlayer::onNormal()
     move(normalPos);
 }
 
-void FormPlayer::onVolumnSlider(int value)
-{
-    if (mpv->isMuted()) {
-        return;
-    }
-    bar->volume->setValue(value);
-    mpv->setVolume(value / 10.0);
-    storeVolume();
-}
-
-void FormPlayer::onBtnVolumnClick()
-{
-    bar->btnVolumn->hide();
-    bar->btnNoVolumn->show();
-    mpv->setMuted(true);
-    savedVolume = bar->volume->value();
-    bar->volume->setValue(0);
-    storeVolume();
-}
-
-void FormPlayer::onBtnNoVolumClick()
-{
-    bar->btnVolumn->show();
-    bar->btnNoVolumn->hide();
-    mpv->setMuted(false);
-    bar->volume->setValue(savedVolume);
-    storeVolume();
-}
-
 void FormPlayer::setSpeed(double factor)
 {
-    const int index = speeds.indexOf(factor);
-    if (index < 0) {
-        return;
+    if (sound->setSpeed(factor)) {
+        tips->showTip(QStringLiteral("播放速度 ") + PlayerControlBar::speedText(factor));
     }
-    bar->speedBox->setCurrentIndex(index);
-    mpv->setSpeed(factor);
-    if (App* app = App::instance()) {
-        app->setSetting(SettingKeys::playerSpeed, QString::number(factor));
-    }
-    showTip(QStringLiteral("播放速度 ") + PlayerControlBar::speedText(factor));
 }
 
 double FormPlayer::speed() const
 {
-    return bar->speedBox->currentData().toDouble();
+    return sound->speed();
+}
+
+int FormPlayer::volumeLevel() const
+{
+    return sound->volume();
+}
+
+bool FormPlayer::isMuted() const
+{
+    return sound->isMuted();
 }
 
 void FormPlayer::stepSpeed(int step)
@@ -698,12 +519,11 @@ void FormPlayer::stepSpeed(int step)
 
 void FormPlayer::keyPressEvent(QKeyEvent* event)
 {
-    Slider* progress = built ? bar->progress : nullptr;
-    Slider* volume = built ? bar->volume : nullptr;
     if (!built) {
         QWidget::keyPressEvent(event);
         return;
     }
+    const Slider* progress = bar->progress;
     switch (event->key()) {
     case Qt::Key_Left:
         if (progress->value() > 0) {
@@ -716,14 +536,10 @@ void FormPlayer::keyPressEvent(QKeyEvent* event)
         }
         break;
     case Qt::Key_Up:
-        if (volume->value() < 10) {
-            onVolumnSlider(volume->value() + 1);
-        }
+        sound->stepVolume(1);
         break;
     case Qt::Key_Down:
-        if (volume->value() > 0) {
-            onVolumnSlider(volume->value() - 1);
-        }
+        sound->stepVolume(-1);
         break;
     case Qt::Key_Space:
         playPause();
@@ -769,46 +585,10 @@ void FormPlayer::resizeEvent(QResizeEvent* event)
     }
     const int w = width();
     const int h = height();
-    if (labelLoad->isVisible()) {
-        labelLoad->move((w - labelLoad->width()) / 2, h / 2);
-    }
+    tips->place();
     btnBigStart->move((w - btnBigStart->width()) / 2, (h / 5) * 2);
-    labelTip->move((w - labelTip->width()) / 2, h - 80);
     overlay->move((video->width() - overlay->width()) / 2,
                   (video->height() - overlay->height()) / 2);
-}
-
-void FormPlayer::showLoadText(const QString& text)
-{
-    labelLoad->setText(text);
-    labelLoad->adjustSize();
-    labelLoad->move((width() - labelLoad->width()) / 2, height() / 2);
-    labelLoad->show();
-    labelLoad->raise();
-}
-
-void FormPlayer::showTip(const QString& text)
-{
-    if (text.isEmpty()) {
-        return;
-    }
-    labelTip->setText(text);
-    labelTip->adjustSize();
-    labelTip->move((width() - labelTip->width()) / 2, height() - 80);
-    labelTip->show();
-    labelTip->raise();
-    tipTicks = 30;
-}
-
-void FormPlayer::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() != tipTimer) {
-        QWidget::timerEvent(event);
-        return;
-    }
-    if (tipTicks > 0 && --tipTicks == 0) {
-        labelTip->hide();
-    }
 }
 
 void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
@@ -830,13 +610,13 @@ void FormPlayer::onBtnStudyClick()
 void FormPlayer::onBtnDownClick()
 {
     bar->btnDown->setEnabled(false);
-    showTip(playback->queueForDownload());
+    tips->showTip(playback->queueForDownload());
 }
 
 void FormPlayer::onError(const QString& reason)
 {
     qDebug() << "playback failed:" << reason;
-    showLoadText(QStringLiteral("加载失败"));
+    tips->showLoad(QStringLiteral("加载失败"));
 }
 
 void FormPlayer::savePosition()

@@ -7,6 +7,7 @@
 #include <QSize>
 #include <optional>
 
+class FullScreenControls;
 class LessonCountdown;
 class MpvController;
 class MpvWidget;
@@ -14,8 +15,9 @@ class NextLessonOverlay;
 class OnlinePlaylist;
 class PlaybackSession;
 class PlayerControlBar;
+class PlayerSound;
+class PlayerTips;
 class PlayerTitleBar;
-class QLabel;
 class QPushButton;
 class QTemporaryFile;
 class QTimer;
@@ -81,20 +83,14 @@ private slots:
     void seek(int value);
     void playPause();
     void normalFullScreen();
-    void onBtnVolumnClick();
-    void onBtnNoVolumClick();
     void onPlayerStart();
-    void onVolumnSlider(int value);
     void onBtnDownClick();
     void onBtnStudyClick();
     void httpGetMyCourseInfoDone(const QString& result);
     void onError(const QString& reason);
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -102,16 +98,9 @@ protected:
 private:
     void build();
     void connectParts();
-    void restoreSettings();
     void placeWindow();
-    void showTip(const QString& text);
-    void showLoadText(const QString& text);
     // The lesson's own title ("课件N ..."), once its record is known.
     void showLessonTitle(const QString& title);
-    // Full screen: the bars and the cursor come back on a mouse move and go after a pause.
-    void mouseMovedOverVideo(const QPoint& globalPos);
-    void showControls();
-    void hideIdleControls();
     void playOnline(const QString& playlist, const QString& cid, const QString& lid);
     void playFile(const QByteArray& playlist);
     void savePosition();
@@ -121,7 +110,6 @@ private:
     bool playIndex(int index);
     void onLessonEnd();
     void cancelCountdown();
-    void storeVolume();
     // The slider's range and the total time, from the length mpv reports.
     void showDuration();
 
@@ -130,24 +118,19 @@ private:
     PlayerControlBar* bar = nullptr;
     PlayerTitleBar* titleBar = nullptr;
     NextLessonOverlay* overlay = nullptr;
-    QLabel* labelLoad = nullptr;
-    QLabel* labelTip = nullptr;
+    PlayerTips* tips = nullptr;
+    PlayerSound* sound = nullptr;
+    FullScreenControls* controls = nullptr;
     QPushButton* btnBigStart = nullptr;
     PlaybackSession* playback = nullptr;
     LessonCountdown* nextCountdown = nullptr;
     int countdownTarget = -1;
     bool built = false;
     bool fullScreen = false;
-    QString durationText;
-    int savedVolume = 5;
     QSize normalSize{-1, -1};
     QPoint normalPos{0, 0};
-    int tipTicks = 0;
-    int tipTimer = 0;
     bool jumpTipPending = false;
     OnlinePlaylist* onlinePlaylist = nullptr;
     QTimer* saveTimer = nullptr;
-    QTimer* hideTimer = nullptr;
-    QPoint lastMousePos;
     QTemporaryFile* playlistFile = nullptr;
 };

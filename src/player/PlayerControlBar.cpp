@@ -1,10 +1,13 @@
 #include "PlayerControlBar.h"
 
+#include "PlayerTime.h"
 #include "Slider.h"
 
+#include <QBitmap>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 const QList<double> PlayerControlBar::speeds{0.75, 1.0, 1.25, 1.5, 2.0};
@@ -27,6 +30,24 @@ QString PlayerControlBar::speedText(double factor)
 {
     return QString::number(factor, 'f', factor == 0.75 || factor == 1.25 ? 2 : 1) +
            QLatin1Char('x');
+}
+
+QPushButton* PlayerControlBar::bigStartButton(QWidget* video)
+{
+    auto* button = barButton(QStringLiteral("btnBigStart"), video);
+    button->setFixedSize(90, 90);
+    button->hide();
+    QBitmap mask(89, 89);
+    mask.fill(Qt::color0);
+    {
+        QPainter painter(&mask);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::color1);
+        painter.setBrush(Qt::color1);
+        painter.drawRoundedRect(mask.rect(), 99, 99);
+    }
+    button->setMask(mask);
+    return button;
 }
 
 PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
@@ -107,4 +128,17 @@ PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
     row->addWidget(btnScreen);
     row->addWidget(btnRecovery);
     row->addSpacing(20);
+}
+
+void PlayerControlBar::setDuration(qint64 seconds)
+{
+    progress->setRange(0, int(seconds));
+    durationText = playerTimeText(seconds);
+}
+
+void PlayerControlBar::showTime(qint64 seconds)
+{
+    progress->setValue(int(seconds));
+    lbltime1->setText(playerTimeText(seconds));
+    lbltime2->setText(QLatin1Char('/') + durationText);
 }

@@ -20,6 +20,12 @@ public:
     static constexpr int barHeight = 50;
 
     explicit PlayerControlBar(QWidget* parent);
+    // The large round play button over the video, shown while paused.
+    static QPushButton* bigStartButton(QWidget* video);
+
+    // The lesson's length, then the time played: the slider and "mm:ss" / "/mm:ss".
+    void setDuration(qint64 seconds);
+    void showTime(qint64 seconds);
 
     Slider* progress;
     Slider* volume;
@@ -36,4 +42,7 @@ public:
     QPushButton* btnScreen;
     QPushButton* btnRecovery;
     QComboBox* speedBox;
+
+private:
+    QString durationText;
 };
