@@ -3,7 +3,7 @@
 #include "App.h"
 #include "Downloader.h"
 #include "FullScreenControls.h"
-#include "LessonCountdown.h"
+#include "LessonEndFlow.h"
 #include "MainForm.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
@@ -84,7 +84,6 @@ FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(par
     playback = new PlaybackSession(
         app ? app->downloader() : nullptr, app ? app->urlManager() : nullptr,
         [] { return App::exists() && App::instance()->isOn(SettingKeys::resumePlayback); }, this);
-    nextCountdown = new LessonCountdown(this);
     build();
     titleBar->setTitle(title);
     connectParts();
@@ -132,6 +131,13 @@ void FormPlayer::build()
     tips = new PlayerTips(this);
     controls = new FullScreenControls(video, {titleBar, bar}, this);
     overlay = new NextLessonOverlay(video);
+    flow = new LessonEndFlow(
+        playback, bar, overlay,
+        [] {
+            return !App::exists() ||
+                   App::instance()->setting(SettingKeys::autoPlayNext) != QLatin1String("0");
+        },
+        this);
 
     btnBigStart = PlayerControlBar::bigStartButton(video);
     btnBigStart->move((width() - 90) / 2, (height() / 5) * 2);
@@ -155,7 +161,9 @@ void FormPlayer::connectParts()
         }
     });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
-    connect(mpv, &MpvController::endReached, this, &FormPlayer::onLessonEnd);
+    connect(mpv, &MpvController::endReached, this, [this] { flow->lessonEnded(mpv->duration()); });
+    connect(flow, &LessonEndFlow::playIndex, this, &FormPlayer::playIndex);
+    connect(flow, &LessonEndFlow::replay, mpv, &MpvController::restart);
     connect(mpv, &MpvController::error, this, &FormPlayer::onError);
     connect(bar->progress, &Slider::sliderMoved, this, &FormPlayer::seek);
     connect(bar->progress, &Slider::mousePress, this, &FormPlayer::seek);
@@ -166,8 +174,6 @@ void FormPlayer::connectParts()
     connect(bar->btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
     connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
     connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
-    connect(bar->btnPrev, &QPushButton::clicked, this, &FormPlayer::playPrevious);
-    connect(bar->btnNext, &QPushButton::clicked, this, &FormPlayer::playNext);
     connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
     connect(playback, &PlaybackSession::courseInfoReady, this, [this] {
         if (const LessonRecord* lesson = playback->lesson()) {
@@ -176,7 +182,7 @@ void FormPlayer::connectParts()
             showLessonTitle(lesson->title);
         }
         bar->btnDown->setEnabled(true);
-        updateLessonButtons();
+        flow->updateButtons();
     });
     connect(saveTimer, &QTimer::timeout, this, [this] {
         if (mpv->isPlaying() && !mpv->isPaused()) {
@@ -185,19 +191,6 @@ void FormPlayer::connectParts()
     });
     connect(bar->speedBox, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { setSpeed(bar->speedBox->itemData(index).toDouble()); });
-    connect(nextCountdown, &LessonCountdown::ticked, this, [this](int left) {
-        const std::optional<CourseRecord>& course = playback->course();
-        if (course && countdownTarget >= 0 && countdownTarget < course->list.size()) {
-            overlay->showCountdown(left, course->list.at(countdownTarget).title);
-        }
-    });
-    connect(nextCountdown, &LessonCountdown::fired, this, [this] { playIndex(countdownTarget); });
-    connect(overlay, &NextLessonOverlay::playNowClicked, nextCountdown, &LessonCountdown::playNow);
-    connect(overlay, &NextLessonOverlay::cancelClicked, this, &FormPlayer::cancelCountdown);
-    connect(overlay, &NextLessonOverlay::replayClicked, this, [this] {
-        overlay->hide();
-        mpv->restart();
-    });
 }
 
 void FormPlayer::placeWindow()
@@ -245,12 +238,12 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
     if (!built || !app) {
         return;
     }
-    cancelCountdown();
+    flow->cancel();
     const QString dir = playback->chooseLesson(cid, lid, c_type);
     if (const LessonRecord* lesson = playback->lesson()) {
         showLessonTitle(lesson->title);
     }
-    updateLessonButtons();
+    flow->updateButtons();
     if (!dir.isEmpty()) {
         playLocal(dir);
         return;
@@ -291,7 +284,7 @@ void FormPlayer::playLocal(const QString& dir)
     if (!built || !app) {
         return;
     }
-    cancelCountdown();
+    flow->cancel();
     // Opened from a lesson tile the window knows only the folder: its course and lesson are
     // found, so the place in the lecture is remembered and restored as for playLesson.
     playback->chooseFolder(dir);
@@ -300,7 +293,7 @@ void FormPlayer::playLocal(const QString& dir)
     }
     bar->btnStudy->hide();
     bar->btnDown->hide();
-    updateLessonButtons();
+    flow->updateButtons();
     QByteArray playlist;
     // Only a real playlist goes to mpv: a missing or damaged file is a load failure here.
     if (!StoredPlaylist::read(dir, app->cipher(), &playlist)) {
@@ -351,42 +344,6 @@ bool FormPlayer::playPrevious()
 bool FormPlayer::playNext()
 {
     return built && playIndex(playback->nextIndex());
-}
-
-void FormPlayer::updateLessonButtons()
-{
-    const std::optional<CourseRecord>& course = playback->course();
-    const auto show = [&course](QPushButton* button, int index) {
-        button->setEnabled(index >= 0);
-        button->setToolTip(index >= 0 ? course->list.at(index).title : QString());
-    };
-    show(bar->btnPrev, playback->previousIndex());
-    show(bar->btnNext, playback->nextIndex());
-}
-
-void FormPlayer::onLessonEnd()
-{
-    playback->finish(mpv->duration());
-    const int next = playback->nextIndex();
-    const App* app = App::instance();
-    const bool autoNext = app && app->setting(SettingKeys::autoPlayNext) != QLatin1String("0");
-    switch (PlaybackSession::endAction(next >= 0, autoNext)) {
-    case PlaybackSession::CountDown:
-        countdownTarget = next;
-        nextCountdown->start(countdownSeconds);
-        break;
-    case PlaybackSession::CourseDone:
-        overlay->showCourseDone();
-        break;
-    case PlaybackSession::StayOnEnd:
-        break;
-    }
-}
-
-void FormPlayer::cancelCountdown()
-{
-    nextCountdown->cancel();
-    overlay->hide();
 }
 
 void FormPlayer::showDuration()
@@ -440,7 +397,7 @@ void FormPlayer::playPause()
     if (mpv->isPlaying()) {
         mpv->setPaused(!mpv->isPaused());
     } else {
-        cancelCountdown();
+        flow->cancel();
         mpv->restart();
     }
     updatePauseButtons();
@@ -451,7 +408,7 @@ void FormPlayer::updatePauseButtons()
     const bool paused = mpv->isPaused();
     bar->btnPlay->setVisible(paused);
     // At the end the overlay speaks, not the big button.
-    btnBigStart->setVisible(paused && !overlay->isVisible() && !nextCountdown->isRunning());
+    btnBigStart->setVisible(paused && !flow->isShowing());
     bar->btnPause->setVisible(!paused);
 }
 
@@ -546,9 +503,7 @@ void FormPlayer::keyPressEvent(QKeyEvent* event)
         break;
     case Qt::Key_Escape:
         // The countdown first: a student in full screen may only want the next lesson held.
-        if (nextCountdown->isRunning()) {
-            cancelCountdown();
-        } else if (fullScreen) {
+        if (!flow->cancel() && fullScreen) {
             normalFullScreen();
         }
         break;
@@ -630,7 +585,7 @@ void FormPlayer::closeEvent(QCloseEvent* event)
         titleBar->setEnabled(false);
         savePosition();
         saveTimer->stop();
-        nextCountdown->cancel();
+        flow->cancel();
         onlinePlaylist->abort();
         if (mpv->isLoaded()) {
             mpv->stop();

@@ -8,7 +8,7 @@
 #include <optional>
 
 class FullScreenControls;
-class LessonCountdown;
+class LessonEndFlow;
 class MpvController;
 class MpvWidget;
 class NextLessonOverlay;
@@ -31,8 +31,6 @@ class FormPlayer : public StyledWidget
 public:
     // The lecture speeds offered, slowest first.
     static const QList<double>& speeds;
-    // Seconds the next lesson is counted down from.
-    static constexpr int countdownSeconds = 5;
 
     explicit FormPlayer(const QString& title, QWidget* parent = nullptr);
     ~FormPlayer() override;
@@ -66,7 +64,7 @@ public:
     MpvController* controller() const { return mpv; }
     MpvWidget* videoWidget() const { return video; }
     PlaybackSession* session() const { return playback; }
-    LessonCountdown* countdown() const { return nextCountdown; }
+    LessonEndFlow* endFlow() const { return flow; }
     const std::optional<CourseRecord>& currentCourse() const;
     const LessonRecord* currentLesson() const;
     // The lesson now loaded, once its playlist has come.
@@ -106,10 +104,7 @@ private:
     void savePosition();
     void stepSpeed(int step);
     void updatePauseButtons();
-    void updateLessonButtons();
     bool playIndex(int index);
-    void onLessonEnd();
-    void cancelCountdown();
     // The slider's range and the total time, from the length mpv reports.
     void showDuration();
 
@@ -118,13 +113,12 @@ private:
     PlayerControlBar* bar = nullptr;
     PlayerTitleBar* titleBar = nullptr;
     NextLessonOverlay* overlay = nullptr;
+    LessonEndFlow* flow = nullptr;
     PlayerTips* tips = nullptr;
     PlayerSound* sound = nullptr;
     FullScreenControls* controls = nullptr;
     QPushButton* btnBigStart = nullptr;
     PlaybackSession* playback = nullptr;
-    LessonCountdown* nextCountdown = nullptr;
-    int countdownTarget = -1;
     bool built = false;
     bool fullScreen = false;
     QSize normalSize{-1, -1};
