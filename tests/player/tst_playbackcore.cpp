@@ -1,5 +1,6 @@
 // The playback core without a window: course order, the end of a lesson in the store, the
 // countdown and where the window opens.
+#include "BookmarkStore.h"
 #include "CourseLibrary.h"
 #include "CourseOrder.h"
 #include "CourseStore.h"
@@ -28,6 +29,10 @@ private slots:
     void placement();
     void watchedText_data();
     void watchedText();
+    void bookmarksSurviveARestart();
+    void damagedBookmarksKeptAndTold_data();
+    void damagedBookmarksKeptAndTold();
+    void exportMatchesTheHandWrittenFile();
 
 private:
     LessonRecord lesson(const QString& id, qint32 level, qint32 state, bool withPlaylist);
@@ -244,6 +249,110 @@ void TestPlaybackCore::watchedText()
     lesson.lengthSeconds = length;
     lesson.watched = watched;
     QTEST(WatchProgress::lessonText(lesson), "text");
+}
+
+void TestPlaybackCore::bookmarksSurviveARestart()
+{
+    const QString folder = temp->filePath("data");
+    {
+        BookmarkStore store(folder, "13800000001");
+        QVERIFY(store.load());
+        store.add("102", "1022", 90, "第二段\n重点");
+        const int late = store.add("102", "1022", 300);
+        store.add("102", "1022", 10, QString(600, QChar(0x4e2d)));
+        const int gone = store.add("102", "1022", 200, "删掉");
+        store.add("102", "1027", 5, "另一讲");
+        QVERIFY(store.setNote("102", "1022", late, "结论"));
+        QVERIFY(store.remove("102", "1022", gone));
+        QVERIFY(!store.remove("102", "1022", gone));
+    }
+    BookmarkStore again(folder, "13800000001");
+    QSignalSpy damage(&again, &BookmarkStore::damaged);
+    QVERIFY(again.load());
+    QCOMPARE(damage.size(), 0);
+    const QList<Bookmark> marks = again.bookmarks("102", "1022");
+    QCOMPARE(marks.size(), 3);
+    QCOMPARE(marks.at(0).seconds, 10);
+    QCOMPARE(marks.at(0).note, QString(500, QChar(0x4e2d)));
+    QCOMPARE(marks.at(1).note, QString("第二段 重点"));
+    QCOMPARE(marks.at(2).seconds, 300);
+    QCOMPARE(marks.at(2).note, QString("结论"));
+    QCOMPARE(again.bookmarks("102", "1027").size(), 1);
+    // Another user's file is another file.
+    BookmarkStore other(folder, "13900000000");
+    QVERIFY(other.load());
+    QVERIFY(other.bookmarks("102", "1022").isEmpty());
+}
+
+void TestPlaybackCore::damagedBookmarksKeptAndTold_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("cut short") << QByteArray(R"({"version":1,"lessons":[{"course":"1)");
+    QTest::newRow("a later version") << QByteArray(R"({"version":9,"lessons":[]})");
+    QTest::newRow("no object") << QByteArray("[1,2,3]");
+    QTest::newRow("huge") << QByteArray(BookmarkStore::maxFileBytes + 1, ' ');
+}
+
+void TestPlaybackCore::damagedBookmarksKeptAndTold()
+{
+    QFETCH(QByteArray, bytes);
+    const QString folder = temp->filePath("data");
+    BookmarkStore store(folder, "13800000001");
+    QVERIFY(QDir().mkpath(folder));
+    for (int round = 1; round <= 2; ++round) {
+        QFile file(store.path());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QSignalSpy damage(&store, &BookmarkStore::damaged);
+        QVERIFY(!store.load());
+        QCOMPARE(damage.size(), 1);
+        const QString aside = store.path() + (round == 1 ? ".bad" : ".bad-2");
+        QVERIFY(damage.at(0).at(0).toString().contains(QDir::toNativeSeparators(aside)));
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll() == bytes);
+        // Working again: a new bookmark goes into a new file, the kept one stays.
+        store.add("102", "1022", 1, "新");
+        QCOMPARE(QFileInfo(aside).size(), qint64(bytes.size()));
+        QVERIFY(store.load());
+        QCOMPARE(store.bookmarks("102", "1022").size(), 1);
+    }
+}
+
+void TestPlaybackCore::exportMatchesTheHandWrittenFile()
+{
+    CourseRecord course;
+    course.id = "102";
+    course.title = "经济法基础冲刺班";
+    LessonRecord chapter;
+    chapter.id = "1021";
+    chapter.title = "第1章 总论法律基础";
+    LessonRecord first;
+    first.id = "1022";
+    first.title = "课件1 法律关系要素";
+    LessonRecord second;
+    second.id = "1023";
+    second.title = "课件2 法律事实分类";
+    LessonRecord unmarked;
+    unmarked.id = "1026";
+    unmarked.title = "课件3 试用期与工资";
+    course.list = {chapter, first, second, unmarked};
+    BookmarkStore store(temp->filePath("data"), "13800000001");
+    store.add("102", "1023", 600, "事件与行为：区分\t要点");
+    store.add("102", "1022", 3723, "😀 结束前复习");
+    store.add("102", "1022", 5, "主体、客体、内容 %1 <b>");
+    store.add("102", "1023", 0);
+    store.add("109", "1091", 7, "别的课程");
+
+    const QString target = temp->filePath("笔记.txt");
+    QString error;
+    QVERIFY2(store.exportTo(course, target, &error), qPrintable(error));
+    QFile written(target);
+    QFile expected(QFINDTESTDATA("data/bookmarks-export.txt"));
+    QVERIFY(written.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()), QString::fromUtf8(expected.readAll()));
+    // Nothing but the chosen file.
+    QCOMPARE(QDir(temp->path()).entryList(QDir::Files), QStringList{"笔记.txt"});
 }
 
 QTEST_GUILESS_MAIN(TestPlaybackCore)
