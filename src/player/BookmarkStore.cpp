@@ -213,8 +213,11 @@ QString BookmarkStore::exportText(const CourseRecord& course) const
         }
         text += QLatin1Char('\n') + lesson.title + QLatin1Char('\n');
         for (const Bookmark& bookmark : list) {
-            text +=
-                timeText(bookmark.seconds) + QLatin1Char(' ') + bookmark.note + QLatin1Char('\n');
+            text += timeText(bookmark.seconds);
+            if (!bookmark.note.isEmpty()) {
+                text += QLatin1Char(' ') + bookmark.note;
+            }
+            text += QLatin1Char('\n');
         }
     }
     return text;
