@@ -1,6 +1,9 @@
 #include "FormPlayer.h"
 
 #include "App.h"
+#include "BookmarkPanel.h"
+#include "BookmarkStore.h"
+#include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FullScreenControls.h"
 #include "LessonEndFlow.h"
@@ -28,6 +31,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -125,10 +129,17 @@ void FormPlayer::build()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(titleBar);
-    layout->addWidget(video, 1);
+    auto* middle = new QHBoxLayout();
+    middle->setSpacing(0);
+    middle->addWidget(video, 1);
+    layout->addLayout(middle, 1);
     layout->addWidget(bar);
-
     tips = new PlayerTips(this);
+    buildBookmarks();
+    if (panel) {
+        middle->addWidget(panel);
+    }
+
     controls = new FullScreenControls(video, {titleBar, bar}, this);
     overlay = new NextLessonOverlay(video);
     flow = new LessonEndFlow(
@@ -176,13 +187,10 @@ void FormPlayer::connectParts()
     connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
     connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
     connect(playback, &PlaybackSession::courseInfoReady, this, [this] {
-        if (const LessonRecord* lesson = playback->lesson()) {
-            // The web page names the lesson without its number; the record has it, as a
-            // lesson opened from the store shows it.
-            showLessonTitle(lesson->title);
-        }
+        // The web page names the lesson without its number; the record has it, as a lesson
+        // opened from the store shows it.
+        showLesson();
         bar->btnDown->setEnabled(true);
-        flow->updateButtons();
     });
     connect(saveTimer, &QTimer::timeout, this, [this] {
         if (mpv->isPlaying() && !mpv->isPaused()) {
@@ -240,10 +248,7 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
     }
     flow->cancel();
     const QString dir = playback->chooseLesson(cid, lid, c_type);
-    if (const LessonRecord* lesson = playback->lesson()) {
-        showLessonTitle(lesson->title);
-    }
-    flow->updateButtons();
+    showLesson();
     if (!dir.isEmpty()) {
         playLocal(dir);
         return;
@@ -269,6 +274,44 @@ void FormPlayer::playOnline(const QString& playlist, const QString& cid, const Q
     playback->playsOnline(cid, lid);
 }
 
+void FormPlayer::buildBookmarks()
+{
+    App* app = App::instance();
+    if (!app) {
+        return;
+    }
+    bookmarkStore = new BookmarkStore(app->appDir(), app->library()->username(), this);
+    panel = new BookmarkPanel(bookmarkStore, this);
+    panel->hide();
+    connect(bookmarkStore, &BookmarkStore::damaged, tips, &PlayerTips::showTip);
+    bookmarkStore->load();
+    connect(panel, &BookmarkPanel::jumpTo, this, &FormPlayer::seek);
+    connect(panel, &BookmarkPanel::marksChanged, bar->progress, &Slider::setMarks);
+    connect(panel, &BookmarkPanel::tip, tips, &PlayerTips::showTip);
+    connect(bar->btnMark, &QPushButton::clicked, this, &FormPlayer::addBookmark);
+    connect(bar->btnMarks, &QPushButton::toggled, panel, &QWidget::setVisible);
+}
+
+void FormPlayer::addBookmark()
+{
+    if (panel && mpv->isLoaded()) {
+        bar->btnMarks->setChecked(true);
+        panel->addAt(mpv->position() / 1000);
+    }
+}
+
+void FormPlayer::showLesson()
+{
+    const LessonRecord* lesson = playback->lesson();
+    if (lesson) {
+        showLessonTitle(lesson->title);
+    }
+    if (panel) {
+        panel->setLesson(playback->course(), lesson ? lesson->id : QString());
+    }
+    flow->updateButtons();
+}
+
 void FormPlayer::showLessonTitle(const QString& title)
 {
     if (title.isEmpty()) {
@@ -288,12 +331,9 @@ void FormPlayer::playLocal(const QString& dir)
     // Opened from a lesson tile the window knows only the folder: its course and lesson are
     // found, so the place in the lecture is remembered and restored as for playLesson.
     playback->chooseFolder(dir);
-    if (const LessonRecord* lesson = playback->lesson()) {
-        showLessonTitle(lesson->title);
-    }
+    showLesson();
     bar->btnStudy->hide();
     bar->btnDown->hide();
-    flow->updateButtons();
     QByteArray playlist;
     // Only a real playlist goes to mpv: a missing or damaged file is a load failure here.
     if (!StoredPlaylist::read(dir, app->cipher(), &playlist)) {
@@ -506,6 +546,9 @@ void FormPlayer::keyPressEvent(QKeyEvent* event)
         if (!flow->cancel() && fullScreen) {
             normalFullScreen();
         }
+        break;
+    case Qt::Key_B:
+        addBookmark();
         break;
     case Qt::Key_PageUp:
         playPrevious();

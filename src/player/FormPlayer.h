@@ -7,6 +7,8 @@
 #include <QSize>
 #include <optional>
 
+class BookmarkPanel;
+class BookmarkStore;
 class FullScreenControls;
 class LessonEndFlow;
 class MpvController;
@@ -65,6 +67,10 @@ public:
     MpvWidget* videoWidget() const { return video; }
     PlaybackSession* session() const { return playback; }
     LessonEndFlow* endFlow() const { return flow; }
+    BookmarkPanel* bookmarkPanel() const { return panel; }
+    BookmarkStore* bookmarks() const { return bookmarkStore; }
+    // "添加书签": the time now, and its note editor.
+    void addBookmark();
     const std::optional<CourseRecord>& currentCourse() const;
     const LessonRecord* currentLesson() const;
     // The lesson now loaded, once its playlist has come.
@@ -105,6 +111,9 @@ private:
     void stepSpeed(int step);
     void updatePauseButtons();
     bool playIndex(int index);
+    void buildBookmarks();
+    // The lesson's title and bookmarks, once it is chosen or its course is known.
+    void showLesson();
     // The slider's range and the total time, from the length mpv reports.
     void showDuration();
 
@@ -114,6 +123,8 @@ private:
     PlayerTitleBar* titleBar = nullptr;
     NextLessonOverlay* overlay = nullptr;
     LessonEndFlow* flow = nullptr;
+    BookmarkStore* bookmarkStore = nullptr;
+    BookmarkPanel* panel = nullptr;
     PlayerTips* tips = nullptr;
     PlayerSound* sound = nullptr;
     FullScreenControls* controls = nullptr;

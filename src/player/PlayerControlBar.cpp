@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 const QList<double> PlayerControlBar::speeds{0.75, 1.0, 1.25, 1.5, 2.0};
 
@@ -73,6 +74,11 @@ PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
     btnRecovery = barButton(QStringLiteral("btnRecovery"), this);
     btnStudy = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("已学完"));
     btnDown = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("下载"));
+    btnMark = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("添加书签"));
+    btnMark->setToolTip(QStringLiteral("添加书签 (B)"));
+    btnMarks = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("书签"));
+    btnMarks->setCheckable(true);
+    btnMarks->setToolTip(QStringLiteral("显示或隐藏书签列表"));
 
     speedBox = new QComboBox(this);
     speedBox->setObjectName(QStringLiteral("speedBox"));
@@ -99,25 +105,33 @@ PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
     volume->setFixedWidth(100);
     volume->setRange(0, 10);
     progress->setCursor(Qt::PointingHandCursor);
+    progress->setTimeTips(true);
     volume->setCursor(Qt::PointingHandCursor);
 
-    auto* row = new QHBoxLayout(this);
+    // The groove has a row of its own: a long lecture needs the whole width to aim at.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 4, 20, 0);
+    column->setSpacing(0);
+    column->addWidget(progress);
+    auto* row = new QHBoxLayout();
     row->setContentsMargins(0, 0, 0, 0);
-    row->addSpacing(20);
+    column->addLayout(row);
     row->addWidget(btnPlay);
     row->addWidget(btnPause);
     row->addSpacing(10);
     row->addWidget(btnPrev);
     row->addWidget(btnNext);
     row->addSpacing(10);
-    row->addWidget(progress);
-    row->addSpacing(10);
     row->addWidget(lbltime1);
     row->addWidget(lbltime2);
+    row->addStretch();
     row->addSpacing(10);
     row->addWidget(btnStudy);
     row->addSpacing(10);
     row->addWidget(btnDown);
+    row->addSpacing(10);
+    row->addWidget(btnMark);
+    row->addWidget(btnMarks);
     row->addSpacing(10);
     row->addWidget(speedBox);
     row->addSpacing(10);
@@ -127,7 +141,6 @@ PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
     row->addSpacing(10);
     row->addWidget(btnScreen);
     row->addWidget(btnRecovery);
-    row->addSpacing(20);
 }
 
 void PlayerControlBar::setDuration(qint64 seconds)

@@ -17,7 +17,8 @@ public:
     static const QList<double> speeds;
     static QString speedText(double factor);
 
-    static constexpr int barHeight = 50;
+    // The groove above, the buttons below.
+    static constexpr int barHeight = 72;
 
     explicit PlayerControlBar(QWidget* parent);
     // The large round play button over the video, shown while paused.
@@ -39,6 +40,8 @@ public:
     QPushButton* btnNoVolumn;
     QPushButton* btnStudy;
     QPushButton* btnDown;
+    QPushButton* btnMark;
+    QPushButton* btnMarks;
     QPushButton* btnScreen;
     QPushButton* btnRecovery;
     QComboBox* speedBox;

@@ -1,4 +1,6 @@
 #include "App.h"
+#include "BookmarkPanel.h"
+#include "BookmarkStore.h"
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormCourseware.h"
@@ -21,6 +23,8 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -46,6 +50,7 @@ private slots:
     void downloadedLessonPlaysLocally();
     void nextLessonFollowsInFullScreen();
     void volumeAndMuteKept();
+    void bookmarksWhilePlaying();
     void opensAtItsPlaceOrOverTheMainWindow();
     void onlineStatusReport_data();
     void onlineStatusReport();
@@ -313,6 +318,54 @@ void TestPlayer::nextLessonFollowsInFullScreen()
         marks << label->text();
     }
     QCOMPARE(marks, QStringList{"已学完"});
+}
+
+// "B" marks the time without stopping playback; Enter keeps the note, Esc drops the note and
+// keeps the mark; the marks are on the slider, stored, and exported into the chosen file.
+void TestPlayer::bookmarksWhilePlaying()
+{
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    QTRY_VERIFY(player->controller()->position() > 1000);
+    BookmarkPanel* panel = player->bookmarkPanel();
+    QTest::keyClick(player, Qt::Key_B);
+    QVERIFY(panel->isVisible() && panel->isEditing());
+    panel->editor()->insert("要点 [1]"); // keyClicks types ASCII only
+    QTest::keyClick(panel->editor(), Qt::Key_Return);
+    QVERIFY(!panel->isEditing());
+    QVERIFY(!player->controller()->isPaused());
+    QTRY_VERIFY(player->controller()->position() > 2000);
+    QTest::keyClick(player, Qt::Key_B);
+    panel->editor()->insert("不要");
+    QTest::keyClick(panel->editor(), Qt::Key_Escape);
+    QVERIFY(!panel->isEditing());
+    QCOMPARE(panel->list()->count(), 2);
+    Slider* progress = player->findChild<Slider*>("progress");
+    QCOMPARE(progress->marks().size(), 2);
+
+    BookmarkStore stored(App::instance()->appDir(), App::instance()->library()->username());
+    QVERIFY(stored.load());
+    const QList<Bookmark> marks = stored.bookmarks("102", "1022");
+    QCOMPARE(marks.size(), 2);
+    QCOMPARE(marks.first().note, QString("要点 [1]"));
+    QVERIFY(marks.last().note.isEmpty());
+    QVERIFY(marks.first().seconds >= 1 && marks.first().seconds < marks.last().seconds + 1);
+
+    const QString target = scratch.filePath("notes.txt");
+    BookmarkPanel::setFileChooser([target](QWidget*, const QString&) { return target; });
+    QTest::mouseClick(button(player, "导出笔记"), Qt::LeftButton);
+    BookmarkPanel::setFileChooser(nullptr);
+    QFile notes(target);
+    QVERIFY(notes.open(QIODevice::ReadOnly));
+    const QString expected =
+        QString("经济法基础冲刺班\n\n课件1 法律关系要素\n[00:00:%1] 要点 [1]\n")
+            .arg(marks.first().seconds, 2, 10, QChar('0'));
+    QVERIFY2(QString::fromUtf8(notes.readAll()).startsWith(expected), qPrintable(expected));
+
+    // The time under the mouse: the middle of a six-second groove, on a groove wide enough to
+    // aim at.
+    QVERIFY(progress->width() >= 300);
+    QCOMPARE(progress->timeTipAt(progress->width() / 2), QString("00:03"));
 }
 
 // The volume and the mute of one window are those of the next, as after a restart.
