@@ -4,6 +4,7 @@
 #include "CourseLibrary.h"
 #include "Downloader.h"
 #include "FormCourseware.h"
+#include "FormDownload.h"
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
@@ -11,6 +12,7 @@
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
+#include "PlaybackSession.h"
 #include "PlayerTime.h"
 #include "PlayerTitleBar.h"
 #include "SchoolCourse.h"
@@ -49,6 +51,7 @@ private slots:
     void sliderClick();
     void downloadedLessonPlaysLocally();
     void nextLessonFollowsInFullScreen();
+    void continueStudyOpensTheLastLesson();
     void volumeAndMuteKept();
     void bookmarksWhilePlaying();
     void opensAtItsPlaceOrOverTheMainWindow();
@@ -298,6 +301,7 @@ void TestPlayer::nextLessonFollowsInFullScreen()
     QVERIFY(frames.wait(15000));
     LessonCountdown::setStepMs(1000);
     QCOMPARE(player->currentLesson()->id, QString("1027"));
+    QTRY_VERIFY(player->session()->hasStarted()); // its place is kept from now on
     QVERIFY(player->isFullScreenShown() && player->isFullScreen());
     QCOMPARE(player->speed(), 1.5);
     QTRY_COMPARE(player->controller()->speed(), 1.5);
@@ -366,6 +370,22 @@ void TestPlayer::bookmarksWhilePlaying()
     // aim at.
     QVERIFY(progress->width() >= 300);
     QCOMPARE(progress->timeTipAt(progress->width() / 2), QString("00:03"));
+}
+
+// After the course above: the tile counts one of two lessons learnt, and "继续学习" opens the
+// lesson played last, 1027.
+void TestPlayer::continueStudyOpensTheLastLesson()
+{
+    FormDownload page;
+    QStringList marks;
+    for (QLabel* label : page.findChildren<QLabel*>("lblWatched")) {
+        marks << label->text();
+    }
+    QCOMPARE(marks, QStringList{"已学 1/2 讲"});
+    QVERIFY(page.continueStudy());
+    FormPlayer* player = App::instance()->player();
+    QVERIFY(waitStarted(player));
+    QCOMPARE(player->currentLesson()->id, QString("1027"));
 }
 
 // The volume and the mute of one window are those of the next, as after a restart.
