@@ -7,11 +7,11 @@
 #include "Downloader.h"
 #include "FullScreenControls.h"
 #include "LessonEndFlow.h"
+#include "LessonLoader.h"
 #include "MainForm.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "NextLessonOverlay.h"
-#include "OnlinePlaylist.h"
 #include "PlaybackSession.h"
 #include "PlayerControlBar.h"
 #include "PlayerSound.h"
@@ -20,7 +20,6 @@
 #include "PlayerTitleBar.h"
 #include "SettingKeys.h"
 #include "Slider.h"
-#include "StoredPlaylist.h"
 #include "SystemServices.h"
 #include "URLManager.h"
 #include "WindowPlacement.h"
@@ -29,13 +28,11 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDir>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -153,7 +150,7 @@ void FormPlayer::build()
     btnBigStart = PlayerControlBar::bigStartButton(video);
     btnBigStart->move((width() - 90) / 2, (height() / 5) * 2);
 
-    onlinePlaylist = new OnlinePlaylist(this);
+    loader = new LessonLoader(mpv, this);
     saveTimer = new QTimer(this);
     saveTimer->setInterval(positionSaveMs);
 }
@@ -186,6 +183,20 @@ void FormPlayer::connectParts()
     connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
     connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
     connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
+    connect(loader, &LessonLoader::failed, this,
+            [this] { tips->showLoad(QStringLiteral("加载失败")); });
+    connect(loader, &LessonLoader::loading, this, [this] {
+        jumpTipPending = false;
+        tips->showLoad(QStringLiteral("正在加载课程"));
+        video->expectFirstFrame();
+    });
+    connect(loader, &LessonLoader::onlineLoaded, this,
+            [this](const QString& cid, const QString& lid) {
+                bar->btnStudy->show();
+                bar->btnDown->show();
+                bar->btnStudy->setEnabled(true);
+                playback->playsOnline(cid, lid);
+            });
     connect(playback, &PlaybackSession::courseInfoReady, this, [this] {
         // The web page names the lesson without its number; the record has it, as a lesson
         // opened from the store shows it.
@@ -254,24 +265,7 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
         return;
     }
     bar->btnDown->setEnabled(false);
-    disconnect(onlinePlaylist, &OnlinePlaylist::finished, this, nullptr);
-    connect(onlinePlaylist, &OnlinePlaylist::finished, this,
-            [this, cid, lid](const QString& text) { playOnline(text, cid, lid); });
-    onlinePlaylist->start(app->urlManager()->getKeysAndUrlByLidUrl(cid, lid, c_type));
-}
-
-void FormPlayer::playOnline(const QString& playlist, const QString& cid, const QString& lid)
-{
-    if (playlist.isEmpty()) {
-        qDebug() << "no online playlist for lesson" << lid << "of course" << cid;
-        tips->showLoad(QStringLiteral("加载失败"));
-        return;
-    }
-    playFile(playlist.toUtf8());
-    bar->btnStudy->show();
-    bar->btnDown->show();
-    bar->btnStudy->setEnabled(true);
-    playback->playsOnline(cid, lid);
+    loader->loadOnline(app->urlManager()->getKeysAndUrlByLidUrl(cid, lid, c_type), cid, lid);
 }
 
 void FormPlayer::buildBookmarks()
@@ -334,33 +328,7 @@ void FormPlayer::playLocal(const QString& dir)
     showLesson();
     bar->btnStudy->hide();
     bar->btnDown->hide();
-    QByteArray playlist;
-    // Only a real playlist goes to mpv: a missing or damaged file is a load failure here.
-    if (!StoredPlaylist::read(dir, app->cipher(), &playlist)) {
-        tips->showLoad(QStringLiteral("加载失败"));
-        return;
-    }
-    playFile(playlist);
-}
-
-void FormPlayer::playFile(const QByteArray& playlist)
-{
-    delete playlistFile;
-    playlistFile =
-        new QTemporaryFile(QDir::tempPath() + QStringLiteral("/tamix-XXXXXX.m3u8"), this);
-    if (!playlistFile->open() || playlistFile->write(playlist) != playlist.size() ||
-        !playlistFile->flush()) {
-        qDebug() << "cannot write the playlist for the player:" << playlistFile->errorString();
-        tips->showLoad(QStringLiteral("加载失败"));
-        return;
-    }
-    // Closed but kept: the file stays until the window goes, and mpv may open it on any
-    // system.
-    playlistFile->close();
-    jumpTipPending = false;
-    tips->showLoad(QStringLiteral("正在加载课程"));
-    video->expectFirstFrame();
-    mpv->load(playlistFile->fileName());
+    loader->loadStored(dir, app->cipher());
 }
 
 bool FormPlayer::playIndex(int index)
@@ -629,7 +597,7 @@ void FormPlayer::closeEvent(QCloseEvent* event)
         savePosition();
         saveTimer->stop();
         flow->cancel();
-        onlinePlaylist->abort();
+        loader->abort();
         if (mpv->isLoaded()) {
             mpv->stop();
         }

@@ -11,17 +11,16 @@ class BookmarkPanel;
 class BookmarkStore;
 class FullScreenControls;
 class LessonEndFlow;
+class LessonLoader;
 class MpvController;
 class MpvWidget;
 class NextLessonOverlay;
-class OnlinePlaylist;
 class PlaybackSession;
 class PlayerControlBar;
 class PlayerSound;
 class PlayerTips;
 class PlayerTitleBar;
 class QPushButton;
-class QTemporaryFile;
 class QTimer;
 
 // The video player window: a lesson of a course, online or from the store, with its own title
@@ -105,8 +104,6 @@ private:
     void placeWindow();
     // The lesson's own title ("课件N ..."), once its record is known.
     void showLessonTitle(const QString& title);
-    void playOnline(const QString& playlist, const QString& cid, const QString& lid);
-    void playFile(const QByteArray& playlist);
     void savePosition();
     void stepSpeed(int step);
     void updatePauseButtons();
@@ -135,7 +132,6 @@ private:
     QSize normalSize{-1, -1};
     QPoint normalPos{0, 0};
     bool jumpTipPending = false;
-    OnlinePlaylist* onlinePlaylist = nullptr;
+    LessonLoader* loader = nullptr;
     QTimer* saveTimer = nullptr;
-    QTemporaryFile* playlistFile = nullptr;
 };
