@@ -190,7 +190,12 @@ void ScreenshotTour::step()
                 return view != QLatin1String("downloading") ||
                        (tile->mode == FormThumbnail::LessonProgress && tile->overlay()->size > 0);
             });
-        if (!ready) {
+        // The countdown needs a next lesson on the computer: a course with two.
+        const bool twoLessons =
+            view != QLatin1String("countdown") ||
+            std::any_of(shown.begin(), shown.end(),
+                        [](const FormThumbnail* tile) { return tile->doneCount >= 2; });
+        if (!ready || !twoLessons) {
             break;
         }
         if (view == QLatin1String("courseware") || playerView()) {

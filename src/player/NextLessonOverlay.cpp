@@ -8,6 +8,7 @@
 NextLessonOverlay::NextLessonOverlay(QWidget* parent) : StyledWidget(parent)
 {
     setObjectName(QStringLiteral("nextOverlay"));
+    setMinimumWidth(380);
     label = new QLabel(this);
     label->setObjectName(QStringLiteral("labelload"));
     label->setAlignment(Qt::AlignCenter);
@@ -28,7 +29,8 @@ NextLessonOverlay::NextLessonOverlay(QWidget* parent) : StyledWidget(parent)
     buttons->addWidget(btnReplay);
     buttons->addStretch();
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setContentsMargins(24, 18, 24, 18);
+    layout->setSpacing(14);
     layout->addWidget(label);
     layout->addLayout(buttons);
     connect(btnNow, &QPushButton::clicked, this, &NextLessonOverlay::playNowClicked);
