@@ -9,6 +9,7 @@
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "LessonCountdown.h"
+#include "LessonEndFlow.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
@@ -52,6 +53,7 @@ private slots:
     void downloadedLessonPlaysLocally();
     void nextLessonFollowsInFullScreen();
     void continueStudyOpensTheLastLesson();
+    void nextLessonGoneDuringTheCountdown();
     void volumeAndMuteKept();
     void bookmarksWhilePlaying();
     void opensAtItsPlaceOrOverTheMainWindow();
@@ -386,6 +388,36 @@ void TestPlayer::continueStudyOpensTheLastLesson()
     FormPlayer* player = App::instance()->player();
     QVERIFY(waitStarted(player));
     QCOMPARE(player->currentLesson()->id, QString("1027"));
+}
+
+// The next lesson's playlist goes while the countdown runs: the usual failure, the window still
+// plays the lesson before, and the countdown starts nothing more.
+void TestPlayer::nextLessonGoneDuringTheCountdown()
+{
+    QString dir;
+    const std::optional<CourseRecord> course = App::instance()->downloader()->findCourse("102");
+    QVERIFY(course);
+    for (const LessonRecord& lesson : course->list) {
+        dir = lesson.id == "1027" ? lesson.dir : dir;
+    }
+    QVERIFY(!dir.isEmpty());
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    player->setSpeed(2.0);
+    QSignalSpy end(player->controller(), &MpvController::endReached);
+    QVERIFY(end.wait(15000));
+    LessonCountdown* countdown = player->endFlow()->countdown();
+    QVERIFY(countdown->isRunning());
+    QVERIFY(QFile::rename(dir + "/00000.ls", dir + "/00000.ls.away"));
+    QSignalSpy fired(countdown, &LessonCountdown::fired);
+    countdown->playNow();
+    countdown->playNow();
+    QVERIFY(QFile::rename(dir + "/00000.ls.away", dir + "/00000.ls"));
+    QCOMPARE(fired.size(), 1);
+    QVERIFY(tipShown(player, "加载失败"));
+    QVERIFY(player->playPrevious());
+    QVERIFY(waitStarted(player));
+    QCOMPARE(player->currentLesson()->id, QString("1022"));
 }
 
 // The volume and the mute of one window are those of the next, as after a restart.
