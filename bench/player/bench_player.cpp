@@ -215,7 +215,7 @@ int main(int argc, char* argv[])
     report("player, online, to first frame", clientOnline);
     report("mpv --vo=null, online", cliOnline);
     report("seek of 60 s, position reported", seeks);
-    // The figure the issue asks for, in its own words.
+    // From "立即播放" to the next lesson's first frame, the stored lesson after 1033.
     std::vector<double> landed;
     std::copy_if(nextLesson.begin(), nextLesson.end(), std::back_inserter(landed),
                  [](double ms) { return ms >= 0; });

@@ -1,6 +1,5 @@
 #include "FormThumbnail.h"
 
-
 #include "App.h"
 #include "CourseInfo.h"
 #include "CourseStore.h"
