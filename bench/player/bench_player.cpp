@@ -9,6 +9,8 @@
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "LessonCountdown.h"
+#include "LessonEndFlow.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
@@ -29,6 +31,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 static void useSession(const QString& sid, const QString& user)
@@ -139,7 +142,8 @@ int main(int argc, char* argv[])
                             .getObject(QStringLiteral("data")),
                         *urls);
     for (LessonRecord& lesson : course.list) {
-        lesson.state = lesson.id == lid ? Chosen : NotChosen;
+        // 1033 comes before 1034 in the course: the next lesson of the store.
+        lesson.state = lesson.id == lid || lesson.id == QLatin1String("1033") ? Chosen : NotChosen;
     }
     Downloader* downloader = App::instance()->downloader();
     downloader->start();
@@ -162,6 +166,29 @@ int main(int argc, char* argv[])
     for (int i = 0; i < runs; ++i) {
         clientLocal.push_back(firstFrame([&dir](FormPlayer* player) { player->playLocal(dir); }));
         cliLocal.push_back(mpvCli(localFile));
+    }
+
+    // The next lesson, from "立即播放" (the countdown's end) to its first frame.
+    std::vector<double> nextLesson;
+    for (int i = 0; i < runs; ++i) {
+        FormPlayer* player = App::instance()->openPlayer(QStringLiteral("基准"));
+        bool seen = false;
+        QObject::connect(player->videoWidget(), &MpvWidget::firstFrame, [&seen] { seen = true; });
+        player->playLesson(cid, QStringLiteral("1033"), QStringLiteral("2"));
+        MpvController* first = player->controller();
+        waitFor([first] { return first->isPlaying() && first->duration() > 0; });
+        first->seek(first->duration() - 300);
+        LessonCountdown* countdown = player->endFlow()->countdown();
+        const bool ended = waitFor([countdown] { return countdown->isRunning(); }) >= 0;
+        seen = false;
+        QElapsedTimer clock;
+        clock.start();
+        countdown->playNow();
+        const bool ok = ended && waitFor([&seen] { return seen; }) >= 0 &&
+                        player->currentLesson() && player->currentLesson()->id == lid;
+        nextLesson.push_back(ok ? clock.nsecsElapsed() / 1e6 : -1);
+        player->close();
+        QCoreApplication::processEvents();
     }
 
     // Seeks of 60 s back and forth in the long lesson, online.
@@ -188,6 +215,16 @@ int main(int argc, char* argv[])
     report("player, online, to first frame", clientOnline);
     report("mpv --vo=null, online", cliOnline);
     report("seek of 60 s, position reported", seeks);
+    // From "立即播放" to the next lesson's first frame, the stored lesson after 1033.
+    std::vector<double> landed;
+    std::copy_if(nextLesson.begin(), nextLesson.end(), std::back_inserter(landed),
+                 [](double ms) { return ms >= 0; });
+    std::printf("next lesson: first frame %.0f ms", median(landed));
+    if (landed.size() < nextLesson.size()) {
+        std::printf(" (%zu of %zu runs did not reach it)", nextLesson.size() - landed.size(),
+                    nextLesson.size());
+    }
+    std::printf("\n");
     delete App::instance();
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include "App.h"
 #include "BaseDialog.h"
+#include "BookmarkPanel.h"
+#include "BookmarkStore.h"
 #include "CourseInfo.h"
 #include "Downloaded.h"
 #include "Downloading.h"
@@ -36,7 +38,8 @@ const QStringList ScreenshotTour::views = {
     QStringLiteral("downloading"), QStringLiteral("downloaded"), QStringLiteral("courseware"),
     QStringLiteral("player"),      QStringLiteral("settings"),   QStringLiteral("upgrade"),
     QStringLiteral("failed"),      QStringLiteral("waiting"),    QStringLiteral("folder"),
-    QStringLiteral("fullscreen")};
+    QStringLiteral("fullscreen"),  QStringLiteral("countdown"),  QStringLiteral("bookmarks"),
+    QStringLiteral("watched")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -187,11 +190,15 @@ void ScreenshotTour::step()
                 return view != QLatin1String("downloading") ||
                        (tile->mode == FormThumbnail::LessonProgress && tile->overlay()->size > 0);
             });
-        if (!ready) {
+        // The countdown needs a next lesson on the computer: a course with two.
+        const bool twoLessons =
+            view != QLatin1String("countdown") ||
+            std::any_of(shown.begin(), shown.end(),
+                        [](const FormThumbnail* tile) { return tile->doneCount >= 2; });
+        if (!ready || !twoLessons) {
             break;
         }
-        if (view == QLatin1String("courseware") || view == QLatin1String("player") ||
-            view == QLatin1String("fullscreen")) {
+        if (view == QLatin1String("courseware") || playerView()) {
             window->showCourseware(shown.first()->courseId);
         }
         stage = 4;
@@ -203,7 +210,7 @@ void ScreenshotTour::step()
         if (ticks < settleTicks) {
             break;
         }
-        if (view != QLatin1String("player") && view != QLatin1String("fullscreen")) {
+        if (!playerView()) {
             poll->stop();
             save(window);
             return;
@@ -229,9 +236,50 @@ void ScreenshotTour::step()
                     ticks = 0;
                     break;
                 }
+                if (view == QLatin1String("countdown") || view == QLatin1String("watched")) {
+                    // On to the lesson's end.
+                    player->controller()->seek(player->controller()->duration() - 300);
+                    stage = 7;
+                    ticks = 0;
+                    break;
+                }
+                if (view == QLatin1String("bookmarks")) {
+                    // Two marks with their notes, and a third being written.
+                    const QString cid = player->currentCourse()->id;
+                    const QString lid = player->currentLesson()->id;
+                    player->bookmarks()->add(cid, lid, 1, QStringLiteral("会计要素的定义"));
+                    player->bookmarks()->add(cid, lid, 5, QStringLiteral("例题：资产与负债"));
+                    player->addBookmark();
+                    player->bookmarkPanel()->editor()->setText(QStringLiteral("考前再看一遍"));
+                    stage = 6;
+                    ticks = settleTicks + 1;
+                    break;
+                }
                 poll->stop();
                 save(player);
             }
+        }
+        break;
+    case 7: // the end of the lesson: the countdown to the next
+        if (FormPlayer* player = App::exists() ? App::instance()->player() : nullptr) {
+            if (!player->endText().isEmpty() && ticks >= settleTicks) {
+                if (view == QLatin1String("countdown")) {
+                    poll->stop();
+                    save(player);
+                    return;
+                }
+                const QString cid = player->currentCourse()->id;
+                player->close();
+                window->showCourseware(cid);
+                stage = 8;
+                ticks = 0;
+            }
+        }
+        break;
+    case 8: // the courseware page again, with the lesson learnt
+        if (ticks >= settleTicks) {
+            poll->stop();
+            save(window);
         }
         break;
     case 6:
@@ -249,6 +297,13 @@ void ScreenshotTour::step()
         }
         break;
     }
+}
+
+bool ScreenshotTour::playerView() const
+{
+    return view == QLatin1String("player") || view == QLatin1String("fullscreen") ||
+           view == QLatin1String("countdown") || view == QLatin1String("bookmarks") ||
+           view == QLatin1String("watched");
 }
 
 bool ScreenshotTour::onDownloadingTab() const

@@ -30,6 +30,8 @@ public:
 private:
     void step();
     bool onDownloadingTab() const;
+    // Views that open the player on a downloaded lesson.
+    bool playerView() const;
     void save(QWidget* widget);
     void fail(const char* why);
 

@@ -21,7 +21,13 @@ inline const QString rateLimit = QStringLiteral("DOWNLOAD/RATE_LIMIT");
 inline const QString keepAwake = QStringLiteral("DOWNLOAD/KEEP_AWAKE");
 inline const QString resumePlayback = QStringLiteral("PLAYER/WATCHTIME"); // "1" resume position
 inline const QString playerSpeed = QStringLiteral("PLAYER/SPEED");        // "0.75" .. "2"
-inline const QString lastUser = QStringLiteral("APP/LASTUSER");           // last user name
+inline const QString playerVolume = QStringLiteral("PLAYER/VOLUME");      // "0" .. "10"
+inline const QString playerMute = QStringLiteral("PLAYER/MUTE");          // "1" muted
+// The player window's last normal place, "x,y,w,h".
+inline const QString playerPlace = QStringLiteral("PLAYER/PLACE");
+// The next lesson follows by itself after a countdown; on unless "0".
+inline const QString autoPlayNext = QStringLiteral("PLAYER/AUTONEXT");
+inline const QString lastUser = QStringLiteral("APP/LASTUSER"); // last user name
 // The main window's place and size when it was last closed: "x,y,width,height".
 inline const QString windowGeometry = QStringLiteral("WINDOW/GEOMETRY");
 } // namespace SettingKeys

@@ -162,9 +162,24 @@ QList<LessonRecord> Downloader::queue() const
 }
 
 void Downloader::setWatchTime(const QString& courseId, const QString& lessonId,
-                              const QString& seconds)
+                              const QString& seconds, qint32 lengthSeconds)
 {
-    if (library.setWatchTime(courseId, lessonId, seconds)) {
+    if (library.setWatchTime(courseId, lessonId, seconds, lengthSeconds)) {
+        saveStore();
+    }
+}
+
+void Downloader::markWatched(const QString& courseId, const QString& lessonId, qint32 lengthSeconds)
+{
+    if (library.markWatched(courseId, lessonId, lengthSeconds)) {
+        saveStore();
+        emit refreshUI();
+    }
+}
+
+void Downloader::setLastPlayed(const QString& courseId, const QString& lessonId)
+{
+    if (library.setLastPlayed(courseId, lessonId)) {
         saveStore();
     }
 }

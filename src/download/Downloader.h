@@ -97,7 +97,11 @@ public:
     QList<CourseRecord> courses() const;
     QList<LessonRecord> queue() const;
     // Writes the remembered position of a lesson and saves the record.
-    void setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds);
+    void setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds,
+                      qint32 lengthSeconds = 0);
+    // Played to its end (position back at the start, watched for good); saved at once.
+    void markWatched(const QString& courseId, const QString& lessonId, qint32 lengthSeconds);
+    void setLastPlayed(const QString& courseId, const QString& lessonId);
     // Whether the lesson waits for its server or network ("网络中断，等待重试").
     bool isWaiting(const QString& lessonDir) const { return waiting.contains(lessonDir); }
     // When a waiting lesson is tried next; null while it waits for a login.

@@ -1,9 +1,11 @@
 #include "FormDownload.h"
 
 #include "App.h"
+#include "CourseLibrary.h"
 #include "Downloaded.h"
 #include "Downloader.h"
 #include "Downloading.h"
+#include "FormPlayer.h"
 #include "FormThumbnail.h"
 #include "StyledWidget.h"
 #include "XMessageBox.h"
@@ -42,6 +44,7 @@ FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
     btnDownloadedSel = button("已缓存", "btnDownTitleClick");
     btnDownloadingSel = button("缓存中", "btnDownTitleClick");
     btnStart = button("全部开始", "btnPauseAll");
+    btnContinue = button("继续学习", "btnPauseAll");
     btnPause = button("全部暂停", "btnPauseAll");
     btnEdit = button("编辑", "btnEdit");
     btnDelete = button("删除所选", "btnDelete");
@@ -71,8 +74,8 @@ FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
     tabRow->addLayout(tab(btnDownloaded, btnDownloadedSel, lineDownloaded));
     tabRow->addLayout(tab(btnDownloading, btnDownloadingSel, lineDownloading));
     tabRow->addStretch();
-    for (QWidget* w : std::initializer_list<QWidget*>{btnStart, btnPause, ckAll, btnEdit, btnDelete,
-                                                      btnCancel}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{btnContinue, btnStart, btnPause, ckAll,
+                                                      btnEdit, btnDelete, btnCancel}) {
         tabRow->addWidget(w);
     }
     auto* layout = new QVBoxLayout(this);
@@ -100,6 +103,7 @@ FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
     connect(btnEdit, &QPushButton::clicked, this, &FormDownload::onEditClick);
     connect(btnCancel, &QPushButton::clicked, this, &FormDownload::onCancelClick);
     connect(btnStart, &QPushButton::clicked, this, &FormDownload::onStartClick);
+    connect(btnContinue, &QPushButton::clicked, this, &FormDownload::continueStudy);
     connect(btnPause, &QPushButton::clicked, this, &FormDownload::onPauseClick);
     connect(ckAll, &QCheckBox::toggled, this, &FormDownload::onCkAllChecked);
     connect(btnDelete, &QPushButton::clicked, this, &FormDownload::onBtnDeleteClick);
@@ -164,6 +168,30 @@ void FormDownload::updateStartPause()
     const bool started = app && app->downloader()->isStart();
     btnPause->setVisible(shown && started);
     btnStart->setVisible(shown && !started);
+    btnContinue->setVisible(downloaded->isVisibleTo(this));
+}
+
+bool FormDownload::continueStudy()
+{
+    App* app = App::instance();
+    if (!app) {
+        return false;
+    }
+    const UserRecord user = app->library()->record();
+    const CourseRecord* course = nullptr;
+    for (const CourseRecord& stored : user.courses) {
+        course = stored.id == user.lastCourse ? &stored : course;
+    }
+    for (int i = 0; course && i < course->list.size(); ++i) {
+        const LessonRecord& lesson = course->list.at(i);
+        if (lesson.id == user.lastLesson && lesson.state == Complete) {
+            FormPlayer* player = app->openPlayer(lesson.title);
+            player->playLesson(course->id, lesson.id, lesson.c_type);
+            return player->isBuilt();
+        }
+    }
+    XMessageBox::inform(QStringLiteral("还没有可继续学习的课件"), window());
+    return false;
 }
 
 void FormDownload::onStartClick()

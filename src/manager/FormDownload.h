@@ -27,6 +27,9 @@ public:
     QPushButton* downloadedTabSelected() const { return btnDownloadedSel; }
     QPushButton* downloadingTabSelected() const { return btnDownloadingSel; }
     QPushButton* startButton() const { return btnStart; }
+    QPushButton* continueButton() const { return btnContinue; }
+    // "继续学习": the lesson played last, at its place; false when there is none to play.
+    bool continueStudy();
     QPushButton* pauseButton() const { return btnPause; }
     QPushButton* editButton() const { return btnEdit; }
     QPushButton* deleteButton() const { return btnDelete; }
@@ -70,6 +73,7 @@ private:
     QPushButton* btnDownloadedSel = nullptr;
     QPushButton* btnDownloadingSel = nullptr;
     QPushButton* btnStart = nullptr;
+    QPushButton* btnContinue = nullptr;
     QPushButton* btnPause = nullptr;
     QPushButton* btnEdit = nullptr;
     QPushButton* btnDelete = nullptr;

@@ -9,6 +9,7 @@
 #include "LessonProgress.h"
 #include "MainForm.h"
 #include "ThumbnailCache.h"
+#include "WatchProgress.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -30,6 +31,7 @@ FormThumbnail::FormThumbnail(const CourseRecord& course, QWidget* parent, Thumbn
     for (const LessonRecord& lesson : course.list) {
         doneCount += lesson.state == Complete ? 1 : 0;
     }
+    watchedText = WatchProgress::courseText(course);
     build(cache);
 }
 
@@ -40,6 +42,9 @@ FormThumbnail::FormThumbnail(const LessonRecord& lesson, int mode, QWidget* pare
                 CourseStore::thumbName),
       title(lesson.title), held(lesson.paused), failReason(lesson.failReason)
 {
+    if (mode == DownloadedLesson) {
+        watchedText = WatchProgress::lessonText(lesson);
+    }
     build(cache);
     if (mask) {
         showLessonState();
@@ -124,6 +129,17 @@ void FormThumbnail::build(ThumbnailCache* cache)
         auto* boxLayout = new QHBoxLayout(box);
         boxLayout->setContentsMargins(0, 0, 0, 0);
         boxLayout->addWidget(badge, 0, Qt::AlignCenter);
+    }
+    if (!watchedText.isEmpty()) {
+        auto* box = new QWidget(this);
+        box->setObjectName(QStringLiteral("CountBox"));
+        box->setAttribute(Qt::WA_StyledBackground);
+        box->setGeometry(0, 13, 100, 20);
+        auto* watched = new QLabel(watchedText, box);
+        watched->setObjectName(QStringLiteral("lblWatched"));
+        auto* boxLayout = new QHBoxLayout(box);
+        boxLayout->setContentsMargins(0, 0, 0, 0);
+        boxLayout->addWidget(watched, 0, Qt::AlignCenter);
     }
 }
 

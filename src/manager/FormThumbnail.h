@@ -48,6 +48,8 @@ public:
     // A queued lesson the student paused; a failed lesson's reason.
     bool held = false;
     QString failReason;
+    // How far the student has got: "已学完", "已学 N%" or "已学 M/N 讲"; empty for none.
+    QString watchedText;
 
     FormMaskBtn* overlay() const { return mask; }
     // The picture label; a queued lesson's tile has none (its overlay shows the picture).

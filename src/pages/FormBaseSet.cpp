@@ -111,6 +111,7 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     spinRateLimit->setFixedWidth(120);
     QWidget* closePair = pair("退出", "托盘", &rdCloseQuit, &rdCloseTray);
     ckLastPosition = check("记忆上次文件播放的位置");
+    ckAutoNext = check("自动播放下一讲");
 
     auto* pathRow = new QHBoxLayout();
     pathRow->addWidget(txtPath);
@@ -150,6 +151,7 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     grid->addWidget(label("当点击关闭按钮后"), 11, 1);
     grid->addWidget(closePair, 12, 1);
     grid->addWidget(ckLastPosition, 13, 1);
+    grid->addWidget(ckAutoNext, 14, 1);
     grid->setColumnStretch(1, 1);
 
     // The file's state first; only then the connections, so that nothing is written now.
@@ -163,6 +165,7 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     ckLastPosition->setChecked(app->isOn(SettingKeys::resumePlayback));
     // On unless "0": a student who never opened the settings expects the downloads to finish.
     ckKeepAwake->setChecked(app->setting(SettingKeys::keepAwake) != QLatin1String("0"));
+    ckAutoNext->setChecked(app->setting(SettingKeys::autoPlayNext) != QLatin1String("0"));
     // A stored number out of bounds shows as the limit really in force.
     const int limit = int(TokenBucket::bytesPerSecond(app->setting(SettingKeys::rateLimit)) / 1024);
     const int choice = cmbRateLimit->findData(limit);
@@ -181,6 +184,9 @@ FormBaseSet::FormBaseSet(const QString& title, QWidget* parent)
     connect(ckTip, &QCheckBox::toggled, this, &FormBaseSet::onCkTipCheck);
     connect(ckLastPosition, &QCheckBox::toggled, this, &FormBaseSet::onCkLastPositionCheck);
     connect(ckKeepAwake, &QCheckBox::toggled, this, &FormBaseSet::onCkKeepAwakeCheck);
+    connect(ckAutoNext, &QCheckBox::toggled, this, [](bool value) {
+        saveSetting(SettingKeys::autoPlayNext, value ? QStringLiteral("1") : QStringLiteral("0"));
+    });
     connect(cmbRateLimit, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &FormBaseSet::onRateLimitChoose);
     connect(spinRateLimit, QOverload<int>::of(&QSpinBox::valueChanged), this,

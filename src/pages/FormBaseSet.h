@@ -39,6 +39,7 @@ public:
     QSpinBox* rateLimitEdit() const { return spinRateLimit; }
     QCheckBox* keepAwakeBox() const { return ckKeepAwake; }
     QCheckBox* lastPositionBox() const { return ckLastPosition; }
+    QCheckBox* autoNextBox() const { return ckAutoNext; }
 
 private slots:
     void onAutoRunCheck(bool check);
@@ -68,6 +69,7 @@ private:
     QCheckBox* ckTip = nullptr;
     QCheckBox* ckShutdown = nullptr;
     QCheckBox* ckLastPosition = nullptr;
+    QCheckBox* ckAutoNext = nullptr;
     QComboBox* cmbRateLimit = nullptr;
     QSpinBox* spinRateLimit = nullptr;
     QCheckBox* ckKeepAwake = nullptr;

@@ -1,37 +1,42 @@
 #include "FormPlayer.h"
 
 #include "App.h"
+#include "BookmarkPanel.h"
+#include "BookmarkStore.h"
+#include "CourseLibrary.h"
 #include "Downloader.h"
-#include "HttpHelper.h"
-#include "JsonHelper.h"
+#include "FullScreenControls.h"
+#include "LessonEndFlow.h"
+#include "LessonLoader.h"
+#include "MainForm.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
-#include "OnlinePlaylist.h"
+#include "NextLessonOverlay.h"
+#include "PlaybackSession.h"
+#include "PlayerControlBar.h"
+#include "PlayerSound.h"
 #include "PlayerTime.h"
+#include "PlayerTips.h"
 #include "PlayerTitleBar.h"
 #include "SettingKeys.h"
 #include "Slider.h"
 #include "SystemServices.h"
 #include "URLManager.h"
+#include "WindowPlacement.h"
 #include "XMessageBox.h"
 
-#include <QBitmap>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QCursor>
 #include <QDebug>
-#include <QDir>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
-#include <QTemporaryFile>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
-const QList<double> FormPlayer::speeds{0.75, 1.0, 1.25, 1.5, 2.0};
+const QList<double>& FormPlayer::speeds = PlayerControlBar::speeds;
 
 namespace {
 
@@ -39,31 +44,10 @@ namespace {
 // cut loses little of the place in a lecture.
 int positionSaveMs = 30000;
 
-// In full screen the bars and the cursor go this long after the mouse last moved.
-int controlsHideMs = 3000;
-
-QPushButton* barButton(const QString& name, QWidget* parent)
+void rendererMissing(const QString& reason)
 {
-    auto* button = new QPushButton(parent);
-    button->setObjectName(name);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
-
-QString speedText(double factor)
-{
-    return QString::number(factor, 'f', factor == 0.75 || factor == 1.25 ? 2 : 1) +
-           QLatin1Char('x');
-}
-
-bool isPlaylist(const QByteArray& bytes)
-{
-    QByteArray head = bytes.left(64);
-    if (head.startsWith("\xEF\xBB\xBF")) {
-        head.remove(0, 3);
-    }
-    return head.trimmed().startsWith("#EXTM3U");
+    qDebug() << "no video renderer:" << reason;
+    XMessageBox::inform(QStringLiteral("无法创建视频渲染器"));
 }
 
 } // namespace
@@ -75,12 +59,12 @@ void FormPlayer::setPositionSaveInterval(int ms)
 
 void FormPlayer::setControlsHideDelay(int ms)
 {
-    controlsHideMs = ms;
+    FullScreenControls::setHideDelay(ms);
 }
 
 int FormPlayer::controlsHideDelay()
 {
-    return controlsHideMs;
+    return FullScreenControls::hideDelay();
 }
 
 FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(parent)
@@ -94,12 +78,29 @@ FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(par
 
     mpv = new MpvController(this);
     if (!mpv->isValid() || !MpvWidget::canRender()) {
-        qDebug() << "no video renderer:"
-                 << (mpv->isValid() ? QStringLiteral("no OpenGL context") : mpv->errorString());
-        XMessageBox::inform(QStringLiteral("无法创建视频渲染器"));
+        rendererMissing(mpv->isValid() ? QStringLiteral("no OpenGL context") : mpv->errorString());
         return;
     }
-    build(title);
+    App* app = App::instance();
+    playback = new PlaybackSession(
+        app ? app->downloader() : nullptr, app ? app->urlManager() : nullptr,
+        [] { return App::exists() && App::instance()->isOn(SettingKeys::resumePlayback); }, this);
+    build();
+    titleBar->setTitle(title);
+    connectParts();
+    sound = new PlayerSound(
+        bar, mpv,
+        [](const QString& key) {
+            return App::exists() ? App::instance()->setting(key) : QString();
+        },
+        [](const QString& key, const QString& value) {
+            if (App::exists()) {
+                App::instance()->setSetting(key, value);
+            }
+        },
+        this);
+    sound->restore();
+    placeWindow();
     built = true;
     show();
 }
@@ -115,190 +116,139 @@ FormPlayer::~FormPlayer()
     QTimer::singleShot(0, QCoreApplication::instance(), &SystemServices::releaseFreedMemory);
 }
 
-void FormPlayer::build(const QString& title)
+void FormPlayer::build()
 {
     video = new MpvWidget(mpv, this);
-    // The video covers the whole window in full screen: its mouse moves bring the bars back.
-    video->setMouseTracking(true);
-    video->installEventFilter(this);
-    connect(video, &MpvWidget::rendererFailed, this, [this](const QString& reason) {
-        qDebug() << "no video renderer:" << reason;
-        XMessageBox::inform(QStringLiteral("无法创建视频渲染器"));
-        QTimer::singleShot(0, this, &QWidget::close);
-    });
-
-    titleBar = new PlayerTitleBar(title, this);
-    progress = new Slider(this, true);
-    progress->setObjectName(QStringLiteral("progress"));
-    volume = new Slider(this, true);
-    volume->setObjectName(QStringLiteral("volumn"));
-    lbltime1 = new QLabel(this);
-    lbltime1->setObjectName(QStringLiteral("lbltime1"));
-    lbltime2 = new QLabel(this);
-    lbltime2->setObjectName(QStringLiteral("lbltime2"));
-    btnPlay = barButton(QStringLiteral("btnPlay"), this);
-    btnPause = barButton(QStringLiteral("btnPause"), this);
-    btnVolumn = barButton(QStringLiteral("btnVolumn"), this);
-    btnNoVolumn = barButton(QStringLiteral("btnNoVolumn"), this);
-    btnScreen = barButton(QStringLiteral("btnScreen"), this);
-    btnRecovery = barButton(QStringLiteral("btnRecovery"), this);
-    btnStudy = barButton(QStringLiteral("btnStudy"), this);
-    btnStudy->setText(QStringLiteral("已学完"));
-    // The download button shares the study button's look.
-    btnDown = barButton(QStringLiteral("btnStudy"), this);
-    btnDown->setText(QStringLiteral("下载"));
-
-    speedBox = new QComboBox(this);
-    speedBox->setObjectName(QStringLiteral("speedBox"));
-    speedBox->setFocusPolicy(Qt::NoFocus);
-    speedBox->setCursor(Qt::PointingHandCursor);
-    speedBox->setToolTip(QStringLiteral("播放速度"));
-    for (double factor : speeds) {
-        speedBox->addItem(speedText(factor), factor);
-    }
-
-    btnPlay->hide();
-    btnNoVolumn->hide();
-    btnRecovery->hide();
-    btnStudy->hide();
-    btnDown->hide();
-    progress->setEnabled(false);
-    volume->setEnabled(false);
-    btnDown->setEnabled(false);
-    btnStudy->setEnabled(false);
-    progress->setFocusPolicy(Qt::NoFocus);
-    volume->setFocusPolicy(Qt::NoFocus);
-    volume->setFixedWidth(100);
-    progress->setCursor(Qt::PointingHandCursor);
-    volume->setCursor(Qt::PointingHandCursor);
-
-    bar = new QWidget(this);
-    bar->setObjectName(QStringLiteral("bar"));
-    bar->setFixedHeight(barHeight);
-    auto* barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(0, 0, 0, 0);
-    barLayout->addSpacing(20);
-    barLayout->addWidget(btnPlay);
-    barLayout->addWidget(btnPause);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(progress);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(lbltime1);
-    barLayout->addWidget(lbltime2);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnStudy);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnDown);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(speedBox);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnVolumn);
-    barLayout->addWidget(btnNoVolumn);
-    barLayout->addWidget(volume);
-    barLayout->addSpacing(10);
-    barLayout->addWidget(btnScreen);
-    barLayout->addWidget(btnRecovery);
-    barLayout->addSpacing(20);
+    titleBar = new PlayerTitleBar(windowTitle(), this);
+    bar = new PlayerControlBar(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(titleBar);
-    layout->addWidget(video, 1);
+    auto* middle = new QHBoxLayout();
+    middle->setSpacing(0);
+    middle->addWidget(video, 1);
+    layout->addLayout(middle, 1);
     layout->addWidget(bar);
-
-    labelLoad = new QLabel(QStringLiteral("正在加载课程"), this);
-    labelLoad->setObjectName(QStringLiteral("labelload"));
-    labelLoad->adjustSize();
-    labelLoad->move((width() - labelLoad->width()) / 2, height() / 2);
-    labelTip = new QLabel(this);
-    labelTip->setObjectName(QStringLiteral("labelload"));
-    labelTip->adjustSize();
-    labelTip->move((width() - labelTip->width()) / 2, height() - 80);
-    labelTip->hide();
-
-    btnBigStart = new QPushButton(video);
-    btnBigStart->setObjectName(QStringLiteral("btnBigStart"));
-    btnBigStart->setCursor(Qt::PointingHandCursor);
-    btnBigStart->setFocusPolicy(Qt::NoFocus);
-    btnBigStart->setFixedSize(90, 90);
-    btnBigStart->hide();
-    btnBigStart->move((width() - 90) / 2, (height() / 5) * 2);
-    QBitmap mask(89, 89);
-    mask.fill(Qt::color0);
-    {
-        QPainter painter(&mask);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::color1);
-        painter.setBrush(Qt::color1);
-        painter.drawRoundedRect(mask.rect(), 99, 99);
+    tips = new PlayerTips(this);
+    buildBookmarks();
+    if (panel) {
+        middle->addWidget(panel);
     }
-    btnBigStart->setMask(mask);
 
-    courseInfo = new HttpHelper(this);
-    learnState = new HttpHelper(this);
-    learnState->setTimeout(30000);
-    onlinePlaylist = new OnlinePlaylist(this);
+    controls = new FullScreenControls(video, {titleBar, bar}, this);
+    overlay = new NextLessonOverlay(video);
+    flow = new LessonEndFlow(
+        playback, bar, overlay,
+        [] {
+            return !App::exists() ||
+                   App::instance()->setting(SettingKeys::autoPlayNext) != QLatin1String("0");
+        },
+        this);
+
+    btnBigStart = PlayerControlBar::bigStartButton(video);
+    btnBigStart->move((width() - 90) / 2, (height() / 5) * 2);
+
+    loader = new LessonLoader(mpv, this);
     saveTimer = new QTimer(this);
     saveTimer->setInterval(positionSaveMs);
-    hideTimer = new QTimer(this);
-    hideTimer->setSingleShot(true);
-    connect(hideTimer, &QTimer::timeout, this, &FormPlayer::hideIdleControls);
+}
 
+void FormPlayer::connectParts()
+{
+    connect(video, &MpvWidget::rendererFailed, this, [this](const QString& reason) {
+        rendererMissing(reason);
+        QTimer::singleShot(0, this, &QWidget::close);
+    });
     connect(mpv, &MpvController::positionChanged, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::started, this, &FormPlayer::onPlayerStart);
     connect(mpv, &MpvController::durationChanged, this, [this] {
-        if (hasStarted) {
+        if (playback->hasStarted()) {
             showDuration();
         }
     });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
-    connect(mpv, &MpvController::seekFinished, this, [this] { jumpPending = false; });
-    // The last position mpv reports lies within the last second: the end shows the length.
-    connect(mpv, &MpvController::endReached, this, &FormPlayer::updateSlider);
+    connect(mpv, &MpvController::endReached, this, [this] { flow->lessonEnded(mpv->duration()); });
+    connect(flow, &LessonEndFlow::playIndex, this, &FormPlayer::playIndex);
+    connect(flow, &LessonEndFlow::replay, mpv, &MpvController::restart);
     connect(mpv, &MpvController::error, this, &FormPlayer::onError);
-    connect(progress, &Slider::sliderMoved, this, &FormPlayer::seek);
-    connect(progress, &Slider::mousePress, this, &FormPlayer::seek);
-    connect(btnPlay, &QPushButton::clicked, this, &FormPlayer::playPause);
-    connect(btnPause, &QPushButton::clicked, this, &FormPlayer::playPause);
-    connect(btnBigStart, &QPushButton::clicked, this, &FormPlayer::playPause);
-    connect(btnVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnVolumnClick);
-    connect(btnNoVolumn, &QPushButton::clicked, this, &FormPlayer::onBtnNoVolumClick);
-    connect(volume, &Slider::sliderMoved, this, &FormPlayer::onVolumnSlider);
-    connect(volume, &Slider::mousePress, this, &FormPlayer::onVolumnSlider);
-    connect(btnScreen, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
-    connect(btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
-    connect(btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
-    connect(btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
-    connect(courseInfo, &HttpHelper::done, this, &FormPlayer::httpGetMyCourseInfoDone);
-    connect(learnState, &HttpHelper::done, this, &FormPlayer::httpPushLearnStateDone);
+    connect(bar->progress, &Slider::sliderMoved, this, &FormPlayer::seek);
+    connect(bar->progress, &Slider::mousePress, this, &FormPlayer::seek);
+    for (QPushButton* button : {bar->btnPlay, bar->btnPause, btnBigStart}) {
+        connect(button, &QPushButton::clicked, this, &FormPlayer::playPause);
+    }
+    connect(bar->btnScreen, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
+    connect(bar->btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
+    connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
+    connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
+    connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
+    connect(loader, &LessonLoader::failed, this,
+            [this] { tips->showLoad(QStringLiteral("加载失败")); });
+    connect(loader, &LessonLoader::loading, this, [this] {
+        jumpTipPending = false;
+        tips->showLoad(QStringLiteral("正在加载课程"));
+        video->expectFirstFrame();
+    });
+    connect(loader, &LessonLoader::onlineLoaded, this,
+            [this](const QString& cid, const QString& lid) {
+                bar->btnStudy->show();
+                bar->btnDown->show();
+                bar->btnStudy->setEnabled(true);
+                playback->playsOnline(cid, lid);
+            });
+    connect(playback, &PlaybackSession::courseInfoReady, this, [this] {
+        // The web page names the lesson without its number; the record has it, as a lesson
+        // opened from the store shows it.
+        showLesson();
+        bar->btnDown->setEnabled(true);
+    });
     connect(saveTimer, &QTimer::timeout, this, [this] {
         if (mpv->isPlaying() && !mpv->isPaused()) {
             savePosition();
         }
     });
-    connect(speedBox, QOverload<int>::of(&QComboBox::activated), this,
-            [this](int index) { setSpeed(speedBox->itemData(index).toDouble()); });
+    connect(bar->speedBox, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int index) { setSpeed(bar->speedBox->itemData(index).toDouble()); });
+}
 
+void FormPlayer::placeWindow()
+{
     const App* app = App::instance();
-    const double remembered = app ? app->setting(SettingKeys::playerSpeed).toDouble() : 1.0;
-    const int speedIndex = speeds.indexOf(remembered);
-    speedBox->setCurrentIndex(speedIndex >= 0 ? speedIndex : speeds.indexOf(1.0));
-    mpv->setSpeed(speeds.value(speedBox->currentIndex(), 1.0));
+    const QRect remembered =
+        app ? WindowPlacement::fromText(app->setting(SettingKeys::playerPlace)) : QRect();
+    QList<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        screens.append(screen->availableGeometry());
+    }
+    const QWidget* main = app ? app->mainForm() : nullptr;
+    const QRect mainRect = main && main->isVisible() ? main->frameGeometry() : QRect();
+    if (remembered.isValid()) {
+        resize(remembered.size());
+    }
+    move(WindowPlacement::topLeft(size(), remembered, mainRect, screens));
+}
+
+const std::optional<CourseRecord>& FormPlayer::currentCourse() const
+{
+    static const std::optional<CourseRecord> none;
+    return playback ? playback->course() : none;
 }
 
 const LessonRecord* FormPlayer::currentLesson() const
 {
-    return course && lessonIndex >= 0 && lessonIndex < course->list.size()
-               ? &course->list.at(lessonIndex)
-               : nullptr;
+    return playback ? playback->lesson() : nullptr;
 }
 
-LessonRecord* FormPlayer::lessonRecord()
+const QString& FormPlayer::lesson() const
 {
-    return course && lessonIndex >= 0 && lessonIndex < course->list.size()
-               ? &course->list[lessonIndex]
-               : nullptr;
+    static const QString none;
+    return playback ? playback->loadedLesson() : none;
+}
+
+QString FormPlayer::endText() const
+{
+    return overlay ? overlay->text() : QString();
 }
 
 void FormPlayer::playLesson(const QString& cid, const QString& lid, const QString& c_type)
@@ -307,46 +257,53 @@ void FormPlayer::playLesson(const QString& cid, const QString& lid, const QStrin
     if (!built || !app) {
         return;
     }
-    course = app->downloader()->findCourse(cid);
-    lessonIndex = -1;
-    lessonType = c_type;
-    if (course) {
-        for (int i = 0; i < course->list.size(); ++i) {
-            if (course->list.at(i).id == lid) {
-                lessonIndex = i;
-                showLessonTitle(course->list.at(i).title);
-                if (course->list.at(i).state == Complete) {
-                    playLocal(course->list.at(i).dir);
-                    return;
-                }
-                break;
-            }
-        }
-    }
-    disconnect(onlinePlaylist, &OnlinePlaylist::finished, this, nullptr);
-    connect(onlinePlaylist, &OnlinePlaylist::finished, this,
-            [this, cid, lid](const QString& text) { playOnline(text, cid, lid); });
-    onlinePlaylist->start(app->urlManager()->getKeysAndUrlByLidUrl(cid, lid, c_type));
-}
-
-void FormPlayer::playOnline(const QString& playlist, const QString& cid, const QString& lid)
-{
-    if (playlist.isEmpty()) {
-        qDebug() << "no online playlist for lesson" << lid << "of course" << cid;
-        showLoadText(QStringLiteral("加载失败"));
+    flow->cancel();
+    const QString dir = playback->chooseLesson(cid, lid, c_type);
+    showLesson();
+    if (!dir.isEmpty()) {
+        playLocal(dir);
         return;
     }
+    bar->btnDown->setEnabled(false);
+    loader->loadOnline(app->urlManager()->getKeysAndUrlByLidUrl(cid, lid, c_type), cid, lid);
+}
+
+void FormPlayer::buildBookmarks()
+{
     App* app = App::instance();
     if (!app) {
         return;
     }
-    playFile(playlist.toUtf8());
-    classId = cid;
-    lessonId = lid;
-    btnStudy->show();
-    btnDown->show();
-    btnStudy->setEnabled(true);
-    courseInfo->get(app->urlManager()->getMyCourseInfoForPcDownLoadUrl(cid));
+    bookmarkStore = new BookmarkStore(app->appDir(), app->library()->username(), this);
+    panel = new BookmarkPanel(bookmarkStore, this);
+    panel->hide();
+    connect(bookmarkStore, &BookmarkStore::damaged, tips, &PlayerTips::showTip);
+    bookmarkStore->load();
+    connect(panel, &BookmarkPanel::jumpTo, this, &FormPlayer::seek);
+    connect(panel, &BookmarkPanel::marksChanged, bar->progress, &Slider::setMarks);
+    connect(panel, &BookmarkPanel::tip, tips, &PlayerTips::showTip);
+    connect(bar->btnMark, &QPushButton::clicked, this, &FormPlayer::addBookmark);
+    connect(bar->btnMarks, &QPushButton::toggled, panel, &QWidget::setVisible);
+}
+
+void FormPlayer::addBookmark()
+{
+    if (panel && mpv->isLoaded()) {
+        bar->btnMarks->setChecked(true);
+        panel->addAt(mpv->position() / 1000);
+    }
+}
+
+void FormPlayer::showLesson()
+{
+    const LessonRecord* lesson = playback->lesson();
+    if (lesson) {
+        showLessonTitle(lesson->title);
+    }
+    if (panel) {
+        panel->setLesson(playback->course(), lesson ? lesson->id : QString());
+    }
+    flow->updateButtons();
 }
 
 void FormPlayer::showLessonTitle(const QString& title)
@@ -364,96 +321,59 @@ void FormPlayer::playLocal(const QString& dir)
     if (!built || !app) {
         return;
     }
-    // Opened from a lesson tile the window knows only the folder: find its course and lesson,
-    // so the place in the lecture is remembered and restored as for playLesson.
-    if (!currentLesson() || currentLesson()->dir != dir) {
-        course.reset();
-        lessonIndex = -1;
-        for (const CourseRecord& stored : app->downloader()->courses()) {
-            for (int i = 0; i < stored.list.size(); ++i) {
-                if (stored.list.at(i).dir == dir) {
-                    course = stored;
-                    lessonIndex = i;
-                    lessonType = stored.list.at(i).c_type;
-                }
-            }
-        }
-    }
-    QByteArray playlist;
-    const QFileInfoList entries =
-        QDir(dir).entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& entry : entries) {
-        if (entry.suffix() != QLatin1String("ls")) {
-            continue;
-        }
-        bool ok = false;
-        const QByteArray bytes = app->cipher().decryptFileToBytes(entry.absoluteFilePath(), &ok);
-        if (ok) {
-            playlist = bytes;
-        } else {
-            qDebug() << "cannot decrypt" << entry.absoluteFilePath();
-        }
-    }
-    // Only a real playlist goes to mpv: a missing or damaged file is a load failure here.
-    if (!isPlaylist(playlist)) {
-        qDebug() << "no playable playlist in" << dir;
-        showLoadText(QStringLiteral("加载失败"));
-        return;
-    }
-    playFile(playlist);
+    flow->cancel();
+    // Opened from a lesson tile the window knows only the folder: its course and lesson are
+    // found, so the place in the lecture is remembered and restored as for playLesson.
+    playback->chooseFolder(dir);
+    showLesson();
+    bar->btnStudy->hide();
+    bar->btnDown->hide();
+    loader->loadStored(dir, app->cipher());
 }
 
-void FormPlayer::playFile(const QByteArray& playlist)
+bool FormPlayer::playIndex(int index)
 {
-    delete playlistFile;
-    playlistFile =
-        new QTemporaryFile(QDir::tempPath() + QStringLiteral("/tamix-XXXXXX.m3u8"), this);
-    if (!playlistFile->open() || playlistFile->write(playlist) != playlist.size() ||
-        !playlistFile->flush()) {
-        qDebug() << "cannot write the playlist for the player:" << playlistFile->errorString();
-        showLoadText(QStringLiteral("加载失败"));
-        return;
+    const std::optional<CourseRecord>& course = playback->course();
+    if (!course || index < 0 || index >= course->list.size()) {
+        return false;
     }
-    // Closed but kept: the file stays until the window goes, and mpv may open it on any
-    // system.
-    playlistFile->close();
-    showLoadText(QStringLiteral("正在加载课程"));
-    video->expectFirstFrame();
-    mpv->load(playlistFile->fileName());
+    // The position of the lesson left behind is kept before another takes its place.
+    savePosition();
+    const LessonRecord next = course->list.at(index);
+    playLesson(course->id, next.id, next.c_type);
+    return true;
+}
+
+bool FormPlayer::playPrevious()
+{
+    return built && playIndex(playback->previousIndex());
+}
+
+bool FormPlayer::playNext()
+{
+    return built && playIndex(playback->nextIndex());
 }
 
 void FormPlayer::showDuration()
 {
-    const qint64 seconds = mpv->duration() / 1000;
-    progress->setRange(0, int(seconds));
-    durationText = playerTimeText(seconds);
+    bar->setDuration(mpv->duration() / 1000);
     updateSlider();
 }
 
 void FormPlayer::onPlayerStart()
 {
     showDuration();
-    volume->setRange(0, 10);
-    volume->setValue(5);
-    labelLoad->hide();
-    progress->setEnabled(true);
-    volume->setEnabled(true);
-    if (!tipTimer) {
-        tipTimer = startTimer(100);
-    }
+    tips->hideLoad();
+    overlay->hide();
+    bar->progress->setEnabled(true);
+    bar->volume->setEnabled(true);
+    tips->startClock();
     saveTimer->start();
     updatePauseButtons();
-
-    const bool firstStart = !hasStarted;
-    hasStarted = true;
-    const LessonRecord* lesson = currentLesson();
-    // An empty position means none was remembered: no jump and no tip.
-    const App* app = App::instance();
-    if (firstStart && lesson && app && app->isOn(SettingKeys::resumePlayback) &&
-        !lesson->watchtimes.isEmpty() && lesson->watchtimes != QLatin1String("0")) {
+    const int jump = playback->started();
+    if (jump >= 0) {
         jumpTipPending = true;
-        jumpPending = true;
-        seek(int(lesson->watchtimes.toDouble()));
+        seek(jump);
     }
 }
 
@@ -462,13 +382,11 @@ void FormPlayer::updateSlider()
     const bool atEnd = mpv->isLoaded() && !mpv->isPlaying();
     const qint64 seconds =
         (atEnd ? qMax(mpv->position(), mpv->duration()) : mpv->position()) / 1000;
-    progress->setValue(int(seconds));
+    bar->showTime(seconds);
     const QString now = playerTimeText(seconds);
-    lbltime1->setText(now);
-    lbltime2->setText(QLatin1Char('/') + durationText);
-    labelLoad->hide();
+    tips->hideLoad();
     if (jumpTipPending && !now.endsWith(QLatin1String(":00"))) {
-        showTip(QStringLiteral("已跳转至上次播放时间") + now);
+        tips->showTip(QStringLiteral("已跳转至上次播放时间") + now);
         jumpTipPending = false;
     }
 }
@@ -479,7 +397,7 @@ void FormPlayer::seek(int value)
         return;
     }
     mpv->seek(qint64(value) * 1000);
-    showLoadText(QStringLiteral("正在跳转"));
+    tips->showLoad(QStringLiteral("正在跳转"));
 }
 
 void FormPlayer::playPause()
@@ -487,6 +405,7 @@ void FormPlayer::playPause()
     if (mpv->isPlaying()) {
         mpv->setPaused(!mpv->isPaused());
     } else {
+        flow->cancel();
         mpv->restart();
     }
     updatePauseButtons();
@@ -495,9 +414,10 @@ void FormPlayer::playPause()
 void FormPlayer::updatePauseButtons()
 {
     const bool paused = mpv->isPaused();
-    btnPlay->setVisible(paused);
-    btnBigStart->setVisible(paused);
-    btnPause->setVisible(!paused);
+    bar->btnPlay->setVisible(paused);
+    // At the end the overlay speaks, not the big button.
+    btnBigStart->setVisible(paused && !flow->isShowing());
+    bar->btnPause->setVisible(!paused);
 }
 
 void FormPlayer::normalFullScreen()
@@ -508,66 +428,9 @@ void FormPlayer::normalFullScreen()
         showFullScreen();
     }
     fullScreen = !fullScreen;
-    btnScreen->setVisible(!fullScreen);
-    btnRecovery->setVisible(fullScreen);
-    titleBar->setVisible(!fullScreen);
-    bar->setVisible(!fullScreen);
-    video->unsetCursor();
-    if (fullScreen) {
-        lastMousePos = QCursor::pos();
-        hideTimer->start(controlsHideMs);
-    } else {
-        hideTimer->stop();
-    }
-}
-
-void FormPlayer::mouseMovedOverVideo(const QPoint& globalPos)
-{
-    // Relayouts and cursor changes may repeat the last position: only a real move counts.
-    if (!fullScreen || globalPos == lastMousePos) {
-        return;
-    }
-    lastMousePos = globalPos;
-    showControls();
-}
-
-void FormPlayer::showControls()
-{
-    titleBar->show();
-    bar->show();
-    video->unsetCursor();
-    hideTimer->start(controlsHideMs);
-}
-
-void FormPlayer::hideIdleControls()
-{
-    if (!fullScreen) {
-        return;
-    }
-    // Not while the pointer rests on a bar: the student is about to use it.
-    if (bar->underMouse() || titleBar->underMouse()) {
-        hideTimer->start(controlsHideMs);
-        return;
-    }
-    titleBar->hide();
-    bar->hide();
-    video->setCursor(Qt::BlankCursor);
-}
-
-bool FormPlayer::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == video && event->type() == QEvent::MouseMove) {
-        mouseMovedOverVideo(static_cast<QMouseEvent*>(event)->globalPos());
-    }
-    return StyledWidget::eventFilter(watched, event);
-}
-
-void FormPlayer::mouseMoveEvent(QMouseEvent* event)
-{
-    if (built) {
-        mouseMovedOverVideo(event->globalPos());
-    }
-    StyledWidget::mouseMoveEvent(event);
+    bar->btnScreen->setVisible(!fullScreen);
+    bar->btnRecovery->setVisible(fullScreen);
+    controls->setFullScreen(fullScreen);
 }
 
 void FormPlayer::onMax()
@@ -589,54 +452,31 @@ void FormPlayer::onNormal()
     move(normalPos);
 }
 
-void FormPlayer::onVolumnSlider(int value)
-{
-    if (mpv->isMuted()) {
-        return;
-    }
-    volume->setValue(value);
-    mpv->setVolume(value / 10.0);
-}
-
-void FormPlayer::onBtnVolumnClick()
-{
-    btnVolumn->hide();
-    btnNoVolumn->show();
-    mpv->setMuted(true);
-    savedVolume = volume->value();
-    volume->setValue(0);
-}
-
-void FormPlayer::onBtnNoVolumClick()
-{
-    btnVolumn->show();
-    btnNoVolumn->hide();
-    mpv->setMuted(false);
-    volume->setValue(savedVolume);
-}
-
 void FormPlayer::setSpeed(double factor)
 {
-    const int index = speeds.indexOf(factor);
-    if (index < 0) {
-        return;
+    if (sound->setSpeed(factor)) {
+        tips->showTip(QStringLiteral("播放速度 ") + PlayerControlBar::speedText(factor));
     }
-    speedBox->setCurrentIndex(index);
-    mpv->setSpeed(factor);
-    if (App* app = App::instance()) {
-        app->setSetting(SettingKeys::playerSpeed, QString::number(factor));
-    }
-    showTip(QStringLiteral("播放速度 ") + speedText(factor));
 }
 
 double FormPlayer::speed() const
 {
-    return speedBox->currentData().toDouble();
+    return sound->speed();
+}
+
+int FormPlayer::volumeLevel() const
+{
+    return sound->volume();
+}
+
+bool FormPlayer::isMuted() const
+{
+    return sound->isMuted();
 }
 
 void FormPlayer::stepSpeed(int step)
 {
-    const int index = speedBox->currentIndex() + step;
+    const int index = bar->speedBox->currentIndex() + step;
     if (index >= 0 && index < speeds.size()) {
         setSpeed(speeds.at(index));
     }
@@ -644,6 +484,11 @@ void FormPlayer::stepSpeed(int step)
 
 void FormPlayer::keyPressEvent(QKeyEvent* event)
 {
+    if (!built) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const Slider* progress = bar->progress;
     switch (event->key()) {
     case Qt::Key_Left:
         if (progress->value() > 0) {
@@ -656,22 +501,28 @@ void FormPlayer::keyPressEvent(QKeyEvent* event)
         }
         break;
     case Qt::Key_Up:
-        if (volume->value() < 10) {
-            onVolumnSlider(volume->value() + 1);
-        }
+        sound->stepVolume(1);
         break;
     case Qt::Key_Down:
-        if (volume->value() > 0) {
-            onVolumnSlider(volume->value() - 1);
-        }
+        sound->stepVolume(-1);
         break;
     case Qt::Key_Space:
         playPause();
         break;
     case Qt::Key_Escape:
-        if (fullScreen) {
+        // The countdown first: a student in full screen may only want the next lesson held.
+        if (!flow->cancel() && fullScreen) {
             normalFullScreen();
         }
+        break;
+    case Qt::Key_B:
+        addBookmark();
+        break;
+    case Qt::Key_PageUp:
+        playPrevious();
+        break;
+    case Qt::Key_PageDown:
+        playNext();
         break;
     case Qt::Key_BracketLeft:
         stepSpeed(-1);
@@ -700,168 +551,43 @@ void FormPlayer::resizeEvent(QResizeEvent* event)
     }
     const int w = width();
     const int h = height();
-    if (labelLoad->isVisible()) {
-        labelLoad->move((w - labelLoad->width()) / 2, h / 2);
-    }
+    tips->place();
     btnBigStart->move((w - btnBigStart->width()) / 2, (h / 5) * 2);
-    labelTip->move((w - labelTip->width()) / 2, h - 80);
-}
-
-void FormPlayer::showLoadText(const QString& text)
-{
-    labelLoad->setText(text);
-    labelLoad->adjustSize();
-    labelLoad->move((width() - labelLoad->width()) / 2, height() / 2);
-    labelLoad->show();
-    labelLoad->raise();
-}
-
-void FormPlayer::showTip(const QString& text)
-{
-    if (text.isEmpty()) {
-        return;
-    }
-    labelTip->setText(text);
-    labelTip->adjustSize();
-    labelTip->move((width() - labelTip->width()) / 2, height() - 80);
-    labelTip->show();
-    labelTip->raise();
-    tipTicks = 30;
-}
-
-void FormPlayer::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() != tipTimer) {
-        QWidget::timerEvent(event);
-        return;
-    }
-    if (tipTicks > 0 && --tipTicks == 0) {
-        labelTip->hide();
-    }
+    overlay->move((video->width() - overlay->width()) / 2,
+                  (video->height() - overlay->height()) / 2);
 }
 
 void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
 {
-    App* app = App::instance();
-    if (!app) {
-        return;
+    if (playback) {
+        playback->applyCourseInfo(result);
     }
-    const JsonNode answer = JsonHelper::parse(result);
-    if (result.isEmpty() || answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
-        showTip(QStringLiteral("获取视频信息失败"));
-        return;
-    }
-    const CourseRecord fresh(answer.getObject(QStringLiteral("data")), *app->urlManager());
-    if (!course) {
-        course = fresh;
-    }
-    for (int i = 0; i < course->list.size(); ++i) {
-        if (course->list.at(i).id == lessonId) {
-            lessonIndex = i;
-            break;
-        }
-    }
-    if (LessonRecord* lesson = lessonRecord()) {
-        // The server's remembered position wins over the stored one.
-        for (const LessonRecord& served : fresh.list) {
-            if (served.id == lessonId) {
-                lesson->watchtimes = served.watchtimes;
-                break;
-            }
-        }
-        // The web page names the lesson without its number; the record has it, as a lesson
-        // opened from the store shows it.
-        showLessonTitle(lesson->title);
-    }
-    btnDown->setEnabled(true);
-    if (const LessonRecord* lesson = currentLesson();
-        lesson && lesson->stutas == QLatin1String("1")) {
-        pushLearnStatus(QStringLiteral("1"));
-    }
-}
-
-void FormPlayer::pushLearnStatus(const QString& status)
-{
-    const LessonRecord* lesson = currentLesson();
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    learnState->get(app->urlManager()->pushLearnStatusUrl(classId, lessonId, status,
-                                                          lesson ? lesson->c_type : lessonType));
 }
 
 void FormPlayer::onBtnStudyClick()
 {
-    const LessonRecord* lesson = currentLesson();
-    if (!lesson) {
+    if (!playback->lesson()) {
         return;
     }
-    if (lesson->stutas != QLatin1String("3")) {
-        pushLearnStatus(QStringLiteral("2"));
-        studyPushed = true;
-    } else {
-        showTip(QStringLiteral("该课程已经是已学完状态"));
-    }
-    btnStudy->setEnabled(false);
-}
-
-void FormPlayer::httpPushLearnStateDone(const QString& result)
-{
-    if (!studyPushed) {
-        return;
-    }
-    const JsonNode answer = JsonHelper::parse(result);
-    if (answer.getString(QStringLiteral("flag")) == QLatin1String("3")) {
-        showTip(QStringLiteral("已标注"));
-    } else {
-        showTip(answer.getString(QStringLiteral("infos")));
-    }
+    playback->reportStudied();
+    bar->btnStudy->setEnabled(false);
 }
 
 void FormPlayer::onBtnDownClick()
 {
-    btnDown->setEnabled(false);
-    LessonRecord* lesson = lessonRecord();
-    App* app = App::instance();
-    if (!lesson || !app) {
-        return;
-    }
-    switch (lesson->state) {
-    case NotChosen:
-        lesson->state = Chosen;
-        app->downloader()->addCourse(*course);
-        showTip(QStringLiteral("已添加至下载列表"));
-        break;
-    case Chosen:
-        showTip(QStringLiteral("该课件已经开始下载"));
-        break;
-    case Complete:
-        showTip(QStringLiteral("该课件已下载"));
-        break;
-    default:
-        break;
-    }
+    bar->btnDown->setEnabled(false);
+    tips->showTip(playback->queueForDownload());
 }
 
 void FormPlayer::onError(const QString& reason)
 {
     qDebug() << "playback failed:" << reason;
-    showLoadText(QStringLiteral("加载失败"));
+    tips->showLoad(QStringLiteral("加载失败"));
 }
 
 void FormPlayer::savePosition()
 {
-    // Before the first start, and until the jump to the remembered place has landed, the
-    // position is no place in the lecture: keep the old one.
-    LessonRecord* lesson = lessonRecord();
-    App* app = App::instance();
-    if (!hasStarted || (jumpPending && mpv->isSeeking()) || !lesson || !app ||
-        !app->isOn(SettingKeys::resumePlayback)) {
-        return;
-    }
-    lesson->watchtimes = QString::number(mpv->position() / 1000);
-    app->downloader()->setWatchTime(course->id, lesson->id, lesson->watchtimes);
+    playback->savePosition(mpv->position(), mpv->duration(), mpv->isSeeking());
 }
 
 void FormPlayer::closeEvent(QCloseEvent* event)
@@ -870,9 +596,16 @@ void FormPlayer::closeEvent(QCloseEvent* event)
         titleBar->setEnabled(false);
         savePosition();
         saveTimer->stop();
-        onlinePlaylist->abort();
+        flow->cancel();
+        loader->abort();
         if (mpv->isLoaded()) {
             mpv->stop();
+        }
+        if (App* app = App::instance(); app && !fullScreen && !isMinimized()) {
+            const bool maximised = normalSize.isValid() && size() != normalSize;
+            app->setSetting(
+                SettingKeys::playerPlace,
+                WindowPlacement::toText(maximised ? QRect(normalPos, normalSize) : geometry()));
         }
     }
     QWidget::closeEvent(event);

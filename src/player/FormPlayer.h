@@ -4,32 +4,34 @@
 #include "StyledWidget.h"
 
 #include <QPoint>
-#include <QPointer>
 #include <QSize>
-#include <QWidget>
 #include <optional>
 
-class HttpHelper;
+class BookmarkPanel;
+class BookmarkStore;
+class FullScreenControls;
+class LessonEndFlow;
+class LessonLoader;
 class MpvController;
 class MpvWidget;
-class OnlinePlaylist;
+class NextLessonOverlay;
+class PlaybackSession;
+class PlayerControlBar;
+class PlayerSound;
+class PlayerTips;
 class PlayerTitleBar;
-class QComboBox;
-class QLabel;
 class QPushButton;
-class QTemporaryFile;
 class QTimer;
-class Slider;
 
-// The video player window: one lesson, online or from the store, with its own title bar and
-// control bar (background from the style sheet), the remembered position, learning-status reports
-// and the download button.
+// The video player window: a lesson of a course, online or from the store, with its own title
+// bar and control bar (background from the style sheet), the tips, full screen and the end of a
+// lesson. What plays and what is remembered and reported is the PlaybackSession's.
 class FormPlayer : public StyledWidget
 {
     Q_OBJECT
 public:
     // The lecture speeds offered, slowest first.
-    static const QList<double> speeds;
+    static const QList<double>& speeds;
 
     explicit FormPlayer(const QString& title, QWidget* parent = nullptr);
     ~FormPlayer() override;
@@ -41,6 +43,9 @@ public:
     void playLesson(const QString& cid, const QString& lid, const QString& c_type);
     // The downloaded lesson stored in `dir`.
     void playLocal(const QString& dir);
+    // The lesson before or after this one in the course; false when there is none.
+    bool playPrevious();
+    bool playNext();
 
     // How often the position is written while playing; tests shorten it.
     static void setPositionSaveInterval(int ms);
@@ -51,14 +56,26 @@ public:
 
     void setSpeed(double factor);
     double speed() const;
+    // The volume slider (0..10) and the mute state.
+    int volumeLevel() const;
+    bool isMuted() const;
+    bool isFullScreenShown() const { return fullScreen; }
 
     // For tests and benchmarks: what plays and how.
     MpvController* controller() const { return mpv; }
     MpvWidget* videoWidget() const { return video; }
-    const std::optional<CourseRecord>& currentCourse() const { return course; }
+    PlaybackSession* session() const { return playback; }
+    LessonEndFlow* endFlow() const { return flow; }
+    BookmarkPanel* bookmarkPanel() const { return panel; }
+    BookmarkStore* bookmarks() const { return bookmarkStore; }
+    // "添加书签": the time now, and its note editor.
+    void addBookmark();
+    const std::optional<CourseRecord>& currentCourse() const;
     const LessonRecord* currentLesson() const;
     // The lesson now loaded, once its playlist has come.
-    const QString& lesson() const { return lessonId; }
+    const QString& lesson() const;
+    // What the end-of-lesson overlay says, empty while it is hidden.
+    QString endText() const;
 
 public slots:
     void onMax();
@@ -69,92 +86,52 @@ private slots:
     void seek(int value);
     void playPause();
     void normalFullScreen();
-    void onBtnVolumnClick();
-    void onBtnNoVolumClick();
     void onPlayerStart();
-    void onVolumnSlider(int value);
     void onBtnDownClick();
     void onBtnStudyClick();
     void httpGetMyCourseInfoDone(const QString& result);
-    void httpPushLearnStateDone(const QString& result);
     void onError(const QString& reason);
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void build(const QString& title);
-    void showTip(const QString& text);
-    void showLoadText(const QString& text);
+    void build();
+    void connectParts();
+    void placeWindow();
     // The lesson's own title ("课件N ..."), once its record is known.
     void showLessonTitle(const QString& title);
-    // Full screen: the bars and the cursor come back on a mouse move and go after a pause.
-    void mouseMovedOverVideo(const QPoint& globalPos);
-    void showControls();
-    void hideIdleControls();
-    void playOnline(const QString& playlist, const QString& cid, const QString& lid);
-    void playFile(const QByteArray& playlist);
-    void pushLearnStatus(const QString& status);
     void savePosition();
     void stepSpeed(int step);
     void updatePauseButtons();
+    bool playIndex(int index);
+    void buildBookmarks();
+    // The lesson's title and bookmarks, once it is chosen or its course is known.
+    void showLesson();
     // The slider's range and the total time, from the length mpv reports.
     void showDuration();
-    LessonRecord* lessonRecord();
 
     MpvController* mpv = nullptr;
     MpvWidget* video = nullptr;
-    Slider* progress = nullptr;
-    Slider* volume = nullptr;
-    QLabel* lbltime1 = nullptr;
-    QLabel* lbltime2 = nullptr;
-    QPushButton* btnVolumn = nullptr;
-    QPushButton* btnNoVolumn = nullptr;
-    QPushButton* btnPlay = nullptr;
-    QPushButton* btnPause = nullptr;
-    QPushButton* btnStudy = nullptr;
-    QPushButton* btnDown = nullptr;
-    QPushButton* btnScreen = nullptr;
-    QPushButton* btnRecovery = nullptr;
-    QComboBox* speedBox = nullptr;
-    QWidget* bar = nullptr;
+    PlayerControlBar* bar = nullptr;
     PlayerTitleBar* titleBar = nullptr;
-    QLabel* labelLoad = nullptr;
-    QLabel* labelTip = nullptr;
+    NextLessonOverlay* overlay = nullptr;
+    LessonEndFlow* flow = nullptr;
+    BookmarkStore* bookmarkStore = nullptr;
+    BookmarkPanel* panel = nullptr;
+    PlayerTips* tips = nullptr;
+    PlayerSound* sound = nullptr;
+    FullScreenControls* controls = nullptr;
     QPushButton* btnBigStart = nullptr;
+    PlaybackSession* playback = nullptr;
     bool built = false;
     bool fullScreen = false;
-    QString durationText;
-    int savedVolume = 5;
-    int barHeight = 50;
     QSize normalSize{-1, -1};
     QPoint normalPos{0, 0};
-    int tipTicks = 0;
-    int tipTimer = 0;
     bool jumpTipPending = false;
-    // The jump to the remembered place was asked for and has not landed yet.
-    bool jumpPending = false;
-    bool studyPushed = false;
-    // Playback has started at least once: only then does the position mean something.
-    bool hasStarted = false;
-    QString classId;
-    QString lessonId;
-    QString lessonType;
-    HttpHelper* courseInfo = nullptr;
-    HttpHelper* learnState = nullptr;
-    OnlinePlaylist* onlinePlaylist = nullptr;
+    LessonLoader* loader = nullptr;
     QTimer* saveTimer = nullptr;
-    QTimer* hideTimer = nullptr;
-    QPoint lastMousePos;
-    QTemporaryFile* playlistFile = nullptr;
-    // The lesson's course: the stored record when the course is in the store, else the one
-    // built from the course-information answer. `lessonIndex` points into its list.
-    std::optional<CourseRecord> course;
-    int lessonIndex = -1;
 };

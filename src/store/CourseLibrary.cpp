@@ -45,6 +45,8 @@ static UserRecord own(const UserRecord& user)
     copy.setSession(user);
     copy.queue = own(user.queue);
     copy.courses = own(user.courses);
+    copy.lastCourse = user.lastCourse;
+    copy.lastLesson = user.lastLesson;
     return copy;
 }
 
@@ -218,7 +220,7 @@ bool CourseLibrary::fileCourse(const CourseRecord& course)
 }
 
 bool CourseLibrary::setWatchTime(const QString& courseId, const QString& lessonId,
-                                 const QString& seconds)
+                                 const QString& seconds, qint32 lengthSeconds)
 {
     Lock lock(mutex);
     bool found = false;
@@ -229,11 +231,40 @@ bool CourseLibrary::setWatchTime(const QString& courseId, const QString& lessonI
         for (LessonRecord& lesson : course.list) {
             if (lesson.id == lessonId) {
                 lesson.watchtimes = seconds;
+                if (lengthSeconds > 0) {
+                    lesson.lengthSeconds = lengthSeconds;
+                }
                 found = true;
             }
         }
     }
     return found;
+}
+
+bool CourseLibrary::markWatched(const QString& courseId, const QString& lessonId,
+                                qint32 lengthSeconds)
+{
+    const bool found = setWatchTime(courseId, lessonId, QStringLiteral("0"), lengthSeconds);
+    Lock lock(mutex);
+    if (CourseRecord* course = user.findCourse(courseId)) {
+        for (LessonRecord& lesson : course->list) {
+            if (lesson.id == lessonId) {
+                lesson.watched = true;
+            }
+        }
+    }
+    return found;
+}
+
+bool CourseLibrary::setLastPlayed(const QString& courseId, const QString& lessonId)
+{
+    Lock lock(mutex);
+    if (!user.findCourse(courseId)) {
+        return false;
+    }
+    user.lastCourse = courseId;
+    user.lastLesson = lessonId;
+    return true;
 }
 
 QString CourseLibrary::courseFolder(const QString& videoPath, const CourseRecord& course)

@@ -53,7 +53,13 @@ public:
     // lessons.
     QStringList addCourse(const CourseRecord& course, const QString& videoPath,
                           CourseRecord* stored = nullptr);
-    bool setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds);
+    // The remembered position, with the lesson's length when known (0 keeps the stored one).
+    bool setWatchTime(const QString& courseId, const QString& lessonId, const QString& seconds,
+                      qint32 lengthSeconds = 0);
+    // Played to its end: watched for good, its position back at the start.
+    bool markWatched(const QString& courseId, const QString& lessonId, qint32 lengthSeconds);
+    // The lesson played last; false when the course is not stored.
+    bool setLastPlayed(const QString& courseId, const QString& lessonId);
     // Files a course that is not in the list yet exactly as given, folders and states
     // included; the queue stays as it is. False when a course of that id is already there.
     bool fileCourse(const CourseRecord& course);

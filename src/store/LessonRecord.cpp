@@ -40,7 +40,8 @@ bool LessonRecord::operator==(const LessonRecord& o) const
            same(c_type, o.c_type) && same(type, o.type) && same(title, o.title) &&
            same(c_time, o.c_time) && same(stutas, o.stutas) && same(watchtimes, o.watchtimes) &&
            level == o.level && state == o.state && same(keyUrl, o.keyUrl) && same(dir, o.dir) &&
-           paused == o.paused && failReason == o.failReason;
+           paused == o.paused && failReason == o.failReason && watched == o.watched &&
+           lengthSeconds == o.lengthSeconds;
 }
 
 QDataStream& operator<<(QDataStream& out, const LessonRecord& l)

@@ -47,6 +47,10 @@ public:
     // lesson keeps why, in the student's words.
     bool paused = false;
     QString failReason;
+    // Also in the trailing block: played to its end at least once, and its length in seconds as
+    // the player last found it (0 while unknown), so that a remembered position reads as a share.
+    bool watched = false;
+    qint32 lengthSeconds = 0;
 };
 
 QDataStream& operator<<(QDataStream& out, const LessonRecord& lesson);

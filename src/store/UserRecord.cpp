@@ -18,6 +18,8 @@ void UserRecord::clear()
     loginTime = QDateTime();
     queue.clear();
     courses.clear();
+    lastCourse.clear();
+    lastLesson.clear();
 }
 
 void UserRecord::setSession(const UserRecord& other)
@@ -87,6 +89,20 @@ QDataStream& operator<<(QDataStream& out, const UserRecord& u)
     for (const LessonRecord* lesson : failed) {
         out << lesson->dir << lesson->failReason;
     }
+    QList<QPair<const CourseRecord*, const LessonRecord*>> played;
+    for (const CourseRecord& course : u.courses) {
+        for (const LessonRecord& lesson : course.list) {
+            if (lesson.watched || lesson.lengthSeconds > 0) {
+                played.append({&course, &lesson});
+            }
+        }
+    }
+    out << quint32(played.size());
+    for (const auto& [course, lesson] : played) {
+        out << course->id << lesson->id << quint8(lesson->watched ? 1 : 0)
+            << qint32(lesson->lengthSeconds);
+    }
+    out << u.lastCourse << u.lastLesson;
     return out;
 }
 
@@ -127,11 +143,43 @@ static bool readBlock(QDataStream& in, UserRecord& u)
     if (in.status() != QDataStream::Ok) {
         return false;
     }
+    struct Played
+    {
+        bool watched = false;
+        qint32 length = 0;
+    };
+    QHash<QString, Played> played;
+    QString lastCourse;
+    QString lastLesson;
+    if (version >= 2) {
+        quint32 count = 0;
+        in >> count;
+        for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+            QString courseId;
+            QString lessonId;
+            quint8 watched = 0;
+            qint32 length = 0;
+            RecordStream::readString(in, courseId);
+            RecordStream::readString(in, lessonId);
+            in >> watched >> length;
+            played.insert(courseId + QLatin1Char('\n') + lessonId, {watched != 0, qMax(0, length)});
+        }
+        RecordStream::readString(in, lastCourse);
+        RecordStream::readString(in, lastLesson);
+        if (in.status() != QDataStream::Ok) {
+            return false;
+        }
+    }
     for (CourseRecord& course : u.courses) {
         for (LessonRecord& lesson : course.list) {
             lesson.failReason = lesson.state == Failed ? reasons.value(lesson.dir) : QString();
+            const Played mark = played.value(course.id + QLatin1Char('\n') + lesson.id);
+            lesson.watched = mark.watched;
+            lesson.lengthSeconds = mark.length;
         }
     }
+    u.lastCourse = lastCourse;
+    u.lastLesson = lastLesson;
     return true;
 }
 
@@ -159,8 +207,12 @@ QDataStream& operator>>(QDataStream& in, UserRecord& u)
         for (CourseRecord& course : u.courses) {
             for (LessonRecord& lesson : course.list) {
                 lesson.failReason.clear();
+                lesson.watched = false;
+                lesson.lengthSeconds = 0;
             }
         }
+        u.lastCourse.clear();
+        u.lastLesson.clear();
     }
     return in;
 }

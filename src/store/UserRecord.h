@@ -30,7 +30,7 @@ public:
     static void setClock(std::function<QDateTime()> clock);
 
     static constexpr quint32 blockMark = 0x54784531; // "TxE1"; never the cipher's zero fill
-    static constexpr quint32 blockVersion = 1;
+    static constexpr quint32 blockVersion = 2;
 
     QString uid;
     QString nickname;
@@ -41,11 +41,16 @@ public:
     QDateTime loginTime;
     QList<LessonRecord> queue;
     QList<CourseRecord> courses;
+    // The lesson played last, for "continue where I stopped"; empty when none.
+    QString lastCourse;
+    QString lastLesson;
 };
 
 // The record file's layout: the six strings, the login time, the courses, the queue, then a
 // trailing block (a mark, a version, the pause flag of each queue entry, the reasons of failed
-// lessons by folder). Earlier versions stop reading before the block; a record without it (or
-// with a block that does not read whole) loads with nothing paused and no reasons.
+// lessons by folder; from version 2 also the watched marks and lengths of lessons by course and
+// lesson id, and the lesson played last). Earlier versions stop reading before the block, or
+// before what their version does not know; a record without it (or with a block that does not
+// read whole) loads with nothing paused, no reasons and nothing watched.
 QDataStream& operator<<(QDataStream& out, const UserRecord& user);
 QDataStream& operator>>(QDataStream& in, UserRecord& user);

@@ -1,12 +1,19 @@
 #include "App.h"
+#include "BookmarkPanel.h"
+#include "BookmarkStore.h"
 #include "CourseLibrary.h"
 #include "Downloader.h"
+#include "FormCourseware.h"
+#include "FormDownload.h"
 #include "FormPlayer.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "LessonCountdown.h"
+#include "LessonEndFlow.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "OnlinePlaylist.h"
+#include "PlaybackSession.h"
 #include "PlayerTime.h"
 #include "PlayerTitleBar.h"
 #include "SchoolCourse.h"
@@ -15,12 +22,16 @@
 #include "Slider.h"
 #include "URLManager.h"
 #include "UserRecord.h"
+#include "WindowPlacement.h"
 #include "XMessageBox.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <clocale>
@@ -41,6 +52,12 @@ private slots:
     void sliderClick_data();
     void sliderClick();
     void downloadedLessonPlaysLocally();
+    void nextLessonFollowsInFullScreen();
+    void continueStudyOpensTheLastLesson();
+    void nextLessonGoneDuringTheCountdown();
+    void volumeAndMuteKept();
+    void bookmarksWhilePlaying();
+    void opensAtItsPlaceOrOverTheMainWindow();
     void onlineStatusReport_data();
     void onlineStatusReport();
     void downloadButtonQueuesCourse();
@@ -161,6 +178,8 @@ void TestPlayer::cleanup()
     QTest::qWait(0);
     App::instance()->setSetting(SettingKeys::resumePlayback, "0");
     App::instance()->setSetting(SettingKeys::playerSpeed, "1");
+    App::instance()->setSetting(SettingKeys::playerVolume, "5");
+    App::instance()->setSetting(SettingKeys::playerMute, "0");
     useSession("player-a", "13800000001");
 }
 
@@ -269,6 +288,187 @@ void TestPlayer::downloadedLessonPlaysLocally()
     QVERIFY(!button(player, "已学完")->isVisible());
     QVERIFY(!button(player, "下载")->isVisible());
     QCOMPARE(school.stats()["routes"].toObject()["GetKeysAndUrlByLid"].toInt(), keyCalls);
+}
+
+// Course 102 with lessons 1022 and 1027 on the computer: the first played to its end in full
+// screen at 1.5x, the countdown, then the second in the same window, still in full screen at
+// 1.5x; the first reads "已学完" on the courseware page.
+void TestPlayer::nextLessonFollowsInFullScreen()
+{
+    Downloader* downloader = App::instance()->downloader();
+    downloader->addCourse(schoolCourse(*App::instance()->urlManager(), "102", {"1027"}));
+    QTRY_VERIFY_WITH_TIMEOUT(downloader->queue().isEmpty(), 30000);
+    LessonCountdown::setStepMs(200);
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    player->setSpeed(1.5);
+    QTest::mouseClick(player->findChild<QPushButton*>("btnScreen"), Qt::LeftButton);
+    QTRY_VERIFY(player->isFullScreen());
+    QCOMPARE(button(player, "下一讲")->toolTip(), QString("课件4 劳动争议处理"));
+
+    QSignalSpy end(player->controller(), &MpvController::endReached);
+    QVERIFY(end.wait(15000));
+    QVERIFY2(player->endText().endsWith("秒后播放下一讲：课件4 劳动争议处理"),
+             qPrintable(player->endText()));
+    QSignalSpy frames(player->videoWidget(), &MpvWidget::firstFrame);
+    QVERIFY(frames.wait(15000));
+    LessonCountdown::setStepMs(1000);
+    QCOMPARE(player->currentLesson()->id, QString("1027"));
+    QTRY_VERIFY(player->session()->hasStarted()); // its place is kept from now on
+    QVERIFY(player->isFullScreenShown() && player->isFullScreen());
+    QCOMPARE(player->speed(), 1.5);
+    QTRY_COMPARE(player->controller()->speed(), 1.5);
+    QVERIFY(player->endText().isEmpty());
+
+    const std::optional<CourseRecord> stored = downloader->findCourse("102");
+    QVERIFY(stored);
+    for (const LessonRecord& lesson : stored->list) {
+        if (lesson.id == "1022") {
+            QVERIFY(lesson.watched);
+            QCOMPARE(lesson.watchtimes, QString("0"));
+        }
+    }
+    FormCourseware page;
+    page.showCourse("102");
+    QStringList marks;
+    for (QLabel* label : page.findChildren<QLabel*>("lblWatched")) {
+        marks << label->text();
+    }
+    QCOMPARE(marks, QStringList{"已学完"});
+}
+
+// "B" marks the time without stopping playback; Enter keeps the note, Esc drops the note and
+// keeps the mark; the marks are on the slider, stored, and exported into the chosen file.
+void TestPlayer::bookmarksWhilePlaying()
+{
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    QTRY_VERIFY(player->controller()->position() > 1000);
+    BookmarkPanel* panel = player->bookmarkPanel();
+    QTest::keyClick(player, Qt::Key_B);
+    QVERIFY(panel->isVisible() && panel->isEditing());
+    panel->editor()->insert("要点 [1]"); // keyClicks types ASCII only
+    QTest::keyClick(panel->editor(), Qt::Key_Return);
+    QVERIFY(!panel->isEditing());
+    QVERIFY(!player->controller()->isPaused());
+    QTRY_VERIFY(player->controller()->position() > 2000);
+    QTest::keyClick(player, Qt::Key_B);
+    panel->editor()->insert("不要");
+    QTest::keyClick(panel->editor(), Qt::Key_Escape);
+    QVERIFY(!panel->isEditing());
+    QCOMPARE(panel->list()->count(), 2);
+    Slider* progress = player->findChild<Slider*>("progress");
+    QCOMPARE(progress->marks().size(), 2);
+
+    BookmarkStore stored(App::instance()->appDir(), App::instance()->library()->username());
+    QVERIFY(stored.load());
+    const QList<Bookmark> marks = stored.bookmarks("102", "1022");
+    QCOMPARE(marks.size(), 2);
+    QCOMPARE(marks.first().note, QString("要点 [1]"));
+    QVERIFY(marks.last().note.isEmpty());
+    QVERIFY(marks.first().seconds >= 1 && marks.first().seconds < marks.last().seconds + 1);
+
+    const QString target = scratch.filePath("notes.txt");
+    BookmarkPanel::setFileChooser([target](QWidget*, const QString&) { return target; });
+    QTest::mouseClick(button(player, "导出笔记"), Qt::LeftButton);
+    BookmarkPanel::setFileChooser(nullptr);
+    QFile notes(target);
+    QVERIFY(notes.open(QIODevice::ReadOnly));
+    const QString expected =
+        QString("经济法基础冲刺班\n\n课件1 法律关系要素\n[00:00:%1] 要点 [1]\n")
+            .arg(marks.first().seconds, 2, 10, QChar('0'));
+    QVERIFY2(QString::fromUtf8(notes.readAll()).startsWith(expected), qPrintable(expected));
+
+    // The time under the mouse: the middle of a six-second groove, on a groove wide enough to
+    // aim at.
+    QVERIFY(progress->width() >= 300);
+    QCOMPARE(progress->timeTipAt(progress->width() / 2), QString("00:03"));
+}
+
+// After the course above: the tile counts one of two lessons learnt, and "继续学习" opens the
+// lesson played last, 1027.
+void TestPlayer::continueStudyOpensTheLastLesson()
+{
+    FormDownload page;
+    QStringList marks;
+    for (QLabel* label : page.findChildren<QLabel*>("lblWatched")) {
+        marks << label->text();
+    }
+    QCOMPARE(marks, QStringList{"已学 1/2 讲"});
+    QVERIFY(page.continueStudy());
+    FormPlayer* player = App::instance()->player();
+    QVERIFY(waitStarted(player));
+    QCOMPARE(player->currentLesson()->id, QString("1027"));
+}
+
+// The next lesson's playlist goes while the countdown runs: the usual failure, the window still
+// plays the lesson before, and the countdown starts nothing more.
+void TestPlayer::nextLessonGoneDuringTheCountdown()
+{
+    QString dir;
+    const std::optional<CourseRecord> course = App::instance()->downloader()->findCourse("102");
+    QVERIFY(course);
+    for (const LessonRecord& lesson : course->list) {
+        dir = lesson.id == "1027" ? lesson.dir : dir;
+    }
+    QVERIFY(!dir.isEmpty());
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    player->setSpeed(2.0);
+    QSignalSpy end(player->controller(), &MpvController::endReached);
+    QVERIFY(end.wait(15000));
+    LessonCountdown* countdown = player->endFlow()->countdown();
+    QVERIFY(countdown->isRunning());
+    QVERIFY(QFile::rename(dir + "/00000.ls", dir + "/00000.ls.away"));
+    QSignalSpy fired(countdown, &LessonCountdown::fired);
+    countdown->playNow();
+    countdown->playNow();
+    QVERIFY(QFile::rename(dir + "/00000.ls.away", dir + "/00000.ls"));
+    QCOMPARE(fired.size(), 1);
+    QVERIFY(tipShown(player, "加载失败"));
+    QVERIFY(player->playPrevious());
+    QVERIFY(waitStarted(player));
+    QCOMPARE(player->currentLesson()->id, QString("1022"));
+}
+
+// The volume and the mute of one window are those of the next, as after a restart.
+void TestPlayer::volumeAndMuteKept()
+{
+    FormPlayer* player = open("102", "1022");
+    QVERIFY(waitStarted(player));
+    QTest::keyClick(player, Qt::Key_Down);
+    QTest::keyClick(player, Qt::Key_Down);
+    QTest::mouseClick(player->findChild<QPushButton*>("btnVolumn"), Qt::LeftButton);
+    player = App::instance()->openPlayer("课件");
+    QVERIFY(player->isMuted());
+    QCOMPARE(player->volumeLevel(), 0);
+    QTest::mouseClick(player->findChild<QPushButton*>("btnNoVolumn"), Qt::LeftButton);
+    QCOMPARE(player->volumeLevel(), 3);
+    player = App::instance()->openPlayer("课件");
+    QVERIFY(!player->isMuted());
+    QCOMPARE(player->volumeLevel(), 3);
+}
+
+// No window manager here: the place asked for is the place the window gets.
+void TestPlayer::opensAtItsPlaceOrOverTheMainWindow()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect kept(screen.left() + 40, screen.top() + 30, 900, 600);
+    App::instance()->setSetting(SettingKeys::playerPlace, WindowPlacement::toText(kept));
+    FormPlayer* player = App::instance()->openPlayer("课件");
+    QCOMPARE(player->geometry(), kept);
+    player->move(kept.topLeft() + QPoint(25, 15));
+    player->close();
+    QTest::qWait(0);
+    QCOMPARE(WindowPlacement::fromText(App::instance()->setting(SettingKeys::playerPlace)),
+             QRect(kept.topLeft() + QPoint(25, 15), kept.size()));
+
+    // A place on a screen that is gone: centred (no main window here: on the screen).
+    App::instance()->setSetting(SettingKeys::playerPlace, "-30000,-30000,854,560");
+    player = App::instance()->openPlayer("课件");
+    QVERIFY(screen.contains(player->geometry()));
+    QVERIFY((player->geometry().center() - screen.center()).manhattanLength() <= 2);
+    App::instance()->setSetting(SettingKeys::playerPlace, "");
 }
 
 void TestPlayer::onlineStatusReport_data()

@@ -271,9 +271,10 @@ void TestRecords::trailingBlockKeepsHoldsAndReasons()
     }
 
     // A record of an earlier version (no block, then zeros) loads with nothing held.
-    // Mark, version, count (4 each), one flag (1), count (4), "/v/a/7" (4 + 12) and the reason
-    // (4 + 30): 67 bytes.
-    const int blockBytes = 67;
+    // Mark, version, count (4 each), one flag (1), count (4), "/v/a/7" (4 + 12), the reason
+    // (4 + 30), no watched lessons (4) and two empty ids of the lesson played last (4 + 4):
+    // 79 bytes.
+    const int blockBytes = 79;
     QByteArray old = bytes.left(bytes.size() - blockBytes) + QByteArray(16, '\0');
     QDataStream in(old);
     in.setVersion(RecordStream::version);
