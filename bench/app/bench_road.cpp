@@ -72,7 +72,6 @@ int main(int argc, char* argv[])
 {
     // As the client's own main starts.
     SystemServices::setUpHeap();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     // The number of openings after the road; 20 unless given.
     const int cycles = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 20;

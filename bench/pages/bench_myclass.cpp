@@ -29,7 +29,6 @@
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     const QStringList arguments = application.arguments().mid(1);
     const bool tls = arguments.contains(QStringLiteral("--tls"));

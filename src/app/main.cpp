@@ -76,8 +76,10 @@ int main(int argc, char* argv[])
     QElapsedTimer sinceStart;
     sinceStart.start();
     SystemServices::setUpHeap();
-    // The web view and the video area share OpenGL contexts with the toolkit.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No Qt::AA_ShareOpenGLContexts: it makes the toolkit create its shared OpenGL context,
+    // and so load the OpenGL driver, before the first window, a third of the start-up's CPU
+    // with a software driver. The web engine creates that context itself when the first course
+    // page loads it; the player's video needs none.
     // Laptop screens at 150 % or 200 %: the fixed sizes of the windows are meant in points,
     // drawn at the screen's own scale rather than rounded to a whole one.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
