@@ -126,6 +126,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     connect(app, &App::toShutdown, this, &MainForm::onShutdown);
     connect(app, &App::initDone, this, &MainForm::onInitDone);
     connect(app->downloader(), &Downloader::allDone, this, &MainForm::downloadDone);
+    connect(app->downloader(), &Downloader::endedWithFailures, this, &MainForm::downloadEnded);
     connect(app->downloader(), &Downloader::storageFailed, this, [this](const QString& message) {
         trayIcon->showMessage(App::appName, message, QSystemTrayIcon::Warning, 10000);
     });
@@ -548,6 +549,14 @@ void MainForm::downloadDone()
 {
     trayIcon->showMessage(App::appName, QStringLiteral("全部下载已完成"),
                           QSystemTrayIcon::Information, 10000);
+}
+
+void MainForm::downloadEnded(int complete, int failed)
+{
+    trayIcon->showMessage(
+        App::appName,
+        QStringLiteral("下载已结束：%1 个课件完成，%2 个课件缓存失败").arg(complete).arg(failed),
+        QSystemTrayIcon::Warning, 10000);
 }
 
 void MainForm::onShutdown()

@@ -100,6 +100,8 @@ public slots:
     void onBtnMaxClick();
     void onBtnNormalClick();
     void downloadDone();
+    // The queue ended with lessons failed: how many came and how many wait for "重试".
+    void downloadEnded(int complete, int failed);
     void onShutdown();
 
 protected:

@@ -327,11 +327,21 @@ void Downloader::switchUser(const UserRecord& session)
     QMetaObject::invokeMethod(worker, &DownloadWorker::schedule, Qt::QueuedConnection);
 }
 
-void Downloader::onWorkedOff()
+void Downloader::onWorkedOff(int complete, int failed)
 {
     const auto isOn = [this](const QString& key) {
         return ctx.setting && ctx.setting(key) == QLatin1String("1");
     };
+    if (failed > 0) {
+        // The computer stays on: the student may retry what failed.
+        if (isOn(QStringLiteral("DOWNLOAD/TIP"))) {
+            emit endedWithFailures(complete, failed);
+        }
+        return;
+    }
+    if (complete == 0) {
+        return;
+    }
     if (isOn(QStringLiteral("DOWNLOAD/TIP"))) {
         emit allDone();
     }
@@ -367,6 +377,12 @@ void Downloader::onProgress(const QString& path, float size, float totalSize, fl
     // Bytes beyond what it had: the lesson is under way again.
     if (lesson.sizeKB() > before && waiting.remove(path) > 0) {
         emit lessonWaiting(path, false);
+    }
+    // A report still under way when its lesson was let go (another went first, it was held or
+    // waits) keeps its bytes but shows no speed: the lesson waits now.
+    if (library.inFlight() != path && library.isQueued(path)) {
+        lesson.interrupt();
+        return;
     }
     emit refreshProgress(path, lesson.sizeKB(), lesson.totalMB(), lesson.speedKB());
 }

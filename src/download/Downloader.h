@@ -51,7 +51,8 @@ public:
         QStringList downloadRoots;
         QString userRoot;
         bool autoStart = false;
-        // Called once per worked-off queue when "DOWNLOAD/SHUTDOWN" is "1".
+        // Called once per worked-off queue when "DOWNLOAD/SHUTDOWN" is "1" and no lesson is
+        // left failed: the student could still retry one.
         std::function<void()> requestShutdown;
         // The signed key-and-address call of a lesson with the session of the moment, any
         // thread; when unset or empty the address stored with the lesson is used.
@@ -139,9 +140,12 @@ signals:
     void downloadError(QString path);
     // Downloads were paused or started.
     void startPause();
-    // The queue has been worked off, at least one lesson was downloaded, and "DOWNLOAD/TIP" is
-    // "1": time for "全部下载已完成".
+    // The queue has been worked off, at least one lesson was downloaded, none is failed, and
+    // "DOWNLOAD/TIP" is "1": time for "全部下载已完成".
     void allDone();
+    // The queue has been worked off with lessons failed (which the student may retry), and
+    // "DOWNLOAD/TIP" is "1": `complete` lessons were downloaded since the queue was last empty.
+    void endedWithFailures(int complete, int failed);
     // The school no longer knows the session; the lessons wait for the next login.
     void sessionLost();
     // A write failed: downloads are paused, or the record could not be saved. The text is for
@@ -154,7 +158,7 @@ private slots:
 
 private:
     void fetchThumbnail(const CourseRecord& course);
-    void onWorkedOff();
+    void onWorkedOff(int complete, int failed);
     void onWriteFailed();
     void onWaitingChanged(const QString& path, bool isWaiting, qint64 retryInMs);
     void onProgress(const QString& path, float size, float totalSize, float speed);
