@@ -585,7 +585,30 @@ int MainForm::lessonsDownloading() const
 {
     const App* app = App::instance();
     Downloader* downloader = app ? app->downloader() : nullptr;
-    return downloader && downloader->isStart() ? downloader->queue().size() : 0;
+    if (!downloader || !downloader->isStart()) {
+        return 0;
+    }
+    const QList<LessonRecord> queue = downloader->queue();
+    return int(std::count_if(queue.cbegin(), queue.cend(),
+                             [](const LessonRecord& lesson) { return !lesson.paused; }));
+}
+
+bool MainForm::refuseQuit(bool always)
+{
+    const auto question = [this] {
+        const int downloading = lessonsDownloading();
+        return downloading > 0 ? QStringLiteral("正在下载 %1 个课件，确定退出？").arg(downloading)
+                               : QStringLiteral("确定退出？");
+    };
+    if (!always && lessonsDownloading() == 0) {
+        return false;
+    }
+    XMessageBox box(question(), false, this);
+    if (App* app = App::instance()) {
+        connect(app->downloader(), &Downloader::refreshUI, &box,
+                [&box, question] { box.setText(question()); });
+    }
+    return box.showAndWait();
 }
 
 void MainForm::closeEvent(QCloseEvent* event)
@@ -596,13 +619,10 @@ void MainForm::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    const int downloading = lessonsDownloading();
-    const QString downloadingQuestion =
-        QStringLiteral("正在下载 %1 个课件，确定退出？").arg(downloading);
     // The tray's "退出" and a close while hidden in the tray end the program: a question only
     // when lessons would stop downloading.
     if (inTray || quitAsked) {
-        if (downloading > 0 && XMessageBox(downloadingQuestion, false, this).showAndWait()) {
+        if (refuseQuit(false)) {
             event->ignore();
             return;
         }
@@ -617,9 +637,7 @@ void MainForm::closeEvent(QCloseEvent* event)
         inTray = true;
         return;
     }
-    if (XMessageBox(downloading > 0 ? downloadingQuestion : QStringLiteral("确定退出？"), false,
-                    this)
-            .showAndWait()) {
+    if (refuseQuit(true)) {
         event->ignore();
         return;
     }

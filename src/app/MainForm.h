@@ -110,8 +110,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // Lessons queued while downloads run: what a quit would stop.
+    // Lessons queued and not held while downloads run: what a quit would stop.
     int lessonsDownloading() const;
+    // Asks the quit question, its count read afresh as lessons end while it stands; true when
+    // the student chose to stay. `always`: asked even when nothing downloads.
+    bool refuseQuit(bool always);
     void createMenus();
     void createTray();
     void sendVersionCheck();

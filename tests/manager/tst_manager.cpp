@@ -51,6 +51,7 @@ private slots:
     void coursewareRows_data();
     void coursewareRows();
     void deleteThenResizeClosesUpOnBothPages();
+    void coursewareFollowsLessonsFinishing();
     void editModeBelongsToThePage();
     void pressHoldsOneLessonAndMenuPutsOneFirst();
     void refusedKeyShowsFailureAndRetryBringsItBack();
@@ -413,6 +414,28 @@ FormThumbnail* TestManager::downloadingTile(const QString& dir) const
         }
     }
     return nullptr;
+}
+
+void TestManager::coursewareFollowsLessonsFinishing()
+{
+    CourseRecord course = makeCourse("620", 3, Complete);
+    course.list.last().state = Chosen;
+    store({course}, {course.list.last()});
+    FormCourseware courseware;
+    courseware.show();
+    courseware.showCourse("620");
+    QCOMPARE(rowSizes(courseware.tileList()), QList<int>({3})); // two lessons and add-more
+    courseware.editButton()->click();
+    courseware.tileList().at(1)->setChecked(true);
+    // The third lesson finishes while the page is open.
+    course.list.last().state = Complete;
+    store({course});
+    QCOMPARE(rowSizes(courseware.tileList()), QList<int>({4}));
+    QCOMPARE(courseware.tileList().at(2)->dir, course.list.last().dir);
+    // Still in edit mode, the mark where it was.
+    QVERIFY(courseware.cancelButton()->isVisibleTo(&courseware));
+    QVERIFY(courseware.tileList().at(1)->isChecked());
+    QVERIFY(!courseware.tileList().at(2)->isChecked());
 }
 
 void TestManager::editModeBelongsToThePage()
