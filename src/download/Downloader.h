@@ -189,11 +189,15 @@ public:
     void fileRecovered(const CourseRecord& course);
 
 signals:
-    // The record file could not be read and was kept aside; the text is for the student.
+    // The record file could not be read and was kept aside, or was lost, and what was found
+    // again in the download folders; the text is for the student.
     void recordDamaged(QString message);
 
 private:
-    void reportDamage(const QString& keptCopy);
+    void reportDamage(const QString& keptCopy, int recovered = 0);
+    // A record that could not be loaded: the courses of `user` noted in the download folders
+    // with their whole lessons (StoredCourse); returns how many lessons came back.
+    int rebuild(UserRecord& user) const;
     // Tells a failed record save once per reason (storageFailed); a successful save makes the
     // next failure news again.
     void reportSave();
