@@ -135,15 +135,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     });
     // The school forgot the session (its restart, an expiry): every later call would be
     // refused, so the student logs in again; the waiting lessons then go on.
-    connect(app->downloader(), &Downloader::sessionLost, this, [this] {
-        App* context = App::instance();
-        if (!context || !context->isLogin()) {
-            return;
-        }
-        trayIcon->showMessage(App::appName, QStringLiteral("登录已失效，请重新登录后继续下载。"),
-                              QSystemTrayIcon::Warning, 10000);
-        context->setLogin(false);
-    });
+    connect(app, &App::sessionLost, this, &MainForm::onSessionLost);
 
     app->init();
 }
@@ -551,12 +543,26 @@ void MainForm::downloadDone()
                           QSystemTrayIcon::Information, 10000);
 }
 
+void MainForm::onSessionLost()
+{
+    App* context = App::instance();
+    // Told once: logged out, later reports of the same loss find nobody logged in.
+    if (!context || !context->isLogin()) {
+        return;
+    }
+    const QString text = QStringLiteral("登录已失效，请重新登录后继续下载。");
+    trayIcon->showMessage(App::appName, text, QSystemTrayIcon::Warning, 10000);
+    emit told(text);
+    // The login page follows Login(false); the lessons waiting for a login go on after it.
+    context->setLogin(false);
+}
+
 void MainForm::downloadEnded(int complete, int failed)
 {
-    trayIcon->showMessage(
-        App::appName,
-        QStringLiteral("下载已结束：%1 个课件完成，%2 个课件缓存失败").arg(complete).arg(failed),
-        QSystemTrayIcon::Warning, 10000);
+    const QString text =
+        QStringLiteral("下载已结束：%1 个课件完成，%2 个课件缓存失败").arg(complete).arg(failed);
+    trayIcon->showMessage(App::appName, text, QSystemTrayIcon::Warning, 10000);
+    emit told(text);
 }
 
 void MainForm::onShutdown()

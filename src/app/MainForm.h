@@ -66,6 +66,8 @@ public:
 signals:
     // The window has closed for good, the context is stopped: time to leave the event loop.
     void ended();
+    // A notice of the download road went to the tray (also where no tray shows it).
+    void told(QString text);
 
 private slots:
     void showSetForm();
@@ -102,6 +104,8 @@ public slots:
     void downloadDone();
     // The queue ended with lessons failed: how many came and how many wait for "重试".
     void downloadEnded(int complete, int failed);
+    // The school forgot the session: told once, then the login page.
+    void onSessionLost();
     void onShutdown();
 
 protected:

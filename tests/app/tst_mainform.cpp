@@ -54,6 +54,8 @@ private slots:
     void welcomeText_data();
     void welcomeText();
     void logoutShowsTheUserPage();
+    void lostSessionIsToldOnceAndShowsTheLogin_data();
+    void lostSessionIsToldOnceAndShowsTheLogin();
     void backButtonBelongsToTheWebPage();
 
 private:
@@ -610,6 +612,45 @@ void TestMainForm::logoutShowsTheUserPage()
     // The expired session is on disk, so the next start does not restore it.
     QVERIFY(App::instance()->session().loginTime.secsTo(QDateTime::currentDateTime()) >
             86400LL * 365 * 999);
+}
+
+void TestMainForm::lostSessionIsToldOnceAndShowsTheLogin_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("a download") << "download";
+    QTest::newRow("the course page's 下载课件") << "page";
+}
+
+void TestMainForm::lostSessionIsToldOnceAndShowsTheLogin()
+{
+    QFETCH(QString, where);
+    XMessageBox::setResponder([this](XMessageBox& box) {
+        asked << box.text();
+        return true;
+    });
+    MainForm* form = makeWindow();
+    form->show();
+    UserRecord user;
+    user.username = "13800000001";
+    App::instance()->library()->setSession(user);
+    App::instance()->setLogin(true);
+    form->showMyClassForm();
+    QSignalSpy told(form, &MainForm::told);
+    // The school says it again and again: the student hears it once.
+    for (int i = 0; i < 3; ++i) {
+        if (where == "download") {
+            emit App::instance()->downloader()->sessionLost();
+        } else {
+            QVERIFY(
+                QMetaObject::invokeMethod(form->myClassPage(), "httpGetMyCourseInfoDone",
+                                          Q_ARG(QString, R"({"flag":"0","infos":"请先登录"})")));
+        }
+    }
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().first().toString(), QString("登录已失效，请重新登录后继续下载。"));
+    QVERIFY(!App::instance()->isLogin());
+    QCOMPARE(form->visiblePage(), form->userPage());
+    QVERIFY(asked.isEmpty()); // no bare "请先登录" box
 }
 
 void TestMainForm::backButtonBelongsToTheWebPage()
