@@ -700,6 +700,28 @@ void TestDownloader::sameTitlesKeepTheirOwnFolders()
         }
     }
     QCOMPARE(dirs.size(), 4);
+
+    // Deleting one of the two courses leaves every file of the other.
+    const QString firstDir = downloader->findCourse(first.id)->dir;
+    const CourseRecord kept = *downloader->findCourse(second.id);
+    downloader->deleteDownloaded({firstDir});
+    QStringList left = LessonFixture::entries(firstDir);
+    left.removeAll("thumb.jpg"); // the picture stays, if it has come yet
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
+    int lessons = 0;
+    for (const LessonRecord& lesson : kept.list) {
+        if (lesson.state != Complete) {
+            continue;
+        }
+        ++lessons;
+        const QString media = lesson.id == "1013" ? "m1013" : "m1014";
+        for (const QString& name : LessonFixture::segmentNames(media)) {
+            QCOMPARE(LessonFixture::read(lesson.dir + "/" + name),
+                     LessonFixture::read(LessonFixture::mediaFile(media, name)));
+        }
+    }
+    QCOMPARE(lessons, 2);
+    QCOMPARE(downloader->findCourse(second.id)->list, kept.list);
 }
 
 void TestDownloader::damagedRecordIsToldWithItsCopy()
