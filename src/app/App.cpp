@@ -126,6 +126,7 @@ App::App() : fileCipher(FileCipher::programCipher())
 
     awake = new AwakeLock(appName, this);
     connect(scheduler, &Downloader::refreshUI, this, &App::updateSleepLock);
+    connect(scheduler, &Downloader::sessionLost, this, &App::sessionLost);
     connect(scheduler, &Downloader::startPause, this, &App::updateSleepLock);
 }
 
@@ -252,6 +253,11 @@ void App::setLogin(bool value)
         saveStore();
     }
     emit Login(value);
+}
+
+void App::reportSessionLost()
+{
+    emit sessionLost();
 }
 
 void App::saveStore()

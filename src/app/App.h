@@ -101,8 +101,14 @@ public:
     // Every download folder the store has used, the current one included.
     QStringList downloadRoots() const;
 
+    // The school no longer knows the session, wherever that was noticed (the course page, a
+    // download, the player): the main window tells it once and shows the login.
+    void reportSessionLost();
+
 signals:
     void Login(bool login);
+    // See reportSessionLost(); the scheduler's sessionLost() comes here too.
+    void sessionLost();
     void sizeChange(int w, int h);
     void userImgAdd(QString path);
     void toShutdown();

@@ -136,6 +136,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     connect(app, &App::toShutdown, this, &MainForm::onShutdown);
     connect(app, &App::initDone, this, &MainForm::onInitDone);
     connect(app->downloader(), &Downloader::allDone, this, &MainForm::downloadDone);
+    connect(app->downloader(), &Downloader::endedWithFailures, this, &MainForm::downloadEnded);
     connect(app->downloader(), &Downloader::storageFailed, this, [this](const QString& message) {
         trayIcon->showMessage(App::appName, message, QSystemTrayIcon::Warning, 10000);
     });
@@ -144,15 +145,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     });
     // The school forgot the session (its restart, an expiry): every later call would be
     // refused, so the student logs in again; the waiting lessons then go on.
-    connect(app->downloader(), &Downloader::sessionLost, this, [this] {
-        App* context = App::instance();
-        if (!context || !context->isLogin()) {
-            return;
-        }
-        trayIcon->showMessage(App::appName, QStringLiteral("登录已失效，请重新登录后继续下载。"),
-                              QSystemTrayIcon::Warning, 10000);
-        context->setLogin(false);
-    });
+    connect(app, &App::sessionLost, this, &MainForm::onSessionLost);
 
     app->init();
 }
@@ -570,6 +563,28 @@ void MainForm::downloadDone()
                           QSystemTrayIcon::Information, 10000);
 }
 
+void MainForm::onSessionLost()
+{
+    App* context = App::instance();
+    // Told once: logged out, later reports of the same loss find nobody logged in.
+    if (!context || !context->isLogin()) {
+        return;
+    }
+    const QString text = QStringLiteral("登录已失效，请重新登录后继续下载。");
+    trayIcon->showMessage(App::appName, text, QSystemTrayIcon::Warning, 10000);
+    emit told(text);
+    // The login page follows Login(false); the lessons waiting for a login go on after it.
+    context->setLogin(false);
+}
+
+void MainForm::downloadEnded(int complete, int failed)
+{
+    const QString text =
+        QStringLiteral("下载已结束：%1 个课件完成，%2 个课件缓存失败").arg(complete).arg(failed);
+    trayIcon->showMessage(App::appName, text, QSystemTrayIcon::Warning, 10000);
+    emit told(text);
+}
+
 void MainForm::onShutdown()
 {
     ToShutdown countdown;
@@ -658,7 +673,30 @@ int MainForm::lessonsDownloading() const
 {
     const App* app = App::instance();
     Downloader* downloader = app ? app->downloader() : nullptr;
-    return downloader && downloader->isStart() ? downloader->queue().size() : 0;
+    if (!downloader || !downloader->isStart()) {
+        return 0;
+    }
+    const QList<LessonRecord> queue = downloader->queue();
+    return int(std::count_if(queue.cbegin(), queue.cend(),
+                             [](const LessonRecord& lesson) { return !lesson.paused; }));
+}
+
+bool MainForm::refuseQuit(bool always)
+{
+    const auto question = [this] {
+        const int downloading = lessonsDownloading();
+        return downloading > 0 ? QStringLiteral("正在下载 %1 个课件，确定退出？").arg(downloading)
+                               : QStringLiteral("确定退出？");
+    };
+    if (!always && lessonsDownloading() == 0) {
+        return false;
+    }
+    XMessageBox box(question(), false, this);
+    if (App* app = App::instance()) {
+        connect(app->downloader(), &Downloader::refreshUI, &box,
+                [&box, question] { box.setText(question()); });
+    }
+    return box.showAndWait();
 }
 
 void MainForm::closeEvent(QCloseEvent* event)
@@ -669,13 +707,10 @@ void MainForm::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    const int downloading = lessonsDownloading();
-    const QString downloadingQuestion =
-        QStringLiteral("正在下载 %1 个课件，确定退出？").arg(downloading);
     // The tray's "退出" and a close while hidden in the tray end the program: a question only
     // when lessons would stop downloading.
     if (inTray || quitAsked) {
-        if (downloading > 0 && XMessageBox(downloadingQuestion, false, this).showAndWait()) {
+        if (refuseQuit(false)) {
             event->ignore();
             return;
         }
@@ -690,9 +725,7 @@ void MainForm::closeEvent(QCloseEvent* event)
         inTray = true;
         return;
     }
-    if (XMessageBox(downloading > 0 ? downloadingQuestion : QStringLiteral("确定退出？"), false,
-                    this)
-            .showAndWait()) {
+    if (refuseQuit(true)) {
         event->ignore();
         return;
     }

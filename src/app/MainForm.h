@@ -74,6 +74,8 @@ public:
 signals:
     // The window has closed for good, the context is stopped: time to leave the event loop.
     void ended();
+    // A notice of the download road went to the tray (also where no tray shows it).
+    void told(QString text);
 
 private slots:
     void showSetForm();
@@ -110,6 +112,10 @@ public slots:
     void onBtnMaxClick();
     void onBtnNormalClick();
     void downloadDone();
+    // The queue ended with lessons failed: how many came and how many wait for "重试".
+    void downloadEnded(int complete, int failed);
+    // The school forgot the session: told once, then the login page.
+    void onSessionLost();
     void onShutdown();
 
 protected:
@@ -121,8 +127,11 @@ private:
     void restoreGeometry();
     void saveGeometry();
 
-    // Lessons queued while downloads run: what a quit would stop.
+    // Lessons queued and not held while downloads run: what a quit would stop.
     int lessonsDownloading() const;
+    // Asks the quit question, its count read afresh as lessons end while it stands; true when
+    // the student chose to stay. `always`: asked even when nothing downloads.
+    bool refuseQuit(bool always);
     void createMenus();
     void createTray();
     void sendVersionCheck();

@@ -89,6 +89,11 @@ QString XMessageBox::text() const
     return label->text();
 }
 
+void XMessageBox::setText(const QString& text)
+{
+    label->setText(text);
+}
+
 void XMessageBox::ok()
 {
     cancelled = false;

@@ -30,6 +30,8 @@ public:
     static void setResponder(Responder responder);
 
     QString text() const;
+    // A question whose figures change while it stands (lessons finishing) is worded anew.
+    void setText(const QString& text);
     bool isOkOnly() const { return okOnly; }
     QPushButton* okButton() const { return btnOK; }
     QPushButton* cancelButton() const { return btnCancel; }

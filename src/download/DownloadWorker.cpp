@@ -54,8 +54,10 @@ void DownloadWorker::schedule()
         }
         if (earliest != std::numeric_limits<qint64>::max()) {
             wakeTimer->start(int(qBound<qint64>(0, earliest - at, options.stallPauseMaxMs)));
-        } else if (waits.isEmpty() && library.takeCompletion()) {
-            emit workedOff();
+        } else if (waits.isEmpty()) {
+            if (const auto ending = library.takeEnding()) {
+                emit workedOff(ending->complete, ending->failed);
+            }
         }
         return;
     }

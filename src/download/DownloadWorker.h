@@ -47,9 +47,9 @@ signals:
     void refreshUI();
     void refreshProgress(QString path, float size, float totalSize, float speed);
     void downloadError(QString path);
-    // Nothing is queued, in flight or waiting, and at least one lesson ended complete since the
-    // queue was last empty.
-    void workedOff();
+    // Nothing is queued, in flight or waiting, and a lesson ended since the queue was last
+    // empty: `complete` lessons were downloaded meanwhile, `failed` lessons are failed now.
+    void workedOff(int complete, int failed);
     // The school no longer knows the session: the lessons wait for the next login.
     void sessionLost();
     // The disk refused a write; `why` names a full disk ("磁盘空间不足（…）") or is empty.

@@ -5,6 +5,7 @@
 #include "CourseStore.h"
 #include "DownloadWorker.h"
 #include "LogMask.h"
+#include "StoredCourse.h"
 #include "TransferGuard.h"
 #include "UrlPolicy.h"
 #include "UserRecord.h"
@@ -137,6 +138,7 @@ void Downloader::addCourse(const CourseRecord& course)
     if (!QFileInfo::exists(stored.dir + QLatin1Char('/') + CourseStore::thumbName)) {
         fetchThumbnail(stored);
     }
+    StoredCourse::write(library.username(), stored);
     saveStore();
     emit refreshUI();
     if (!running) {
@@ -242,8 +244,20 @@ bool Downloader::loadStore()
             if (!fresh) {
                 user.clear();
             }
-        } else if (loaded == CourseStore::LoadResult::Damaged) {
-            reportDamage(kept);
+        } else if (!name.isEmpty()) {
+            // Filed for the next login of this user, which loads it.
+            UserRecord rebuilt;
+            rebuilt.username = name;
+            const int found = rebuild(rebuilt);
+            if (found > 0) {
+                ctx.store->save(rebuilt);
+            }
+            if (loaded == CourseStore::LoadResult::Damaged) {
+                reportDamage(kept, found);
+            } else if (found > 0) {
+                emit recordDamaged(
+                    QStringLiteral("下载记录丢失，已从下载目录找回 %1 个已缓存的课件").arg(found));
+            }
         }
     }
     library.replace(user);
@@ -328,11 +342,16 @@ void Downloader::switchUser(const UserRecord& session)
     const CourseStore::LoadResult loaded = ctx.store
                                                ? ctx.store->load(session.username, next, &kept)
                                                : CourseStore::LoadResult::Missing;
-    if (loaded == CourseStore::LoadResult::Damaged) {
-        reportDamage(kept);
-    }
     if (loaded != CourseStore::LoadResult::Loaded) {
         next.clear();
+        next.username = session.username;
+        const int found = rebuild(next);
+        if (loaded == CourseStore::LoadResult::Damaged) {
+            reportDamage(kept, found);
+        } else if (found > 0) {
+            emit recordDamaged(
+                QStringLiteral("下载记录丢失，已从下载目录找回 %1 个已缓存的课件").arg(found));
+        }
     }
     next.setSession(session);
     library.replace(next);
@@ -342,11 +361,21 @@ void Downloader::switchUser(const UserRecord& session)
     QMetaObject::invokeMethod(worker, &DownloadWorker::sessionRenewed, Qt::QueuedConnection);
 }
 
-void Downloader::onWorkedOff()
+void Downloader::onWorkedOff(int complete, int failed)
 {
     const auto isOn = [this](const QString& key) {
         return ctx.setting && ctx.setting(key) == QLatin1String("1");
     };
+    if (failed > 0) {
+        // The computer stays on: the student may retry what failed.
+        if (isOn(QStringLiteral("DOWNLOAD/TIP"))) {
+            emit endedWithFailures(complete, failed);
+        }
+        return;
+    }
+    if (complete == 0) {
+        return;
+    }
     if (isOn(QStringLiteral("DOWNLOAD/TIP"))) {
         emit allDone();
     }
@@ -384,6 +413,12 @@ void Downloader::onProgress(const QString& path, float size, float totalSize, fl
     // Bytes beyond what it had: the lesson is under way again.
     if (lesson.sizeKB() > before && waiting.remove(path) > 0) {
         emit lessonWaiting(path, false);
+    }
+    // A report still under way when its lesson was let go (another went first, it was held or
+    // waits) keeps its bytes but shows no speed: the lesson waits now.
+    if (library.inFlight() != path && library.isQueued(path)) {
+        lesson.interrupt();
+        return;
     }
     emit refreshProgress(path, lesson.sizeKB(), lesson.totalMB(), lesson.speedKB());
 }
@@ -472,6 +507,7 @@ void Downloader::fileRecovered(const CourseRecord& course)
     if (!library.fileCourse(filed)) {
         return;
     }
+    StoredCourse::write(library.username(), filed);
     if (!QFileInfo::exists(filed.dir + QLatin1Char('/') + CourseStore::thumbName)) {
         fetchThumbnail(filed);
     }
@@ -479,14 +515,30 @@ void Downloader::fileRecovered(const CourseRecord& course)
     emit refreshUI();
 }
 
-void Downloader::reportDamage(const QString& keptCopy)
+void Downloader::reportDamage(const QString& keptCopy, int recovered)
 {
-    if (keptCopy.isEmpty()) {
-        emit recordDamaged(QStringLiteral("下载记录已损坏"));
-        return;
+    QString message = QStringLiteral("下载记录已损坏");
+    if (!keptCopy.isEmpty()) {
+        message += QStringLiteral("，已另存为 ") + QDir::toNativeSeparators(keptCopy);
     }
-    emit recordDamaged(QStringLiteral("下载记录已损坏，已另存为 ") +
-                       QDir::toNativeSeparators(keptCopy));
+    if (recovered > 0) {
+        message += QStringLiteral("；已从下载目录找回 %1 个已缓存的课件").arg(recovered);
+    }
+    emit recordDamaged(message);
+}
+
+int Downloader::rebuild(UserRecord& user) const
+{
+    if (!ctx.cipher || user.username.isEmpty()) {
+        return 0;
+    }
+    int found = 0;
+    user.courses = StoredCourse::recover(user.username, ctx.downloadRoots, *ctx.cipher, &found);
+    if (found > 0) {
+        qDebug() << "record rebuilt from the download folders:" << user.courses.size() << "courses,"
+                 << found << "lessons";
+    }
+    return found;
 }
 
 void Downloader::reportSave()

@@ -51,7 +51,8 @@ public:
         QStringList downloadRoots;
         QString userRoot;
         bool autoStart = false;
-        // Called once per worked-off queue when "DOWNLOAD/SHUTDOWN" is "1".
+        // Called once per worked-off queue when "DOWNLOAD/SHUTDOWN" is "1" and no lesson is
+        // left failed: the student could still retry one.
         std::function<void()> requestShutdown;
         // The signed key-and-address call of a lesson with the session of the moment, any
         // thread; when unset or empty the address stored with the lesson is used.
@@ -143,9 +144,12 @@ signals:
     void downloadError(QString path);
     // Downloads were paused or started.
     void startPause();
-    // The queue has been worked off, at least one lesson was downloaded, and "DOWNLOAD/TIP" is
-    // "1": time for "全部下载已完成".
+    // The queue has been worked off, at least one lesson was downloaded, none is failed, and
+    // "DOWNLOAD/TIP" is "1": time for "全部下载已完成".
     void allDone();
+    // The queue has been worked off with lessons failed (which the student may retry), and
+    // "DOWNLOAD/TIP" is "1": `complete` lessons were downloaded since the queue was last empty.
+    void endedWithFailures(int complete, int failed);
     // The school no longer knows the session; the lessons wait for the next login.
     void sessionLost();
     // A write failed: downloads are paused, or the record could not be saved. The text is for
@@ -158,7 +162,7 @@ private slots:
 
 private:
     void fetchThumbnail(const CourseRecord& course);
-    void onWorkedOff();
+    void onWorkedOff(int complete, int failed);
     void onWriteFailed(const QString& why);
     void onWaitingChanged(const QString& path, bool isWaiting, qint64 retryInMs);
     void onProgress(const QString& path, float size, float totalSize, float speed);
@@ -189,11 +193,15 @@ public:
     void fileRecovered(const CourseRecord& course);
 
 signals:
-    // The record file could not be read and was kept aside; the text is for the student.
+    // The record file could not be read and was kept aside, or was lost, and what was found
+    // again in the download folders; the text is for the student.
     void recordDamaged(QString message);
 
 private:
-    void reportDamage(const QString& keptCopy);
+    void reportDamage(const QString& keptCopy, int recovered = 0);
+    // A record that could not be loaded: the courses of `user` noted in the download folders
+    // with their whole lessons (StoredCourse); returns how many lessons came back.
+    int rebuild(UserRecord& user) const;
     // Tells a failed record save once per reason (storageFailed); a successful save makes the
     // next failure news again.
     void reportSave();

@@ -27,6 +27,42 @@ FormCourseware::FormCourseware(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll, 0, 0);
     connect(App::instance(), &App::sizeChange, this, &FormCourseware::onSizeChange);
+    connect(App::instance()->downloader(), &Downloader::refreshUI, this,
+            &FormCourseware::onStoreChanged);
+}
+
+void FormCourseware::onStoreChanged()
+{
+    App* app = App::instance();
+    if (shownId.isEmpty() || !app) {
+        return;
+    }
+    QStringList shown;
+    QStringList checked;
+    for (const FormThumbnail* tile : lessonTiles()) {
+        shown << tile->dir;
+        if (tile->isChecked()) {
+            checked << tile->dir;
+        }
+    }
+    QStringList stored;
+    const std::optional<CourseRecord> now = app->downloader()->findCourse(shownId);
+    for (const LessonRecord& lesson : now ? now->list : QList<LessonRecord>()) {
+        if (lesson.state == Complete) {
+            stored << lesson.dir;
+        }
+    }
+    if (stored == shown) {
+        return;
+    }
+    const bool editing = btnEdit && btnEdit->isHidden();
+    showCourse(shownId);
+    if (editing) {
+        onBtnEditClick();
+        for (FormThumbnail* tile : lessonTiles()) {
+            tile->setChecked(checked.contains(tile->dir));
+        }
+    }
 }
 
 QString FormCourseware::courseTitle() const

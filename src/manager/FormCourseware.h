@@ -42,6 +42,9 @@ public slots:
 
 private:
     QList<FormThumbnail*> lessonTiles() const;
+    // The store changed: lessons that finished (or went) while the page is open show up (or
+    // go), with edit mode and the marks of those still there kept.
+    void onStoreChanged();
 
     QWidget* container = nullptr;
     QPushButton* btnEdit = nullptr;

@@ -109,6 +109,8 @@ FormDownload::FormDownload(QWidget* parent) : QWidget(parent)
     connect(btnDelete, &QPushButton::clicked, this, &FormDownload::onBtnDeleteClick);
     connect(App::instance()->downloader(), &Downloader::startPause, this,
             &FormDownload::updateStartPause);
+    connect(App::instance()->downloader(), &Downloader::refreshUI, this,
+            &FormDownload::updateStartPause);
 
     // The lists were filled before they were connected.
     setText1(downloaded->count());
@@ -164,7 +166,9 @@ void FormDownload::onBtnDownloadingClick()
 void FormDownload::updateStartPause()
 {
     App* app = App::instance();
-    const bool shown = downloading->isVisibleTo(this) && countDownloading > 0 && app;
+    // Failed lessons are listed too, but nothing starts or pauses them: only the queue counts.
+    const bool shown =
+        downloading->isVisibleTo(this) && app && !app->downloader()->queue().isEmpty();
     const bool started = app && app->downloader()->isStart();
     btnPause->setVisible(shown && started);
     btnStart->setVisible(shown && !started);

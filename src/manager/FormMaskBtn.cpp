@@ -6,6 +6,8 @@
 
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
+#include <limits>
 
 FormMaskBtn::FormMaskBtn(QWidget* parent) : QWidget(parent)
 {
@@ -91,9 +93,14 @@ QString FormMaskBtn::noteText() const
     if (state != Stalled || isPausedNow()) {
         return QString();
     }
-    return retryAt.isNull()
-               ? QStringLiteral("重新登录后继续")
-               : QStringLiteral("下次重试 ") + retryAt.toString(QStringLiteral("HH:mm:ss"));
+    if (retryAt.isNull()) {
+        return QStringLiteral("重新登录后继续");
+    }
+    // Read against the clock when shown: a time gone by means the try is under way.
+    if (retryAt <= QDateTime::currentDateTime()) {
+        return QStringLiteral("正在重试");
+    }
+    return QStringLiteral("下次重试 ") + retryAt.toString(QStringLiteral("HH:mm:ss"));
 }
 
 void FormMaskBtn::showIcon(const QString& name)
@@ -179,13 +186,24 @@ void FormMaskBtn::paintEvent(QPaintEvent*)
         line(92, detailText());
         showIcon(QStringLiteral("btnWait"));
         break;
-    case Stalled:
+    case Stalled: {
         painter.setFont(small);
         line(72, status);
         line(88, detailText());
         line(104, noteText());
         showIcon(QStringLiteral("btnWait"));
+        // Painted again when the shown time comes, to say that the try is under way.
+        const qint64 due = retryAt.isNull() ? -1 : QDateTime::currentDateTime().msecsTo(retryAt);
+        if (due >= 0) {
+            if (!retryTimer) {
+                retryTimer = new QTimer(this);
+                retryTimer->setSingleShot(true);
+                connect(retryTimer, &QTimer::timeout, this, [this] { update(); });
+            }
+            retryTimer->start(int(qMin<qint64>(due + 1, std::numeric_limits<int>::max())));
+        }
         break;
+    }
     default:
         showIcon(QString());
         break;

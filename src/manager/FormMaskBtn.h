@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QPushButton;
+class QTimer;
 
 // The dark overlay over a queued lesson's tile: "暂停中" while downloads or this lesson are
 // paused, else "等待中", "缓存失败" (with "重试"), "网络中断，等待重试" with the time of the next
@@ -41,7 +42,8 @@ public:
     QString statusText() const;
     // The sizes once known, else empty.
     QString detailText() const;
-    // A waiting lesson's next try ("下次重试 14:05:32", "重新登录后继续"), else empty.
+    // A waiting lesson's next try ("下次重试 14:05:32", "正在重试" once that time has come,
+    // "重新登录后继续"), else empty.
     QString noteText() const;
     QPushButton* retryButton() const { return btnRetry; }
 
@@ -73,4 +75,5 @@ private:
     QPushButton* btnPauseKejian = nullptr;
     QPushButton* btnFail = nullptr;
     QPushButton* btnRetry = nullptr;
+    QTimer* retryTimer = nullptr;
 };

@@ -76,12 +76,24 @@ void FormThumbnail::showLessonState()
     } else if (downloader->isWaiting(dir)) {
         mask->retryAt = downloader->retryAt(dir);
         mask->setState(FormMaskBtn::Stalled, percent);
-    } else if (mode == LessonProgress || figures.hasFigures()) {
+    } else if (figures.hasFigures() && downloader->currentLesson() == dir) {
         mode = LessonProgress;
         mask->setState(FormMaskBtn::Progress, percent);
     } else {
-        mask->setState(FormMaskBtn::Waiting, 0);
+        // Not in flight (another went first, or it is yet to be taken): it waits with the
+        // bytes it keeps, not with figures that no longer move.
+        mode = LessonQueued;
+        mask->setState(FormMaskBtn::Waiting, percent);
     }
+}
+
+void FormThumbnail::refreshLessonState()
+{
+    if (!mask || mode == LessonFailed) {
+        return;
+    }
+    showLessonState();
+    mask->update();
 }
 
 void FormThumbnail::build(ThumbnailCache* cache)

@@ -72,6 +72,9 @@ public slots:
     void onError(QString path);
     // The scheduler reports the lesson stalled waiting for its server, or going on.
     void onWaiting(QString path, bool waiting);
+    // A queued lesson's overlay shown again as the scheduler knows it (after a list rebuild:
+    // another lesson may have gone first).
+    void refreshLessonState();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

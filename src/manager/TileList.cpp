@@ -180,6 +180,7 @@ void TileList::onRefreshUI()
             tile = makeTile(entry, pictures);
         } else {
             tile->refreshPicture(pictures);
+            tile->refreshLessonState();
         }
         next.append(tile);
         nextLooks.insert(tile, entry.look);

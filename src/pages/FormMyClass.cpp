@@ -7,6 +7,7 @@
 #include "HttpHelper.h"
 #include "JsonHelper.h"
 #include "LogMask.h"
+#include "M3u8Loader.h"
 #include "ServerConfig.h"
 #include "StoredLesson.h"
 #include "StyledWidget.h"
@@ -330,6 +331,11 @@ void FormMyClass::httpGetMyCourseInfoDone(QString result)
     if (answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
         const QString infos = answer.getString(QStringLiteral("infos"));
         qDebug() << "course information refused:" << infos;
+        // Asking again would be refused again: the student is led to the login instead.
+        if (M3u8Loader::isSessionLost(result)) {
+            app->reportSessionLost();
+            return;
+        }
         XMessageBox::inform(infos.isEmpty() ? QStringLiteral("获取课程信息失败") : infos, this);
         return;
     }

@@ -108,7 +108,8 @@ void CourseLibrary::replace(const UserRecord& record)
                      copy.queue.end());
     Lock lock(mutex);
     user = std::move(copy);
-    completed = false;
+    ended = false;
+    completedRun = 0;
 }
 
 void CourseLibrary::expireSession()
@@ -377,7 +378,8 @@ bool CourseLibrary::finishInFlight(qint32 state, const QString& failReason)
                 }
             }
             set = true;
-            completed = completed || state == Complete;
+            ended = true;
+            completedRun += state == Complete ? 1 : 0;
             break;
         }
         current.clear();
@@ -457,14 +459,23 @@ QList<LessonRecord> CourseLibrary::failedLessons() const
     return failed;
 }
 
-bool CourseLibrary::takeCompletion()
+std::optional<CourseLibrary::Ending> CourseLibrary::takeEnding()
 {
     Lock lock(mutex);
-    const bool was = completed && user.queue.isEmpty() && current.isEmpty();
-    if (was) {
-        completed = false;
+    if (!ended || !user.queue.isEmpty() || !current.isEmpty()) {
+        return std::nullopt;
     }
-    return was;
+    Ending ending;
+    ending.complete = completedRun;
+    for (const CourseRecord& course : user.courses) {
+        ending.failed += int(
+            std::count_if(course.list.cbegin(), course.list.cend(), [](const LessonRecord& lesson) {
+                return lesson.state == Failed && !lesson.dir.isEmpty();
+            }));
+    }
+    ended = false;
+    completedRun = 0;
+    return ending;
 }
 
 void CourseLibrary::releaseInFlight()

@@ -87,9 +87,16 @@ public:
     // The lesson in flight ended with `state` (2 or 3): set on its course and out of the queue,
     // but only while it is still queued (a delete may have taken it). True when it was set.
     bool finishInFlight(qint32 state, const QString& failReason = QString());
-    // Whether a lesson ended complete since this was last asked or the record was replaced;
-    // asking clears it. The completion tip comes only after something was downloaded.
-    bool takeCompletion();
+    // How the queue ended: the lessons completed since the queue was last worked off, and the
+    // failed lessons of every course (what the student may still retry).
+    struct Ending
+    {
+        int complete = 0;
+        int failed = 0;
+    };
+    // Once the queue is empty and nothing is in flight, and a lesson has ended since this was
+    // last asked or the record was replaced: how it ended; asking starts the count afresh.
+    std::optional<Ending> takeEnding();
     // The lesson in flight was let go without an outcome (waiting, stopped, abandoned).
     void releaseInFlight();
     QString inFlight() const;
@@ -118,5 +125,6 @@ private:
     UserRecord user;
     QString current;
     bool held = false;
-    bool completed = false;
+    bool ended = false;
+    int completedRun = 0;
 };

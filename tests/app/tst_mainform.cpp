@@ -54,6 +54,8 @@ private slots:
     void welcomeText_data();
     void welcomeText();
     void logoutShowsTheUserPage();
+    void lostSessionIsToldOnceAndShowsTheLogin_data();
+    void lostSessionIsToldOnceAndShowsTheLogin();
     void backButtonBelongsToTheWebPage();
 
 private:
@@ -335,24 +337,32 @@ void TestMainForm::dialogsFromTheTrayKeepTheProgram()
 
 void TestMainForm::closeFromTrayStopsInOrder_data()
 {
-    QTest::addColumn<bool>("hiddenFirst");
-    QTest::addColumn<bool>("downloading");
+    QTest::addColumn<int>("lessons");
+    // Lessons deleted while the question stands, as if they had finished.
+    QTest::addColumn<int>("endWhileAsked");
     QTest::addColumn<QStringList>("questions");
-    QTest::newRow("hidden in the tray") << true << false << QStringList();
+    QTest::newRow("hidden in the tray") << 0 << 0 << QStringList();
     // "关闭时最小化到托盘" must not turn the tray's "退出" into another hide.
-    QTest::newRow("window shown") << false << false << QStringList();
-    QTest::newRow("a lesson downloading")
-        << false << true << QStringList{"正在下载 1 个课件，确定退出？"};
+    QTest::newRow("window shown") << -1 << 0 << QStringList();
+    QTest::newRow("a lesson downloading") << 1 << 0 << QStringList{"正在下载 1 个课件，确定退出？"};
+    QTest::newRow("lessons ending while asked")
+        << 3 << 2 << QStringList{"正在下载 3 个课件，确定退出？", "正在下载 1 个课件，确定退出？"};
 }
 
 void TestMainForm::closeFromTrayStopsInOrder()
 {
-    QFETCH(bool, hiddenFirst);
-    QFETCH(bool, downloading);
+    QFETCH(int, lessons);
+    QFETCH(int, endWhileAsked);
     QFETCH(QStringList, questions);
+    const bool hiddenFirst = lessons == 0;
     setIni(SettingKeys::closeToTray, "1");
-    XMessageBox::setResponder([this](XMessageBox& box) {
+    QStringList dirs;
+    XMessageBox::setResponder([this, &dirs, endWhileAsked](XMessageBox& box) {
         asked << box.text();
+        if (endWhileAsked > 0) {
+            App::instance()->downloader()->deleteDownloading(dirs.mid(0, endWhileAsked));
+            asked << box.text();
+        }
         return true;
     });
     MainForm* form = makeWindow();
@@ -361,19 +371,24 @@ void TestMainForm::closeFromTrayStopsInOrder()
         QVERIFY(!form->close()); // first close hides to the tray
         QVERIFY(form->isInTray());
     }
-    if (downloading) {
+    if (lessons > 0) {
         CourseRecord course;
         course.id = "101";
         course.title = "会计基础";
-        LessonRecord lesson;
-        lesson.courseId = course.id;
-        lesson.id = "1011";
-        lesson.title = "第一讲";
-        lesson.state = Chosen;
-        lesson.keyUrl = "http://127.0.0.1:9/x";
-        course.list << lesson;
+        for (int i = 0; i < lessons; ++i) {
+            LessonRecord lesson;
+            lesson.courseId = course.id;
+            lesson.id = "101" + QString::number(i + 1);
+            lesson.title = "第" + QString::number(i + 1) + "讲";
+            lesson.state = Chosen;
+            lesson.keyUrl = "http://127.0.0.1:9/x";
+            course.list << lesson;
+        }
         App::instance()->downloader()->addCourse(course);
         App::instance()->downloader()->setStart(true);
+        for (const LessonRecord& lesson : App::instance()->downloader()->queue()) {
+            dirs << lesson.dir;
+        }
     }
 
     QSignalSpy quit(App::instance(), &App::toQuit);
@@ -597,6 +612,45 @@ void TestMainForm::logoutShowsTheUserPage()
     // The expired session is on disk, so the next start does not restore it.
     QVERIFY(App::instance()->session().loginTime.secsTo(QDateTime::currentDateTime()) >
             86400LL * 365 * 999);
+}
+
+void TestMainForm::lostSessionIsToldOnceAndShowsTheLogin_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("a download") << "download";
+    QTest::newRow("the course page's 下载课件") << "page";
+}
+
+void TestMainForm::lostSessionIsToldOnceAndShowsTheLogin()
+{
+    QFETCH(QString, where);
+    XMessageBox::setResponder([this](XMessageBox& box) {
+        asked << box.text();
+        return true;
+    });
+    MainForm* form = makeWindow();
+    form->show();
+    UserRecord user;
+    user.username = "13800000001";
+    App::instance()->library()->setSession(user);
+    App::instance()->setLogin(true);
+    form->showMyClassForm();
+    QSignalSpy told(form, &MainForm::told);
+    // The school says it again and again: the student hears it once.
+    for (int i = 0; i < 3; ++i) {
+        if (where == "download") {
+            emit App::instance()->downloader()->sessionLost();
+        } else {
+            QVERIFY(
+                QMetaObject::invokeMethod(form->myClassPage(), "httpGetMyCourseInfoDone",
+                                          Q_ARG(QString, R"({"flag":"0","infos":"请先登录"})")));
+        }
+    }
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().first().toString(), QString("登录已失效，请重新登录后继续下载。"));
+    QVERIFY(!App::instance()->isLogin());
+    QCOMPARE(form->visiblePage(), form->userPage());
+    QVERIFY(asked.isEmpty()); // no bare "请先登录" box
 }
 
 void TestMainForm::backButtonBelongsToTheWebPage()

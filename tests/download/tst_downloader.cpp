@@ -39,6 +39,8 @@ private slots:
     void storedCourseKeepsItsFolders();
     void userSwitchDuringADownload();
     void damagedRecordIsToldWithItsCopy();
+    void lostRecordIsRebuiltFromTheFolders_data();
+    void lostRecordIsRebuiltFromTheFolders();
     void unwritableRecordIsToldOncePerCause();
     void storedLessonsComeBackAfterALostRecord_data();
     void storedLessonsComeBackAfterALostRecord();
@@ -269,6 +271,8 @@ void TestDownloader::failedLessonLeavesTheQueue()
     QVERIFY(fx.school.addFault({{"route", "/stream/m1014/index.m3u8"}, {"status", 404}}));
     auto downloader = makeDownloader();
     QSignalSpy errors(downloader.get(), &Downloader::downloadError);
+    QSignalSpy done(downloader.get(), &Downloader::allDone);
+    QSignalSpy ended(downloader.get(), &Downloader::endedWithFailures);
     downloader->start();
     CourseRecord course = chosen({"1014", "1013"});
     downloader->addCourse(course);
@@ -280,7 +284,11 @@ void TestDownloader::failedLessonLeavesTheQueue()
     QCOMPARE(errors.first().first().toString(), lessonDir("1014"));
     QCOMPARE(library->failedLessons().first().failReason, QString("服务器拒绝（HTTP 404）"));
     QCOMPARE(fx.routeCount("playlist"), 2); // 404 is not asked again
-    QTRY_COMPARE(shutdowns.load(), 1);
+    // The end is told with the failure, and the computer stays on for a retry.
+    QTRY_COMPARE(ended.size(), 1);
+    QCOMPARE(ended.first(), QVariantList({1, 1}));
+    QCOMPARE(done.size(), 0);
+    QCOMPARE(shutdowns.load(), 0);
 }
 
 void TestDownloader::pauseLetsInFlightFinish()
@@ -698,6 +706,28 @@ void TestDownloader::sameTitlesKeepTheirOwnFolders()
         }
     }
     QCOMPARE(dirs.size(), 4);
+
+    // Deleting one of the two courses leaves every file of the other.
+    const QString firstDir = downloader->findCourse(first.id)->dir;
+    const CourseRecord kept = *downloader->findCourse(second.id);
+    downloader->deleteDownloaded({firstDir});
+    QStringList left = LessonFixture::entries(firstDir);
+    left.removeAll("thumb.jpg"); // the picture stays, if it has come yet
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
+    int lessons = 0;
+    for (const LessonRecord& lesson : kept.list) {
+        if (lesson.state != Complete) {
+            continue;
+        }
+        ++lessons;
+        const QString media = lesson.id == "1013" ? "m1013" : "m1014";
+        for (const QString& name : LessonFixture::segmentNames(media)) {
+            QCOMPARE(LessonFixture::read(lesson.dir + "/" + name),
+                     LessonFixture::read(LessonFixture::mediaFile(media, name)));
+        }
+    }
+    QCOMPARE(lessons, 2);
+    QCOMPARE(downloader->findCourse(second.id)->list, kept.list);
 }
 
 void TestDownloader::damagedRecordIsToldWithItsCopy()
@@ -717,6 +747,60 @@ void TestDownloader::damagedRecordIsToldWithItsCopy()
     QCOMPARE(damaged.first().first().toString(),
              QStringLiteral("下载记录已损坏，已另存为 ") + path + ".bad");
     QCOMPARE(LessonFixture::read(path + ".bad"), QByteArray("not a record"));
+}
+
+void TestDownloader::lostRecordIsRebuiltFromTheFolders_data()
+{
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("damaged") << true;
+    QTest::newRow("lost") << false;
+}
+
+void TestDownloader::lostRecordIsRebuiltFromTheFolders()
+{
+    QFETCH(bool, damaged);
+    auto downloader = makeDownloader();
+    downloader->start();
+    downloader->addCourse(chosen({"1013", "1014"}));
+    QTRY_COMPARE_WITH_TIMEOUT(stateOf("1014"), qint32(Complete), 15000);
+    QTRY_COMPARE(stateOf("1013"), qint32(Complete));
+    CourseRecord before = library->courses().first();
+    downloader.reset();
+    // One of the two lessons cut short on disk: only the whole one comes back.
+    QVERIFY(QFile::resize(lessonDir("1014") + "/seg00001.ts", 100));
+
+    const QString path = store->recordPath(LessonFixture::user);
+    if (damaged) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a record");
+    } else {
+        QVERIFY(QFile::remove(path));
+    }
+    settings.insert("APP/LASTUSER", LessonFixture::user);
+    library->replace(UserRecord());
+    downloader = makeDownloader(false);
+    QSignalSpy told(downloader.get(), &Downloader::recordDamaged);
+    QVERIFY(!downloader->loadStore());
+    const QString found = QStringLiteral("已从下载目录找回 1 个已缓存的课件");
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().first().toString(),
+             damaged ? QString("下载记录已损坏，已另存为 " + path + ".bad；" + found)
+                     : QString("下载记录丢失，" + found));
+
+    // The next login of the student finds the course downloaded, in its folder.
+    UserRecord session;
+    session.username = LessonFixture::user;
+    session.loginTime = QDateTime::currentDateTime();
+    downloader->switchUser(session);
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(library->courses().size(), 1);
+    QCOMPARE(library->courses().first().dir, before.dir);
+    QCOMPARE(library->courses().first().title, before.title);
+    QCOMPARE(stateOf("1013"), qint32(Complete));
+    QCOMPARE(lessonDir("1013"), LessonFixture::lesson(before, "1013")->dir);
+    QCOMPARE(stateOf("1014"), qint32(NotChosen));
+    QCOMPARE(queueSize(), 0);
 }
 
 void TestDownloader::unwritableRecordIsToldOncePerCause()

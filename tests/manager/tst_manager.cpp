@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -50,9 +51,11 @@ private slots:
     void coursewareRows_data();
     void coursewareRows();
     void deleteThenResizeClosesUpOnBothPages();
+    void coursewareFollowsLessonsFinishing();
     void editModeBelongsToThePage();
     void pressHoldsOneLessonAndMenuPutsOneFirst();
     void refusedKeyShowsFailureAndRetryBringsItBack();
+    void lessonPutAfterAnotherWaitsWithItsBytes();
     void outageKeepsFiguresAndTellsTheNextTry();
     void realDownloadMovesTileAndPlaysLocally();
 
@@ -413,6 +416,28 @@ FormThumbnail* TestManager::downloadingTile(const QString& dir) const
     return nullptr;
 }
 
+void TestManager::coursewareFollowsLessonsFinishing()
+{
+    CourseRecord course = makeCourse("620", 3, Complete);
+    course.list.last().state = Chosen;
+    store({course}, {course.list.last()});
+    FormCourseware courseware;
+    courseware.show();
+    courseware.showCourse("620");
+    QCOMPARE(rowSizes(courseware.tileList()), QList<int>({3})); // two lessons and add-more
+    courseware.editButton()->click();
+    courseware.tileList().at(1)->setChecked(true);
+    // The third lesson finishes while the page is open.
+    course.list.last().state = Complete;
+    store({course});
+    QCOMPARE(rowSizes(courseware.tileList()), QList<int>({4}));
+    QCOMPARE(courseware.tileList().at(2)->dir, course.list.last().dir);
+    // Still in edit mode, the mark where it was.
+    QVERIFY(courseware.cancelButton()->isVisibleTo(&courseware));
+    QVERIFY(courseware.tileList().at(1)->isChecked());
+    QVERIFY(!courseware.tileList().at(2)->isChecked());
+}
+
 void TestManager::editModeBelongsToThePage()
 {
     const CourseRecord queued = makeCourse("618", 2, Chosen);
@@ -466,29 +491,78 @@ void TestManager::pressHoldsOneLessonAndMenuPutsOneFirst()
 
 void TestManager::refusedKeyShowsFailureAndRetryBringsItBack()
 {
-    const CourseRecord course = schoolCourse(*App::instance()->urlManager(), "102", {"1022"});
+    const CourseRecord course =
+        schoolCourse(*App::instance()->urlManager(), "102", {"1022", "1023", "1026"});
     QVERIFY(school.addFault(QJsonObject{{"route", "/stream/*/key"}, {"status", 403}}));
+    App::instance()->setSetting("DOWNLOAD/TIP", "1");
     Downloader* downloader = App::instance()->downloader();
+    QSignalSpy allDone(downloader, &Downloader::allDone);
+    QSignalSpy ended(downloader, &Downloader::endedWithFailures);
     downloader->addCourse(course);
     downloader->start();
     page->downloadingTab()->click();
-    // The worker may have failed the lesson already: its folder comes from the stored course.
+    // The worker may have failed the lessons already: their folders come from the stored course.
     const QString dir = storedLessonDir(course.id, "1022");
     QVERIFY(!dir.isEmpty());
-    // The lesson has left the queue and the list was rebuilt, yet its tile stays.
-    QTRY_VERIFY_WITH_TIMEOUT(downloadingTile(dir) &&
-                                 downloadingTile(dir)->mode == FormThumbnail::LessonFailed &&
-                                 downloader->queue().isEmpty(),
+    // The lessons have left the queue and the list was rebuilt, yet their tiles stay.
+    QTRY_VERIFY_WITH_TIMEOUT(downloader->failedLessons().size() == 3 &&
+                                 downloader->queue().isEmpty() && downloadingTile(dir) &&
+                                 downloadingTile(dir)->mode == FormThumbnail::LessonFailed,
                              20000);
     FormThumbnail* failed = downloadingTile(dir);
     QCOMPARE(failed->overlay()->statusText(), QString("缓存失败"));
     QCOMPARE(failed->toolTip(), QString("缓存失败：服务器拒绝（HTTP 403）"));
-    QCOMPARE(page->downloadingTab()->text(), QString("缓存中（1个课件）"));
+    QCOMPARE(page->downloadingTab()->text(), QString("缓存中（3个课件）"));
+    // Nothing left to start or pause.
+    QVERIFY(!page->startButton()->isVisible() && !page->pauseButton()->isVisible());
+    QTRY_COMPARE(ended.size(), 1);
+    QCOMPARE(ended.first(), QVariantList({0, 3}));
 
     QVERIFY(school.clearFaults());
     QTest::mouseClick(failed->overlay()->retryButton(), Qt::LeftButton);
+    QVERIFY(page->pauseButton()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!page->downloadedList()->tileList().isEmpty(), 20000);
-    QVERIFY(page->downloadingList()->tileList().isEmpty());
+    QCOMPARE(page->downloadingList()->tileList().size(), 2);
+    QVERIFY(!page->startButton()->isVisible() && !page->pauseButton()->isVisible());
+    // Two lessons still failed: the end is told as it is, never as all done.
+    QTRY_COMPARE(ended.size(), 2);
+    QCOMPARE(ended.last(), QVariantList({1, 2}));
+    QCOMPARE(allDone.size(), 0);
+    App::instance()->setSetting("DOWNLOAD/TIP", "0");
+}
+
+void TestManager::lessonPutAfterAnotherWaitsWithItsBytes()
+{
+    const CourseRecord course =
+        schoolCourse(*App::instance()->urlManager(), "103", {"1032", "1033"});
+    // Slow enough for progress reports (every 2 s) long before the lesson is whole.
+    QVERIFY(school.addFault(QJsonObject{{"route", "/stream/*"}, {"rate", 10000}}));
+    Downloader* downloader = App::instance()->downloader();
+    downloader->addCourse(course);
+    downloader->start();
+    page->downloadingTab()->click();
+    const QString first = storedLessonDir(course.id, "1032");
+    const QString second = storedLessonDir(course.id, "1033");
+    // Whatever the outcome, nothing of it goes on into the next test.
+    const auto removeAfter = qScopeGuard([&] { downloader->deleteDownloading({first, second}); });
+    QTRY_VERIFY_WITH_TIMEOUT(downloadingTile(first) &&
+                                 downloadingTile(first)->overlay()->currentState() ==
+                                     FormMaskBtn::Progress &&
+                                 downloadingTile(first)->overlay()->size > 0,
+                             15000);
+    std::unique_ptr<QMenu> menu(downloadingTile(second)->makeMenu(nullptr));
+    menu->actions().at(1)->trigger();
+    // At once, and still after the reports of the requests it had under way.
+    for (int wait : {0, 2500}) {
+        QTest::qWait(wait);
+        FormMaskBtn* overlay = downloadingTile(first)->overlay();
+        QCOMPARE(overlay->statusText(), QString("等待中"));
+        QVERIFY2(!overlay->detailText().startsWith("0.00KB") &&
+                     overlay->detailText().endsWith("MB"),
+                 qPrintable(overlay->detailText()));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(downloadingTile(second)->overlay()->currentState(),
+                              int(FormMaskBtn::Progress), 10000);
 }
 
 void TestManager::outageKeepsFiguresAndTellsTheNextTry()
@@ -514,6 +588,16 @@ void TestManager::outageKeepsFiguresAndTellsTheNextTry()
     QVERIFY(overlay->size > 0);
     QVERIFY2(overlay->detailText().endsWith("MB") && !overlay->detailText().startsWith("0.00KB"),
              qPrintable(overlay->detailText()));
+    // Once the told time has come the try is under way (its quick retries take seconds): the
+    // tile never shows a time gone by.
+    QTest::qWait(int(qMax<qint64>(0, QDateTime::currentDateTime().msecsTo(overlay->retryAt))) +
+                 1100);
+    if (FormThumbnail* tile = downloadingTile(dir)) {
+        const QString note = tile->overlay()->noteText();
+        const QTime told = QTime::fromString(note.mid(5), "HH:mm:ss");
+        QVERIFY2(note == "正在重试" || (told.isValid() && told >= QTime::currentTime().addSecs(-1)),
+                 qPrintable(note));
+    }
     QVERIFY(school.clearFaults());
     QTRY_VERIFY_WITH_TIMEOUT(!page->downloadedList()->tileList().isEmpty(), 30000);
     QVERIFY(!sizes.isEmpty());

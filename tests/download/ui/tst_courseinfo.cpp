@@ -54,24 +54,32 @@ void TestCourseInfo::selectionRules_data()
     QTest::addColumn<QString>("checked");    // per row after the steps
     QTest::addColumn<QStringList>("queued"); // lesson ids; empty: nothing handed over
     QTest::addColumn<QString>("told");       // what a message box said, if one came up
+    // The course is in the store already, as the page and the add-more tile hand it over.
+    QTest::addColumn<bool>("stored");
 
     QTest::newRow("all downloaded: nothing to choose")
         << QList<int>{2, 2, 2} << "r0:0 r1:0 down"
-        << "000" << QStringList() << QString("请选择要下载的课件");
+        << "000" << QStringList() << QString("请选择要下载的课件") << false;
     QTest::newRow("one by one, then one off") << QList<int>{0, 0, 0} << "r0:0 r1:0 r2:1 r1:0"
-                                              << "101" << QStringList() << QString();
-    QTest::newRow("a chosen row keeps all unchecked") << QList<int>{0, 1, 0} << "r0:0 r2:0"
-                                                      << "101" << QStringList() << QString();
+                                              << "101" << QStringList() << QString() << false;
+    QTest::newRow("a chosen row keeps all unchecked")
+        << QList<int>{0, 1, 0} << "r0:0 r2:0"
+        << "101" << QStringList() << QString() << false;
     QTest::newRow("all toggles enabled rows only") << QList<int>{0, 2, 0} << "all:1"
-                                                   << "101" << QStringList() << QString();
+                                                   << "101" << QStringList() << QString() << false;
     QTest::newRow("all twice clears") << QList<int>{0, 2, 0} << "all:1 all:0"
-                                      << "000" << QStringList() << QString();
-    QTest::newRow("a failed lesson can be chosen again") << QList<int>{3, 0, 2} << "r0:0 down"
-                                                         << "100" << QStringList{"L0"} << QString();
+                                      << "000" << QStringList() << QString() << false;
+    QTest::newRow("a failed lesson can be chosen again")
+        << QList<int>{3, 0, 2} << "r0:0 down"
+        << "100" << QStringList{"L0"} << QString() << false;
     QTest::newRow("title press counts as a click") << QList<int>{0, 0, 0} << "t0:0 t1:0 t2:1 t2:0"
-                                                   << "110" << QStringList() << QString();
-    QTest::newRow("download queues the checked") << QList<int>{0, 0, 2} << "r0:0 down"
-                                                 << "100" << QStringList{"L0"} << QString();
+                                                   << "110" << QStringList() << QString() << false;
+    QTest::newRow("download queues the checked")
+        << QList<int>{0, 0, 2} << "r0:0 down"
+        << "100" << QStringList{"L0"} << QString() << false;
+    QTest::newRow("a stored failed lesson is queued again")
+        << QList<int>{3, 0, 2} << "r0:0 down"
+        << "100" << QStringList{"L0"} << QString() << true;
 }
 
 void TestCourseInfo::selectionRules()
@@ -81,6 +89,7 @@ void TestCourseInfo::selectionRules()
     QFETCH(QString, checked);
     QFETCH(QStringList, queued);
     QFETCH(QString, told);
+    QFETCH(bool, stored);
     QString said;
     XMessageBox::setResponder([&said](XMessageBox& box) {
         said = box.text();
@@ -105,6 +114,17 @@ void TestCourseInfo::selectionRules()
         lesson.title = "课件" + QString::number(i + 1);
         lesson.state = states.at(i);
         course.list.append(lesson);
+    }
+
+    if (stored) {
+        course.dir = CourseLibrary::courseFolder(App::instance()->videoPath(), course);
+        for (LessonRecord& lesson : course.list) {
+            lesson.dir = CourseLibrary::lessonFolder(course.dir, lesson);
+        }
+        UserRecord record = App::instance()->session();
+        record.courses = {course};
+        App::instance()->library()->replace(record);
+        course = *App::instance()->downloader()->findCourse(course.id);
     }
 
     CourseInfo dialog(course);
