@@ -537,6 +537,7 @@ void M3u8Loader::startSegments()
     }
     counted = true;
     disk.reset(path);
+    inFlightCap = qMax(1, options.maxInFlight);
     // The segments start with an empty allowance: waiting for the playlist is not saved up.
     bucket.reset(clock.elapsed());
     pump();
@@ -569,7 +570,7 @@ void M3u8Loader::pump()
         }
         if (task.notBefore > now || (holdUntil > now && task.tries == 0)) {
             earliest = qMin(earliest, qMax(task.notBefore, task.tries == 0 ? holdUntil : 0));
-        } else if (active.size() < qMax(1, options.maxInFlight)) {
+        } else if (active.size() < inFlightCap) {
             startTask(t);
         }
     }
@@ -681,6 +682,9 @@ void M3u8Loader::completeSegment(QNetworkReply* reply)
     const bool wrote = writeChunk(transfer, rest);
     const Answer answer = judge(reply, QByteArray(), transfer.received);
 
+    // Taken before the reply goes: how many segments shared the line when this one was cut.
+    const bool floorCut = TransferGuard::hasExpired(reply) && transfer.received > 0;
+    const int sharing = active.size() + 1;
     QFile* file = transfer.file;
     const bool flushed = wrote && file->flush();
     const QString flushError = file->errorString();
@@ -722,6 +726,11 @@ void M3u8Loader::completeSegment(QNetworkReply* reply)
             return;
         }
         task.notBefore = 0;
+    } else if (!task.done && floorCut && lineTooShared(sharing)) {
+        inFlightCap = qMax(1, inFlightCap / 2);
+        qDebug() << "segment cut by the floor on a shared slow line, now" << inFlightCap
+                 << "at once:" << media.name;
+        task.notBefore = 0;
     } else if (!task.done) {
         retryLater(task, answer);
         if (!running) {
@@ -729,6 +738,17 @@ void M3u8Loader::completeSegment(QNetworkReply* reply)
         }
     }
     pump();
+}
+
+bool M3u8Loader::lineTooShared(int sharing)
+{
+    if (inFlightCap <= 1 || sharing <= 1 || options.floorWindowMs <= 0) {
+        return false;
+    }
+    const double floorRate = double(options.floorBytes) * 1000.0 / double(options.floorWindowMs);
+    const double lineRate = double(meter.sample(clock.elapsed())) * 1024.0;
+    // The lesson as a whole still moves at the floor, yet its share per segment falls short.
+    return lineRate >= floorRate && lineRate < 1.5 * floorRate * sharing;
 }
 
 qint64 M3u8Loader::readQuantum() const

@@ -196,4 +196,10 @@ private:
     // while the server is away, one request finds out when it is back.
     qint64 holdUntil = 0;
     QHash<QNetworkReply*, Transfer> active;
+    // Segments fetched at once: fewer after floor cuts of a line too slow to share, down to
+    // one, before a cut counts against the segment.
+    int inFlightCap = 1;
+    // Whether a segment cut by the floor was cut because the line is shared by too many
+    // segments (the lesson as a whole still moves), not because it alone trickles.
+    bool lineTooShared(int sharing);
 };

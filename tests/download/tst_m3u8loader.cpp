@@ -40,6 +40,7 @@ private slots:
     void bodiesHaveABound();
     void realWorldPlaylists_data();
     void realWorldPlaylists();
+    void slowSharedLineFetchesFewerAtOnce();
     void keysCookieStaysWithTheStream_data();
     void keysCookieStaysWithTheStream();
     void httpsNeverFallsToHttp_data();
@@ -459,6 +460,28 @@ void TestM3u8Loader::keysCookieStaysWithTheStream_data()
     QTest::newRow("key redirected to another port")
         << "/stream/*/key"
         << "keyserver" << QStringList{"playlist", "key"};
+}
+
+// A line too slow for three segments at once, fast enough for one: the segments cut by the
+// floor are fetched fewer at a time until one alone clears it, and the lesson completes.
+void TestM3u8Loader::slowSharedLineFetchesFewerAtOnce()
+{
+    // 30 KB/s for all three segments together; the floor is 4 KB per 300 ms (13.3 KB/s).
+    QVERIFY(fx.school.addFault({{"route", "/stream/m1022/seg*"}, {"rate", 30000}}));
+    DownloadOptions options = quickOptions();
+    options.requestTimeoutMs = 3000;
+    options.floorBytes = 4096;
+    M3u8Loader loader(cipher, options);
+    QCOMPARE(run(loader, fx.urls->getKeysAndUrlByLidUrl("102", "1022", "1"), dir),
+             Result::Complete);
+    const QHash<QString, int> requests = fx.segmentRequests("m1022");
+    QCOMPARE(requests.size(), 3);
+    int total = 0;
+    for (int count : requests) {
+        total += count;
+    }
+    // Each cut once at most while they shared the line.
+    QVERIFY2(total <= 6, qPrintable(QString::number(total)));
 }
 
 void TestM3u8Loader::keysCookieStaysWithTheStream()
