@@ -1,6 +1,7 @@
 #include "BookmarkPanel.h"
 
 #include "BookmarkStore.h"
+#include "PlayerControlBar.h"
 
 #include <QDebug>
 #include <QDir>
@@ -53,11 +54,7 @@ BookmarkPanel::BookmarkPanel(BookmarkStore* store, QWidget* parent)
     noteEdit->installEventFilter(this);
     noteEdit->hide();
     auto button = [this](const QString& text) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QStringLiteral("btnStudy"));
-        b->setCursor(Qt::PointingHandCursor);
-        b->setFocusPolicy(Qt::NoFocus);
-        return b;
+        return PlayerControlBar::makeButton(QStringLiteral("btnStudy"), this, text);
     };
     btnEdit = button(QStringLiteral("编辑"));
     btnDelete = button(QStringLiteral("删除"));

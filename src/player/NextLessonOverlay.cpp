@@ -1,5 +1,7 @@
 #include "NextLessonOverlay.h"
 
+#include "PlayerControlBar.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -13,11 +15,7 @@ NextLessonOverlay::NextLessonOverlay(QWidget* parent) : StyledWidget(parent)
     label->setObjectName(QStringLiteral("labelload"));
     label->setAlignment(Qt::AlignCenter);
     auto button = [this](const QString& text) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QStringLiteral("btnStudy"));
-        b->setCursor(Qt::PointingHandCursor);
-        b->setFocusPolicy(Qt::NoFocus);
-        return b;
+        return PlayerControlBar::makeButton(QStringLiteral("btnStudy"), this, text);
     };
     btnNow = button(QStringLiteral("立即播放"));
     btnCancel = button(QStringLiteral("取消"));

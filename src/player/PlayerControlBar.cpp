@@ -13,9 +13,7 @@
 
 const QList<double> PlayerControlBar::speeds{0.75, 1.0, 1.25, 1.5, 2.0};
 
-namespace {
-
-QPushButton* barButton(const QString& name, QWidget* parent, const QString& text = QString())
+QPushButton* PlayerControlBar::makeButton(const QString& name, QWidget* parent, const QString& text)
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(name);
@@ -25,8 +23,6 @@ QPushButton* barButton(const QString& name, QWidget* parent, const QString& text
     return button;
 }
 
-} // namespace
-
 QString PlayerControlBar::speedText(double factor)
 {
     return QString::number(factor, 'f', factor == 0.75 || factor == 1.25 ? 2 : 1) +
@@ -35,7 +31,7 @@ QString PlayerControlBar::speedText(double factor)
 
 QPushButton* PlayerControlBar::bigStartButton(QWidget* video)
 {
-    auto* button = barButton(QStringLiteral("btnBigStart"), video);
+    auto* button = makeButton(QStringLiteral("btnBigStart"), video);
     button->setFixedSize(90, 90);
     button->hide();
     QBitmap mask(89, 89);
@@ -63,20 +59,20 @@ PlayerControlBar::PlayerControlBar(QWidget* parent) : QWidget(parent)
     lbltime1->setObjectName(QStringLiteral("lbltime1"));
     lbltime2 = new QLabel(this);
     lbltime2->setObjectName(QStringLiteral("lbltime2"));
-    btnPlay = barButton(QStringLiteral("btnPlay"), this);
-    btnPause = barButton(QStringLiteral("btnPause"), this);
+    btnPlay = makeButton(QStringLiteral("btnPlay"), this);
+    btnPause = makeButton(QStringLiteral("btnPause"), this);
     // The text buttons share the study button's look.
-    btnPrev = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("上一讲"));
-    btnNext = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("下一讲"));
-    btnVolumn = barButton(QStringLiteral("btnVolumn"), this);
-    btnNoVolumn = barButton(QStringLiteral("btnNoVolumn"), this);
-    btnScreen = barButton(QStringLiteral("btnScreen"), this);
-    btnRecovery = barButton(QStringLiteral("btnRecovery"), this);
-    btnStudy = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("已学完"));
-    btnDown = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("下载"));
-    btnMark = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("添加书签"));
+    btnPrev = makeButton(QStringLiteral("btnStudy"), this, QStringLiteral("上一讲"));
+    btnNext = makeButton(QStringLiteral("btnStudy"), this, QStringLiteral("下一讲"));
+    btnVolumn = makeButton(QStringLiteral("btnVolumn"), this);
+    btnNoVolumn = makeButton(QStringLiteral("btnNoVolumn"), this);
+    btnScreen = makeButton(QStringLiteral("btnScreen"), this);
+    btnRecovery = makeButton(QStringLiteral("btnRecovery"), this);
+    btnStudy = makeButton(QStringLiteral("btnStudy"), this, QStringLiteral("已学完"));
+    btnDown = makeButton(QStringLiteral("btnStudy"), this, QStringLiteral("下载"));
+    btnMark = makeButton(QStringLiteral("btnStudy"), this, QStringLiteral("添加书签"));
     btnMark->setToolTip(QStringLiteral("添加书签 (B)"));
-    btnMarks = barButton(QStringLiteral("btnStudy"), this, QStringLiteral("书签"));
+    btnMarks = makeButton(QStringLiteral("btnStudy"), this, QStringLiteral("书签"));
     btnMarks->setCheckable(true);
     btnMarks->setToolTip(QStringLiteral("显示或隐藏书签列表"));
 

@@ -23,6 +23,9 @@ public:
     explicit PlayerControlBar(QWidget* parent);
     // The large round play button over the video, shown while paused.
     static QPushButton* bigStartButton(QWidget* video);
+    // A button of the player's look: pointing hand, no focus (keys go to the window).
+    static QPushButton* makeButton(const QString& name, QWidget* parent,
+                                   const QString& text = QString());
 
     // The lesson's length, then the time played: the slider and "mm:ss" / "/mm:ss".
     void setDuration(qint64 seconds);

@@ -60,6 +60,8 @@ private slots:
 
 private:
     MainForm* makeWindow(int screenWidth = 1920, int screenHeight = 1040);
+    // Shown, with a student logged in.
+    MainForm* makeLoggedInWindow();
     void setIni(const QString& key, const QString& value);
 
     std::unique_ptr<QTemporaryDir> docs;
@@ -105,6 +107,17 @@ MainForm* TestMainForm::makeWindow(int screenWidth, int screenHeight)
     App::instance()->setScreenRect(QRect(0, 0, screenWidth, screenHeight));
     window = std::make_unique<MainForm>();
     return window.get();
+}
+
+MainForm* TestMainForm::makeLoggedInWindow()
+{
+    MainForm* form = makeWindow();
+    form->show();
+    UserRecord user;
+    user.username = "13800000001";
+    App::instance()->library()->setSession(user);
+    App::instance()->setLogin(true);
+    return form;
 }
 
 void TestMainForm::setIni(const QString& key, const QString& value)
@@ -597,12 +610,7 @@ void TestMainForm::welcomeText()
 
 void TestMainForm::logoutShowsTheUserPage()
 {
-    MainForm* form = makeWindow();
-    form->show();
-    UserRecord user;
-    user.username = "13800000001";
-    App::instance()->library()->setSession(user);
-    App::instance()->setLogin(true);
+    MainForm* form = makeLoggedInWindow();
     QSignalSpy login(App::instance(), &App::Login);
     QVERIFY(QMetaObject::invokeMethod(form, "loingout"));
     QCOMPARE(login.count(), 1);
@@ -628,12 +636,7 @@ void TestMainForm::lostSessionIsToldOnceAndShowsTheLogin()
         asked << box.text();
         return true;
     });
-    MainForm* form = makeWindow();
-    form->show();
-    UserRecord user;
-    user.username = "13800000001";
-    App::instance()->library()->setSession(user);
-    App::instance()->setLogin(true);
+    MainForm* form = makeLoggedInWindow();
     form->showMyClassForm();
     QSignalSpy told(form, &MainForm::told);
     // The school says it again and again: the student hears it once.

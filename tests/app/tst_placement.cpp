@@ -190,6 +190,7 @@ void TestPlacement::dialogsInFrontAndCentred()
     bool inFront = false;
     QPoint seenCentre;
     bool chooserAsked = false;
+    int looks = 0;
     whileModal([&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (dialog == "chooser" && modal == settings && !chooserAsked) {
@@ -208,11 +209,9 @@ void TestPlacement::dialogsInFrontAndCentred()
         // A window manager may take a moment to stack and place what was mapped.
         inFront = stackedAbove(wanted, under);
         seenCentre = wanted->frameGeometry().center();
-        static int looks = 0;
         if (!inFront && ++looks < 40) {
             return false;
         }
-        looks = 0;
         while (QWidget* open = QApplication::activeModalWidget()) {
             open->close();
         }

@@ -7,6 +7,7 @@
 #include "LessonFixture.h"
 #include "M3u8Loader.h"
 #include "OnlinePlaylist.h"
+#include "SmallDisk.h"
 #include "TlsTrust.h"
 
 #include <QDirIterator>
@@ -82,24 +83,6 @@ private:
     std::unique_ptr<QTemporaryDir> temp;
     QString dir;
 };
-
-namespace {
-
-// A small disk for DiskBudget: what is written in a folder takes from its free space.
-std::function<qint64(const QString&)> smallDisk(qint64 roomMb)
-{
-    return [roomMb](const QString& path) {
-        const QFileInfo where(path);
-        qint64 used = 0;
-        const QDir folder(where.isDir() ? path : where.absolutePath());
-        for (const QFileInfo& file : folder.entryInfoList(QDir::Files)) {
-            used += file.size();
-        }
-        return DiskBudget::defaultMargin + roomMb * 1024 * 1024 - used;
-    };
-}
-
-} // namespace
 
 void TestM3u8Loader::initTestCase()
 {

@@ -7,6 +7,7 @@
 #include "MainForm.h"
 #include "SchoolProcess.h"
 #include "SettingKeys.h"
+#include "SmallDisk.h"
 #include "SystemServices.h"
 #include "XMessageBox.h"
 
@@ -61,24 +62,6 @@ private:
     QStringList offered;
     QList<QStringList> launched;
 };
-
-namespace {
-
-// A small disk for DiskBudget: what is written in a folder takes from its free space.
-std::function<qint64(const QString&)> smallDisk(qint64 roomMb)
-{
-    return [roomMb](const QString& path) {
-        const QFileInfo where(path);
-        qint64 used = 0;
-        const QDir folder(where.isDir() ? path : where.absolutePath());
-        for (const QFileInfo& file : folder.entryInfoList(QDir::Files)) {
-            used += file.size();
-        }
-        return DiskBudget::defaultMargin + roomMb * 1024 * 1024 - used;
-    };
-}
-
-} // namespace
 
 void TestUpgrade::initTestCase()
 {
