@@ -117,26 +117,40 @@ QByteArray pictureBomb()
     header += header;
     header.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0));
     // Every row whole (filter byte and black pixels), so that a decoder without bounds
-    // really takes the 1.6 GB; deflated to about 1.6 MB, once per server.
+    // really takes the 1.6 GB; about 1.6 MB deflated. Deflating 1.6 GB takes seconds, so one
+    // row is deflated with a full flush (a piece that needs nothing before it) and the piece
+    // is repeated for every row; once per server.
     static const QByteArray zlib = [] {
         const std::string row(1 + side * 4, '\0');
         z_stream stream{};
         deflateInit(&stream, 9);
-        QByteArray out;
-        char buffer[64 * 1024];
-        for (quint32 y = 0; y <= side; ++y) {
-            const bool last = y == side;
-            stream.next_in =
-                last ? nullptr : reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
-            stream.avail_in = last ? 0 : uInt(row.size());
-            do {
-                stream.next_out = reinterpret_cast<Bytef*>(buffer);
-                stream.avail_out = sizeof buffer;
-                deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
-                out.append(buffer, int(sizeof buffer - stream.avail_out));
-            } while (stream.avail_out == 0);
-        }
+        auto deflateRow = [&] {
+            QByteArray out(int(deflateBound(&stream, uLong(row.size()))) + 64, '\0');
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(row.data()));
+            stream.avail_in = uInt(row.size());
+            stream.next_out = reinterpret_cast<Bytef*>(out.data());
+            stream.avail_out = uInt(out.size());
+            deflate(&stream, Z_FULL_FLUSH);
+            out.truncate(out.size() - int(stream.avail_out));
+            return out;
+        };
+        const QByteArray first = deflateRow(); // the stream's two-byte header, then the piece
+        const QByteArray piece = first.mid(2);
         deflateEnd(&stream);
+        const uLong rowSum = adler32(adler32(0L, Z_NULL, 0),
+                                     reinterpret_cast<const Bytef*>(row.data()), uInt(row.size()));
+        uLong sum = adler32(0L, Z_NULL, 0);
+        QByteArray out = first.left(2);
+        out.reserve(2 + piece.size() * int(side) + 6);
+        for (quint32 y = 0; y < side; ++y) {
+            out += piece;
+            sum = adler32_combine(sum, rowSum, z_off_t(row.size()));
+        }
+        // The last block: final, fixed codes, nothing but its end; then the checksum.
+        out.append(char(0x03)).append(char(0x00));
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out.append(char((sum >> shift) & 0xFF));
+        }
         return out;
     }();
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", zlib) +

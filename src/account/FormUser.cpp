@@ -14,21 +14,37 @@ FormUser::FormUser(QWidget* parent) : StyledWidget(parent)
 
     formLogin = new FormLoginin(this);
     formRegist = new FormRegist(this);
-    formUserInfo = new FormUserInfo(this);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(formLogin, 0, Qt::AlignHCenter);
-    layout->addWidget(formRegist, 0, Qt::AlignHCenter);
-    layout->addWidget(formUserInfo, 0, Qt::AlignTop);
+    pageLayout = new QVBoxLayout(this);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->addWidget(formLogin, 0, Qt::AlignHCenter);
+    pageLayout->addWidget(formRegist, 0, Qt::AlignHCenter);
     formLogin->hide();
     formRegist->hide();
-    formUserInfo->hide();
 
     connect(formLogin, &FormLoginin::registerRequested, this, &FormUser::showRegist);
     connect(formRegist, &FormRegist::loginRequested, this, &FormUser::showLoginin);
     App* app = App::instance();
     connect(app, &App::Login, this, &FormUser::login);
+    // A panel built by this very announcement did not hear it itself.
+    connect(app, &App::userImgAdd, this, [this](const QString& path) {
+        if (!formUserInfo) {
+            userPanel()->onAddUserImg(path);
+        }
+    });
     login(app->isLogin());
+}
+
+FormUserInfo* FormUser::userPanel()
+{
+    if (!formUserInfo) {
+        formUserInfo = new FormUserInfo(this);
+        formUserInfo->hide();
+        pageLayout->addWidget(formUserInfo, 0, Qt::AlignTop);
+        if (App::exists()) {
+            formUserInfo->onLogin(App::instance()->isLogin());
+        }
+    }
+    return formUserInfo;
 }
 
 void FormUser::login(bool value)
@@ -36,8 +52,15 @@ void FormUser::login(bool value)
     // Hidden first, shown second: both at once would count towards the window's minimum size,
     // and a window grown to it never shrinks back.
     formRegist->hide();
-    (value ? static_cast<QWidget*>(formLogin) : formUserInfo)->hide();
-    (value ? static_cast<QWidget*>(formUserInfo) : formLogin)->show();
+    if (value) {
+        formLogin->hide();
+        userPanel()->show();
+    } else {
+        if (formUserInfo) {
+            formUserInfo->hide();
+        }
+        formLogin->show();
+    }
 }
 
 void FormUser::showRegist()

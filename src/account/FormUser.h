@@ -5,6 +5,7 @@
 class FormLoginin;
 class FormRegist;
 class FormUserInfo;
+class QVBoxLayout;
 
 // The user page of the main window: the login page, the registration page or, while somebody
 // is logged in, the user panel; exactly one of them is shown.
@@ -16,7 +17,9 @@ public:
 
     FormLoginin* loginPage() const { return formLogin; }
     FormRegist* registerPage() const { return formRegist; }
-    FormUserInfo* userPanel() const { return formUserInfo; }
+    // Built when first needed (a login, a picture, a test): its banner is the largest picture
+    // of the window and has no place on the login page the program starts with.
+    FormUserInfo* userPanel();
 
 private slots:
     void login(bool value);
@@ -27,4 +30,5 @@ private:
     FormLoginin* formLogin = nullptr;
     FormRegist* formRegist = nullptr;
     FormUserInfo* formUserInfo = nullptr;
+    QVBoxLayout* pageLayout = nullptr;
 };

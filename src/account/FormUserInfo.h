@@ -34,11 +34,13 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
+public slots:
+    void onLogin(bool value);
+    void onAddUserImg(QString path);
+
 private slots:
     void escLogin();
     void alterPwd();
-    void onLogin(bool value);
-    void onAddUserImg(QString path);
 
 private:
     void placeAvatar();

@@ -49,12 +49,19 @@ static QString textOf(QNetworkReply* reply)
     return HttpHelper::bodyText(reply->readAll());
 }
 
-HttpHelper::HttpHelper(QObject* parent, bool sync)
-    : QObject(parent), manager(new QNetworkAccessManager(this))
+HttpHelper::HttpHelper(QObject* parent, bool sync) : QObject(parent), sync(sync) {}
+
+QNetworkAccessManager* HttpHelper::network()
 {
-    if (!sync) {
-        connect(manager, &QNetworkAccessManager::finished, this, &HttpHelper::finished);
+    // Made with the first request: the toolkit's network set-up (its bearer plugins among
+    // it) has no place on the way to the first window.
+    if (!manager) {
+        manager = new QNetworkAccessManager(this);
+        if (!sync) {
+            connect(manager, &QNetworkAccessManager::finished, this, &HttpHelper::finished);
+        }
     }
+    return manager;
 }
 
 HttpHelper::~HttpHelper() = default;
@@ -67,7 +74,7 @@ QString HttpHelper::bodyText(const QByteArray& body)
 
 void HttpHelper::get(const QString& url)
 {
-    if (!send(manager, url, timeoutMs)) {
+    if (!send(network(), url, timeoutMs)) {
         // Callers wait for `done` in every case, as for an unreachable server.
         QMetaObject::invokeMethod(
             this, [this] { emit done(QString()); }, Qt::QueuedConnection);
@@ -90,7 +97,7 @@ QString HttpHelper::getSync(const QString& url, int timeoutMs)
     if (QuitNotifier::isQuitting()) {
         return QString();
     }
-    QNetworkReply* reply = send(manager, url, timeoutMs);
+    QNetworkReply* reply = send(network(), url, timeoutMs);
     if (!reply) {
         return QString();
     }

@@ -40,6 +40,9 @@ private slots:
     void finished(QNetworkReply* reply);
 
 private:
-    QNetworkAccessManager* manager;
+    QNetworkAccessManager* network();
+
+    QNetworkAccessManager* manager = nullptr;
+    bool sync;
     int timeoutMs = defaultTimeoutMs;
 };

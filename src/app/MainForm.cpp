@@ -34,6 +34,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -85,7 +86,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     titleWidget->setFixedHeight(50);
     navigatWidget = new NavigatWidget(this);
     navigatWidget->setFixedHeight(60);
-    auto* pageLayout = new QVBoxLayout();
+    pageLayout = new QVBoxLayout();
     pageLayout->setContentsMargins(0, 0, 0, 0);
     auto border = [this] {
         auto* line = new StyledWidget(this);
@@ -103,7 +104,6 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     mainLayout->addWidget(navigatWidget);
 
     formMyClass = new FormMyClass(this);
-    formDownload = new FormDownload(this);
     formQA = new FormQA(this);
     formUser = new FormUser(this);
     formCourseware = new FormCourseware(this);
@@ -247,12 +247,26 @@ int MainForm::ringAlpha(int ring)
 
 QList<QWidget*> MainForm::pages() const
 {
-    return {formMyClass, formDownload, formQA, formUser, formCourseware};
+    QList<QWidget*> built{formMyClass, formDownload, formQA, formUser, formCourseware};
+    built.removeAll(nullptr);
+    return built;
 }
 
-QWidget* MainForm::downloadPage() const
+FormDownload* MainForm::downloadForm()
 {
+    // Built when first asked for: its lists and their pictures are the dearest part of the
+    // window, and the student starts at the login or the course page.
+    if (!formDownload) {
+        formDownload = new FormDownload(this);
+        formDownload->hide();
+        pageLayout->addWidget(formDownload);
+    }
     return formDownload;
+}
+
+QWidget* MainForm::downloadPage()
+{
+    return downloadForm();
 }
 
 QWidget* MainForm::coursewarePage() const
@@ -307,7 +321,7 @@ void MainForm::showMyClassForm()
 
 void MainForm::showDownloadForm()
 {
-    showVisible(formDownload, 2);
+    showVisible(downloadForm(), 2);
 }
 
 void MainForm::showQAForm()
@@ -434,10 +448,19 @@ void MainForm::showMe()
 
 void MainForm::onInitDone()
 {
+    // The network's first call waits for the window's first paint (its set-up is not on the
+    // way there), or two seconds for a window that is not shown (started into the tray).
+    networkStepDue = true;
+    QTimer::singleShot(painted ? 0 : 2000, this, &MainForm::startNetworkStep);
+}
+
+void MainForm::startNetworkStep()
+{
     App* app = App::instance();
-    if (!app) {
+    if (!app || !networkStepDue) {
         return;
     }
+    networkStepDue = false;
     if (app->library()->sid().isEmpty()) {
         sidHttp->get(app->urlManager()->getSessionIdUrl());
     } else {
@@ -736,18 +759,27 @@ void MainForm::closeEvent(QCloseEvent* event)
 
 void MainForm::paintEvent(QPaintEvent*)
 {
+    if (!painted) {
+        painted = true;
+        if (networkStepDue) {
+            QTimer::singleShot(0, this, &MainForm::startNetworkStep);
+        }
+    }
     if (isMaximisedToScreen()) {
         return;
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    QPainterPath path;
-    path.setFillRule(Qt::WindingFill);
-    for (int i = 0; i < shadowMargin; ++i) {
+    // Ring j is darkened by the pens of rings j and outwards, one over the other: each ring
+    // is stroked once with the alpha those strokes add up to.
+    double clear = 1.0;
+    for (int i = shadowMargin - 1; i >= 0; --i) {
+        clear *= 1.0 - ringAlpha(i) / 255.0;
         const int inset = shadowMargin - i;
-        path.addRoundedRect(inset, inset, width() - 2 * inset, height() - 2 * inset, 2, 2);
-        painter.setPen(QColor(0, 0, 0, ringAlpha(i)));
-        painter.drawPath(path);
+        QPainterPath ring;
+        ring.addRoundedRect(inset, inset, width() - 2 * inset, height() - 2 * inset, 2, 2);
+        painter.setPen(QColor(0, 0, 0, qRound(255 * (1.0 - clear))));
+        painter.drawPath(ring);
     }
 }
 

@@ -61,8 +61,8 @@ public:
     NavigatWidget* navigation() const { return navigatWidget; }
     QWidget* visiblePage() const;
     FormMyClass* myClassPage() const { return formMyClass; }
-    FormDownload* downloadForm() const { return formDownload; }
-    QWidget* downloadPage() const;
+    FormDownload* downloadForm();
+    QWidget* downloadPage();
     QWidget* qaPage() const;
     QWidget* userPage() const;
     FormUser* userForm() const { return formUser; }
@@ -89,6 +89,8 @@ private slots:
     void showMe();
     void showVisible(QWidget* wid, int style);
     void onInitDone();
+    // The session id, then the version check.
+    void startNetworkStep();
     void onHttpUpgradeDone(QString result);
     // `manual`: asked for from the menu, so a failure or "no newer version" is told too.
     void answerVersionCheck(const QString& result, bool manual);
@@ -138,11 +140,12 @@ private:
     // The orderly stop: player closed, fetchers told to quit, scheduler stopped and waited
     // for, store saved. Runs on every path that ends the program.
     void stopContext();
-    // The five pages of the stack, in navigation order.
+    // The pages of the stack built so far, in navigation order.
     QList<QWidget*> pages() const;
 
     QAction* settingsAction = nullptr;
     QVBoxLayout* mainLayout = nullptr;
+    QVBoxLayout* pageLayout = nullptr;
     TitleWidget* titleWidget = nullptr;
     NavigatWidget* navigatWidget = nullptr;
     FormMyClass* formMyClass = nullptr;
@@ -178,4 +181,6 @@ private:
     HttpHelper* upgradeHttp = nullptr;
     HttpHelper* manualUpgradeHttp = nullptr;
     bool manualUpgradePending = false;
+    bool painted = false;
+    bool networkStepDue = false;
 };

@@ -14,6 +14,9 @@
 #elif defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#ifndef Q_OS_WIN
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -202,5 +205,26 @@ void SystemServices::releaseFreedMemory()
     _heapmin();
 #elif defined(__GLIBC__)
     malloc_trim(0);
+#endif
+}
+
+double SystemServices::processCpuMs()
+{
+#ifdef Q_OS_WIN
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {
+        return -1;
+    }
+    auto ms = [](const FILETIME& t) {
+        return ((static_cast<quint64>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e4;
+    };
+    return ms(kernel) + ms(user);
+#else
+    rusage usage{};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) {
+        return -1;
+    }
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 #endif
 }

@@ -33,6 +33,8 @@ public:
     static void setUpHeapForVideo();
     // Gives the heap that has been freed back to the system (after the player has gone).
     static void releaseFreedMemory();
+    // User and system time of the whole process so far, every thread, in milliseconds.
+    static double processCpuMs();
 
     // Test seams. Tests replace the launcher so that nothing is ever powered off, and point the
     // autostart folder into their own sandbox.

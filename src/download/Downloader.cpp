@@ -28,14 +28,12 @@ static bool looksLikePicture(const QByteArray& body)
 }
 
 Downloader::Downloader(Context context, QObject* parent)
-    : QObject(parent), ctx(std::move(context)), library(*ctx.library),
-      manager(new QNetworkAccessManager(this)), running(ctx.autoStart)
+    : QObject(parent), ctx(std::move(context)), library(*ctx.library), running(ctx.autoStart)
 {
     clock.start();
     if (!ctx.downloadRoots.contains(ctx.videoPath)) {
         ctx.downloadRoots << ctx.videoPath;
     }
-    connect(manager, &QNetworkAccessManager::finished, this, &Downloader::imgFinished);
 
     worker = new DownloadWorker(library, *ctx.cipher, ctx.options, ctx.autoStart, ctx.keyUrl);
     worker->moveToThread(&thread);
@@ -200,6 +198,11 @@ void Downloader::fetchThumbnail(const CourseRecord& course)
     request.setAttribute(QNetworkRequest::User, course.dir);
     UrlPolicy::prepare(request);
     request.setTransferTimeout(ctx.options.requestTimeoutMs);
+    // Made with the first picture: the network's set-up waits until there is something to get.
+    if (!manager) {
+        manager = new QNetworkAccessManager(this);
+        connect(manager, &QNetworkAccessManager::finished, this, &Downloader::imgFinished);
+    }
     QNetworkReply* reply = manager->get(request);
     UrlPolicy::watch(reply);
     TransferGuard::Limits limits;

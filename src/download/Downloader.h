@@ -178,7 +178,7 @@ private:
 
     Context ctx;
     CourseLibrary& library;
-    QNetworkAccessManager* manager;
+    QNetworkAccessManager* manager = nullptr;
     QThread thread;
     DownloadWorker* worker;
     std::atomic_bool running;
