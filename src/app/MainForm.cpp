@@ -14,13 +14,15 @@
 #include "FormUser.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "MainMenus.h"
 #include "NavigatWidget.h"
 #include "SettingKeys.h"
 #include "StyledWidget.h"
 #include "TitleWidget.h"
 #include "ToShutdown.h"
 #include "URLManager.h"
-#include "VersionNumber.h"
+#include "VersionCheck.h"
+#include "WindowPlacement.h"
 #include "XMessageBox.h"
 
 #include <QAction>
@@ -28,14 +30,12 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDebug>
-#include <QDesktopServices>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -108,7 +108,12 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     formUser = new FormUser(this);
     formCourseware = new FormCourseware(this);
 
-    createMenus();
+    menus = new MainMenus(app, this);
+    connect(menus, &MainMenus::settingsWanted, this, &MainForm::showSetForm);
+    connect(menus, &MainMenus::aboutWanted, this, &MainForm::showAboutForm);
+    connect(menus, &MainMenus::versionCheckWanted, this, &MainForm::showUpgrade);
+    connect(menus, &MainMenus::userCentreWanted, this, &MainForm::showLogin);
+    connect(menus, &MainMenus::logoutWanted, this, &MainForm::loingout);
 
     showVisible(formUser, 4);
     for (QWidget* page : pages()) {
@@ -117,17 +122,15 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
 
     createTray();
 
-    // The school's version answer may take longer than the other calls. The start-up check
-    // and one asked for from the menu each have their own request and their own answer.
-    upgradeHttp = new HttpHelper(this);
-    upgradeHttp->setTimeout(30000);
-    connect(upgradeHttp, &HttpHelper::done, this, &MainForm::onHttpUpgradeDone);
-    manualUpgradeHttp = new HttpHelper(this);
-    manualUpgradeHttp->setTimeout(30000);
-    connect(manualUpgradeHttp, &HttpHelper::done, this, [this](const QString& result) {
-        manualUpgradePending = false;
-        answerVersionCheck(result, true);
-    });
+    versionCheck = new VersionCheck(app->urlManager(), this);
+    connect(versionCheck, &VersionCheck::newerVersion, this,
+            [this](const FormUpgrade::Offer& offer) {
+                delete formUpgrade;
+                formUpgrade = new FormUpgrade(offer);
+                formUpgrade->run();
+            });
+    connect(versionCheck, &VersionCheck::answered, this,
+            [this](const QString& message) { XMessageBox(message, true, this).showAndWait(); });
     sidHttp = new HttpHelper(this);
     connect(sidHttp, &HttpHelper::done, this, &MainForm::httpSidDone);
 
@@ -159,48 +162,12 @@ MainForm::~MainForm()
     }
 }
 
-void MainForm::createMenus()
-{
-    settingsAction = new QAction(QStringLiteral("设置"), this);
-
-    helpMenu = new QMenu(this);
-    websiteAction = helpMenu->addAction(QStringLiteral("官方网站"));
-    helpMenu->addSeparator();
-    feedbackAction = helpMenu->addAction(QStringLiteral("意见反馈"));
-    helpMenu->addSeparator();
-    aboutAction = helpMenu->addAction(QStringLiteral("关于"));
-    helpMenu->addSeparator();
-    upgradeAction = helpMenu->addAction(QStringLiteral("检查新版本"));
-    helpMenu->addSeparator();
-    helpAction = helpMenu->addAction(QStringLiteral("使用帮助"));
-
-    setMenu = new QMenu(this);
-    setMenu->addAction(settingsAction);
-    setMenu->addSeparator();
-    helpMenuAction = setMenu->addAction(QStringLiteral("帮助"));
-    helpMenuAction->setMenu(helpMenu);
-
-    userMenu = new QMenu(this);
-    userCenterAction = userMenu->addAction(QStringLiteral("个人中心"));
-    userMenu->addSeparator();
-    logoutAction = userMenu->addAction(QStringLiteral("退出"));
-
-    connect(settingsAction, &QAction::triggered, this, &MainForm::showSetForm);
-    connect(websiteAction, &QAction::triggered, this, &MainForm::showTamixCom);
-    connect(feedbackAction, &QAction::triggered, this, &MainForm::showFeedback);
-    connect(aboutAction, &QAction::triggered, this, &MainForm::showAboutForm);
-    connect(upgradeAction, &QAction::triggered, this, &MainForm::showUpgrade);
-    connect(helpAction, &QAction::triggered, this, &MainForm::showHelp);
-    connect(userCenterAction, &QAction::triggered, this, &MainForm::showLogin);
-    connect(logoutAction, &QAction::triggered, this, &MainForm::loingout);
-}
-
 void MainForm::createTray()
 {
     trayMenu = new QMenu(this);
     showAction = trayMenu->addAction(QStringLiteral("显示"));
     trayMenu->addSeparator();
-    trayMenu->addAction(settingsAction);
+    trayMenu->addAction(menus->settingsAction());
     trayMenu->addSeparator();
     quitAction = trayMenu->addAction(QStringLiteral("退出"));
     connect(showAction, &QAction::triggered, this, &MainForm::showMe);
@@ -377,49 +344,7 @@ void MainForm::showAboutForm()
 
 void MainForm::showUpgrade()
 {
-    App* app = App::instance();
-    if (!app || manualUpgradePending) {
-        return;
-    }
-    manualUpgradePending = true;
-    manualUpgradeHttp->get(app->urlManager()->getPcUpdateUrl());
-}
-
-void MainForm::sendVersionCheck()
-{
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    upgradeHttp->get(app->urlManager()->getPcUpdateUrl());
-}
-
-void MainForm::showTamixCom()
-{
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    QDesktopServices::openUrl(QUrl(app->urlManager()->siteUrl()));
-}
-
-void MainForm::showFeedback()
-{
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    const QString uid = app->session().uid;
-    QDesktopServices::openUrl(QUrl(app->urlManager()->feedbackUrl(uid)));
-}
-
-void MainForm::showHelp()
-{
-    App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    QDesktopServices::openUrl(QUrl(app->urlManager()->helpUrl()));
+    versionCheck->checkAsked();
 }
 
 void MainForm::loingout()
@@ -464,7 +389,7 @@ void MainForm::startNetworkStep()
     if (app->library()->sid().isEmpty()) {
         sidHttp->get(app->urlManager()->getSessionIdUrl());
     } else {
-        sendVersionCheck();
+        versionCheck->checkAtStart();
     }
 }
 
@@ -481,56 +406,7 @@ void MainForm::httpSidDone(QString result)
     const JsonNode answer = JsonHelper::parse(result);
     app->library()->setSid(
         answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid")));
-    sendVersionCheck();
-}
-
-void MainForm::onHttpUpgradeDone(QString result)
-{
-    // The student asked meanwhile: that answer speaks, not this one.
-    if (!manualUpgradePending) {
-        answerVersionCheck(result, false);
-    }
-}
-
-void MainForm::answerVersionCheck(const QString& result, bool manual)
-{
-    if (!App::instance()) {
-        return;
-    }
-    QString message = QStringLiteral("获取版本信息失败");
-    if (!result.isEmpty()) {
-        const JsonNode answer = JsonHelper::parse(result);
-        if (answer.getString(QStringLiteral("flag")) == QLatin1String("1")) {
-            const JsonNode data = answer.getObject(QStringLiteral("data"));
-            const QString offered = data.getString(QStringLiteral("meta_version"));
-            const VersionNumber newest(offered);
-            if (!newest.isValid()) {
-                qWarning().noquote() << "the version answer holds no version:" << offered;
-            } else if (newest.isNewerThan(VersionNumber(App::version))) {
-                FormUpgrade::Offer offer;
-                offer.version = offered;
-                offer.content = data.getString(QStringLiteral("meta_content"));
-                offer.url = data.getString(QStringLiteral("meta_download_url"));
-                offer.sha256 = data.getString(QStringLiteral("meta_sha256"));
-                offer.signature = data.getString(QStringLiteral("meta_signature"));
-                bool sized = false;
-                const qint64 size = data.getString(QStringLiteral("meta_size")).toLongLong(&sized);
-                offer.size = sized && size > 0 ? size : -1;
-                delete formUpgrade;
-                formUpgrade = new FormUpgrade(offer);
-                formUpgrade->run();
-                return;
-            } else {
-                message = QStringLiteral("当前已经是最新版本");
-            }
-        } else {
-            message = answer.getString(QStringLiteral("infos"));
-        }
-    }
-    if (manual) {
-        XMessageBox(message.isEmpty() ? QStringLiteral("获取版本信息失败") : message, true, this)
-            .showAndWait();
-    }
+    versionCheck->checkAtStart();
 }
 
 void MainForm::closeForm()
@@ -540,12 +416,12 @@ void MainForm::closeForm()
 
 void MainForm::showSetMenu()
 {
-    setMenu->popup(QCursor::pos() + QPoint(0, 10));
+    menus->popUpSettings();
 }
 
 void MainForm::showUserMenu()
 {
-    userMenu->popup(QCursor::pos() + QPoint(0, 10));
+    menus->popUpUser();
 }
 
 void MainForm::onBtnMinClick()
@@ -617,19 +493,7 @@ void MainForm::onShutdown()
 std::optional<QRect> MainForm::savedGeometry(const QString& saved, const QList<QRect>& screens,
                                              const QSize& minimum)
 {
-    const QStringList parts = saved.split(QLatin1Char(','));
-    if (parts.size() != 4) {
-        return std::nullopt;
-    }
-    int numbers[4];
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        numbers[i] = parts.at(i).trimmed().toInt(&ok);
-        if (!ok) {
-            return std::nullopt;
-        }
-    }
-    const QRect rect(numbers[0], numbers[1], numbers[2], numbers[3]);
+    const QRect rect = WindowPlacement::fromText(saved);
     if (rect.width() < minimum.width() || rect.height() < minimum.height()) {
         return std::nullopt;
     }
@@ -668,11 +532,7 @@ void MainForm::saveGeometry()
     }
     const bool maximised = isMaximisedToScreen() && normalSize.isValid();
     const QRect normal = maximised ? QRect(normalPos, normalSize) : geometry();
-    app->setSetting(SettingKeys::windowGeometry, QStringLiteral("%1,%2,%3,%4")
-                                                     .arg(normal.x())
-                                                     .arg(normal.y())
-                                                     .arg(normal.width())
-                                                     .arg(normal.height()));
+    app->setSetting(SettingKeys::windowGeometry, WindowPlacement::toText(normal));
 }
 
 void MainForm::stopContext()

@@ -19,11 +19,13 @@ class FormMyClass;
 class FormQA;
 class FormUser;
 class HttpHelper;
+class MainMenus;
 class NavigatWidget;
 class QAction;
 class QMenu;
 class QVBoxLayout;
 class TitleWidget;
+class VersionCheck;
 
 // The main window: frameless and translucent, painting its own shadow. It stacks the title
 // bar, the page area and the navigation bar, switches between the pages, owns the menus and
@@ -81,9 +83,6 @@ private slots:
     void showSetForm();
     void showAboutForm();
     void showUpgrade();
-    void showTamixCom();
-    void showFeedback();
-    void showHelp();
     void loingout();
     void onSystemTrayIconClicked(QSystemTrayIcon::ActivationReason reason);
     void showMe();
@@ -91,9 +90,6 @@ private slots:
     void onInitDone();
     // The session id, then the version check.
     void startNetworkStep();
-    void onHttpUpgradeDone(QString result);
-    // `manual`: asked for from the menu, so a failure or "no newer version" is told too.
-    void answerVersionCheck(const QString& result, bool manual);
     void httpSidDone(QString result);
 
 public slots:
@@ -134,16 +130,13 @@ private:
     // Asks the quit question, its count read afresh as lessons end while it stands; true when
     // the student chose to stay. `always`: asked even when nothing downloads.
     bool refuseQuit(bool always);
-    void createMenus();
     void createTray();
-    void sendVersionCheck();
     // The orderly stop: player closed, fetchers told to quit, scheduler stopped and waited
     // for, store saved. Runs on every path that ends the program.
     void stopContext();
     // The pages of the stack built so far, in navigation order.
     QList<QWidget*> pages() const;
 
-    QAction* settingsAction = nullptr;
     QVBoxLayout* mainLayout = nullptr;
     QVBoxLayout* pageLayout = nullptr;
     TitleWidget* titleWidget = nullptr;
@@ -156,18 +149,8 @@ private:
     FormAbout* formAbout = nullptr;
     FormUpgrade* formUpgrade = nullptr;
     FormCourseware* formCourseware = nullptr;
-    QMenu* setMenu = nullptr;
-    QMenu* userMenu = nullptr;
-    QMenu* helpMenu = nullptr;
+    MainMenus* menus = nullptr;
     QMenu* trayMenu = nullptr;
-    QAction* helpMenuAction = nullptr;
-    QAction* websiteAction = nullptr;
-    QAction* feedbackAction = nullptr;
-    QAction* aboutAction = nullptr;
-    QAction* upgradeAction = nullptr;
-    QAction* helpAction = nullptr;
-    QAction* userCenterAction = nullptr;
-    QAction* logoutAction = nullptr;
     QAction* quitAction = nullptr;
     QAction* showAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
@@ -178,9 +161,7 @@ private:
     HttpHelper* sidHttp = nullptr;
     // The web page has somewhere to go back to (its back button is shown with it).
     bool webBackWanted = false;
-    HttpHelper* upgradeHttp = nullptr;
-    HttpHelper* manualUpgradeHttp = nullptr;
-    bool manualUpgradePending = false;
+    VersionCheck* versionCheck = nullptr;
     bool painted = false;
     bool networkStepDue = false;
 };
