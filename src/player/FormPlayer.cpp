@@ -183,6 +183,12 @@ void FormPlayer::connectParts()
     connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
     connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
     connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
+    // Told and led to the login by the main window, as for the pages and the downloads.
+    connect(playback, &PlaybackSession::sessionLost, this, [] {
+        if (App::exists()) {
+            App::instance()->reportSessionLost();
+        }
+    });
     connect(loader, &LessonLoader::failed, this,
             [this] { tips->showLoad(QStringLiteral("加载失败")); });
     connect(loader, &LessonLoader::loading, this, [this] {

@@ -4,6 +4,7 @@
 #include "Downloader.h"
 #include "HttpHelper.h"
 #include "JsonHelper.h"
+#include "M3u8Loader.h"
 #include "URLManager.h"
 
 #include <QDebug>
@@ -187,6 +188,10 @@ bool PlaybackSession::applyCourseInfo(const QString& result)
         return false;
     }
     const JsonNode answer = JsonHelper::parse(result);
+    if (M3u8Loader::isSessionLost(result)) {
+        emit sessionLost();
+        return false;
+    }
     if (result.isEmpty() || answer.getString(QStringLiteral("flag")) != QLatin1String("1")) {
         emit tip(QStringLiteral("获取视频信息失败"));
         return false;
@@ -243,14 +248,22 @@ void PlaybackSession::reportStudied()
 
 void PlaybackSession::learnStateDone(const QString& result)
 {
+    if (M3u8Loader::isSessionLost(result)) {
+        emit sessionLost();
+        return;
+    }
     if (!studyPushed) {
         return;
     }
     const JsonNode answer = JsonHelper::parse(result);
+    const QString infos = answer.getString(QStringLiteral("infos"));
     if (answer.getString(QStringLiteral("flag")) == QLatin1String("3")) {
         emit tip(QStringLiteral("已标注"));
+    } else if (!infos.isEmpty()) {
+        emit tip(infos);
     } else {
-        emit tip(answer.getString(QStringLiteral("infos")));
+        // Nothing to tell the student: the mark is asked for again with the next report.
+        qDebug() << "learning status: no answer from the school";
     }
 }
 

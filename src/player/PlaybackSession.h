@@ -71,6 +71,8 @@ public:
 
 signals:
     void tip(const QString& text);
+    // A report or the course information was refused: the school no longer knows the session.
+    void sessionLost();
     // The course information is in: the lesson's title and the download button.
     void courseInfoReady();
 

@@ -477,10 +477,21 @@ void TestPlayer::onlineStatusReport_data()
     QTest::addColumn<int>("reports");
     QTest::addColumn<QString>("tip");
     QTest::addColumn<QString>("title"); // as the school's list numbers the coursewares
+    QTest::addColumn<QString>("fault"); // what happens to the report: "", "stall", "forget"
     QTest::newRow("learning") << "1014" << 1 << "已标注"
-                              << "课件2 会计等式练习";
+                              << "课件2 会计等式练习"
+                              << "";
     QTest::newRow("already learnt") << "1013" << 0 << "该课程已经是已学完状态"
-                                    << "课件1 会计要素讲解";
+                                    << "课件1 会计要素讲解"
+                                    << "";
+    // No answer: only logged, no empty tip.
+    QTest::newRow("report stalls") << "1014" << 1 << ""
+                                   << "课件2 会计等式练习"
+                                   << "stall";
+    // The school forgot the session: the same rule as everywhere, the loss is reported.
+    QTest::newRow("session forgotten") << "1014" << 0 << ""
+                                       << "课件2 会计等式练习"
+                                       << "forget";
 }
 
 void TestPlayer::onlineStatusReport()
@@ -495,9 +506,29 @@ void TestPlayer::onlineStatusReport()
     QFETCH(QString, title);
     QCOMPARE(player->findChild<PlayerTitleBar*>()->findChild<QLabel*>()->text(), title);
     QVERIFY(study->isVisible() && study->isEnabled());
+    QFETCH(QString, fault);
+    QSignalSpy lost(App::instance(), &App::sessionLost);
+    if (fault == "stall") {
+        HttpHelper::setTimeoutForTests(1000);
+        QVERIFY(school.addFault(QJsonObject{{"route", "*PushLearnStatus*"}, {"stall", 3000}}));
+        QTest::ignoreMessage(QtDebugMsg, "learning status: no answer from the school");
+    } else if (fault == "forget") {
+        QVERIFY(school.forgetSessions());
+    }
     QTest::mouseClick(study, Qt::LeftButton);
     QVERIFY(!study->isEnabled());
     QFETCH(QString, tip);
+    if (tip.isEmpty()) {
+        QTRY_COMPARE(learnReports(), before + reports);
+        QTest::qWait(1500);
+        QVERIFY(!tipShown(player, ""));
+        HttpHelper::setTimeoutForTests(0);
+        QVERIFY(school.clearFaults());
+        QCOMPARE(lost.size(), fault == "forget" ? 1 : 0);
+        QVERIFY(school.bindSession("player-a", "13800000001"));
+        QVERIFY(school.bindSession("player-b", "13900000000"));
+        return;
+    }
     QTRY_VERIFY(tipShown(player, tip));
     QCOMPARE(learnReports(), before + reports);
     if (reports) {
