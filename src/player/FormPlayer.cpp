@@ -8,31 +8,28 @@
 #include "FullScreenControls.h"
 #include "LessonEndFlow.h"
 #include "LessonLoader.h"
-#include "MainForm.h"
 #include "MpvController.h"
 #include "MpvWidget.h"
 #include "NextLessonOverlay.h"
 #include "PlaybackSession.h"
 #include "PlayerControlBar.h"
+#include "PlayerPlacement.h"
 #include "PlayerSound.h"
-#include "PlayerTime.h"
+#include "PlayerTimeline.h"
 #include "PlayerTips.h"
 #include "PlayerTitleBar.h"
 #include "SettingKeys.h"
 #include "Slider.h"
 #include "SystemServices.h"
 #include "URLManager.h"
-#include "WindowPlacement.h"
 #include "XMessageBox.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -100,7 +97,8 @@ FormPlayer::FormPlayer(const QString& title, QWidget* parent) : StyledWidget(par
         },
         this);
     sound->restore();
-    placeWindow();
+    placement = std::make_unique<PlayerPlacement>(this, app);
+    placement->open();
     built = true;
     show();
 }
@@ -151,8 +149,7 @@ void FormPlayer::build()
     btnBigStart->move((width() - 90) / 2, (height() / 5) * 2);
 
     loader = new LessonLoader(mpv, this);
-    saveTimer = new QTimer(this);
-    saveTimer->setInterval(positionSaveMs);
+    timeline = new PlayerTimeline(mpv, playback, bar, tips, positionSaveMs, this);
 }
 
 void FormPlayer::connectParts()
@@ -161,27 +158,30 @@ void FormPlayer::connectParts()
         rendererMissing(reason);
         QTimer::singleShot(0, this, &QWidget::close);
     });
-    connect(mpv, &MpvController::positionChanged, this, &FormPlayer::updateSlider);
     connect(mpv, &MpvController::started, this, &FormPlayer::onPlayerStart);
-    connect(mpv, &MpvController::durationChanged, this, [this] {
-        if (playback->hasStarted()) {
-            showDuration();
-        }
-    });
     connect(mpv, &MpvController::pausedChanged, this, &FormPlayer::updatePauseButtons);
     connect(mpv, &MpvController::endReached, this, [this] { flow->lessonEnded(mpv->duration()); });
     connect(flow, &LessonEndFlow::playIndex, this, &FormPlayer::playIndex);
     connect(flow, &LessonEndFlow::replay, mpv, &MpvController::restart);
-    connect(mpv, &MpvController::error, this, &FormPlayer::onError);
-    connect(bar->progress, &Slider::sliderMoved, this, &FormPlayer::seek);
-    connect(bar->progress, &Slider::mousePress, this, &FormPlayer::seek);
+    connect(mpv, &MpvController::error, this, [this](const QString& reason) {
+        qDebug() << "playback failed:" << reason;
+        tips->showLoad(QStringLiteral("加载失败"));
+    });
     for (QPushButton* button : {bar->btnPlay, bar->btnPause, btnBigStart}) {
         connect(button, &QPushButton::clicked, this, &FormPlayer::playPause);
     }
     connect(bar->btnScreen, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
     connect(bar->btnRecovery, &QPushButton::clicked, this, &FormPlayer::normalFullScreen);
-    connect(bar->btnDown, &QPushButton::clicked, this, &FormPlayer::onBtnDownClick);
-    connect(bar->btnStudy, &QPushButton::clicked, this, &FormPlayer::onBtnStudyClick);
+    connect(bar->btnDown, &QPushButton::clicked, this, [this] {
+        bar->btnDown->setEnabled(false);
+        tips->showTip(playback->queueForDownload());
+    });
+    connect(bar->btnStudy, &QPushButton::clicked, this, [this] {
+        if (playback->lesson()) {
+            playback->reportStudied();
+            bar->btnStudy->setEnabled(false);
+        }
+    });
     connect(playback, &PlaybackSession::tip, tips, &PlayerTips::showTip);
     // Told and led to the login by the main window, as for the pages and the downloads.
     connect(playback, &PlaybackSession::sessionLost, this, [] {
@@ -192,7 +192,7 @@ void FormPlayer::connectParts()
     connect(loader, &LessonLoader::failed, this,
             [this] { tips->showLoad(QStringLiteral("加载失败")); });
     connect(loader, &LessonLoader::loading, this, [this] {
-        jumpTipPending = false;
+        timeline->loading();
         tips->showLoad(QStringLiteral("正在加载课程"));
         video->expectFirstFrame();
     });
@@ -209,30 +209,24 @@ void FormPlayer::connectParts()
         showLesson();
         bar->btnDown->setEnabled(true);
     });
-    connect(saveTimer, &QTimer::timeout, this, [this] {
-        if (mpv->isPlaying() && !mpv->isPaused()) {
-            savePosition();
-        }
-    });
     connect(bar->speedBox, QOverload<int>::of(&QComboBox::activated), this,
             [this](int index) { setSpeed(bar->speedBox->itemData(index).toDouble()); });
-}
-
-void FormPlayer::placeWindow()
-{
-    const App* app = App::instance();
-    const QRect remembered =
-        app ? WindowPlacement::fromText(app->setting(SettingKeys::playerPlace)) : QRect();
-    QList<QRect> screens;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        screens.append(screen->availableGeometry());
-    }
-    const QWidget* main = app ? app->mainForm() : nullptr;
-    const QRect mainRect = main && main->isVisible() ? main->frameGeometry() : QRect();
-    if (remembered.isValid()) {
-        resize(remembered.size());
-    }
-    move(WindowPlacement::topLeft(size(), remembered, mainRect, screens));
+    keys.insert(Qt::Key_Left, [this] { timeline->step(-2); });
+    keys.insert(Qt::Key_Right, [this] { timeline->step(2); });
+    keys.insert(Qt::Key_Up, [this] { sound->stepVolume(1); });
+    keys.insert(Qt::Key_Down, [this] { sound->stepVolume(-1); });
+    keys.insert(Qt::Key_Space, [this] { playPause(); });
+    keys.insert(Qt::Key_B, [this] { addBookmark(); });
+    keys.insert(Qt::Key_PageUp, [this] { playPrevious(); });
+    keys.insert(Qt::Key_PageDown, [this] { playNext(); });
+    keys.insert(Qt::Key_BracketLeft, [this] { stepSpeed(-1); });
+    keys.insert(Qt::Key_BracketRight, [this] { stepSpeed(1); });
+    // The countdown first: a student in full screen may only want the next lesson held.
+    keys.insert(Qt::Key_Escape, [this] {
+        if (!flow->cancel() && fullScreen) {
+            normalFullScreen();
+        }
+    });
 }
 
 const std::optional<CourseRecord>& FormPlayer::currentCourse() const
@@ -344,7 +338,7 @@ bool FormPlayer::playIndex(int index)
         return false;
     }
     // The position of the lesson left behind is kept before another takes its place.
-    savePosition();
+    timeline->savePosition();
     const LessonRecord next = course->list.at(index);
     playLesson(course->id, next.id, next.c_type);
     return true;
@@ -360,50 +354,19 @@ bool FormPlayer::playNext()
     return built && playIndex(playback->nextIndex());
 }
 
-void FormPlayer::showDuration()
-{
-    bar->setDuration(mpv->duration() / 1000);
-    updateSlider();
-}
-
 void FormPlayer::onPlayerStart()
 {
-    showDuration();
     tips->hideLoad();
     overlay->hide();
-    bar->progress->setEnabled(true);
     bar->volume->setEnabled(true);
     tips->startClock();
-    saveTimer->start();
     updatePauseButtons();
-    const int jump = playback->started();
-    if (jump >= 0) {
-        jumpTipPending = true;
-        seek(jump);
-    }
-}
-
-void FormPlayer::updateSlider()
-{
-    const bool atEnd = mpv->isLoaded() && !mpv->isPlaying();
-    const qint64 seconds =
-        (atEnd ? qMax(mpv->position(), mpv->duration()) : mpv->position()) / 1000;
-    bar->showTime(seconds);
-    const QString now = playerTimeText(seconds);
-    tips->hideLoad();
-    if (jumpTipPending && !now.endsWith(QLatin1String(":00"))) {
-        tips->showTip(QStringLiteral("已跳转至上次播放时间") + now);
-        jumpTipPending = false;
-    }
+    timeline->started();
 }
 
 void FormPlayer::seek(int value)
 {
-    if (!mpv->isLoaded()) {
-        return;
-    }
-    mpv->seek(qint64(value) * 1000);
-    tips->showLoad(QStringLiteral("正在跳转"));
+    timeline->seek(value);
 }
 
 void FormPlayer::playPause()
@@ -441,21 +404,12 @@ void FormPlayer::normalFullScreen()
 
 void FormPlayer::onMax()
 {
-    const App* app = App::instance();
-    if (!app) {
-        return;
-    }
-    normalSize = size();
-    normalPos = pos();
-    const QRect screen = app->screenRect();
-    resize(screen.right() - screen.left() + 1, screen.bottom() - screen.top() + 1);
-    move(0, 0);
+    placement->maximise();
 }
 
 void FormPlayer::onNormal()
 {
-    resize(normalSize);
-    move(normalPos);
+    placement->restore();
 }
 
 void FormPlayer::setSpeed(double factor)
@@ -490,55 +444,11 @@ void FormPlayer::stepSpeed(int step)
 
 void FormPlayer::keyPressEvent(QKeyEvent* event)
 {
-    if (!built) {
+    const auto action = keys.constFind(event->key());
+    if (built && action != keys.constEnd()) {
+        (*action)();
+    } else {
         QWidget::keyPressEvent(event);
-        return;
-    }
-    const Slider* progress = bar->progress;
-    switch (event->key()) {
-    case Qt::Key_Left:
-        if (progress->value() > 0) {
-            seek(progress->value() - 2);
-        }
-        break;
-    case Qt::Key_Right:
-        if (progress->value() < progress->maximum()) {
-            seek(progress->value() + 2);
-        }
-        break;
-    case Qt::Key_Up:
-        sound->stepVolume(1);
-        break;
-    case Qt::Key_Down:
-        sound->stepVolume(-1);
-        break;
-    case Qt::Key_Space:
-        playPause();
-        break;
-    case Qt::Key_Escape:
-        // The countdown first: a student in full screen may only want the next lesson held.
-        if (!flow->cancel() && fullScreen) {
-            normalFullScreen();
-        }
-        break;
-    case Qt::Key_B:
-        addBookmark();
-        break;
-    case Qt::Key_PageUp:
-        playPrevious();
-        break;
-    case Qt::Key_PageDown:
-        playNext();
-        break;
-    case Qt::Key_BracketLeft:
-        stepSpeed(-1);
-        break;
-    case Qt::Key_BracketRight:
-        stepSpeed(1);
-        break;
-    default:
-        QWidget::keyPressEvent(event);
-        break;
     }
 }
 
@@ -570,49 +480,17 @@ void FormPlayer::httpGetMyCourseInfoDone(const QString& result)
     }
 }
 
-void FormPlayer::onBtnStudyClick()
-{
-    if (!playback->lesson()) {
-        return;
-    }
-    playback->reportStudied();
-    bar->btnStudy->setEnabled(false);
-}
-
-void FormPlayer::onBtnDownClick()
-{
-    bar->btnDown->setEnabled(false);
-    tips->showTip(playback->queueForDownload());
-}
-
-void FormPlayer::onError(const QString& reason)
-{
-    qDebug() << "playback failed:" << reason;
-    tips->showLoad(QStringLiteral("加载失败"));
-}
-
-void FormPlayer::savePosition()
-{
-    playback->savePosition(mpv->position(), mpv->duration(), mpv->isSeeking());
-}
-
 void FormPlayer::closeEvent(QCloseEvent* event)
 {
     if (built) {
         titleBar->setEnabled(false);
-        savePosition();
-        saveTimer->stop();
+        timeline->stop();
         flow->cancel();
         loader->abort();
         if (mpv->isLoaded()) {
             mpv->stop();
         }
-        if (App* app = App::instance(); app && !fullScreen && !isMinimized()) {
-            const bool maximised = normalSize.isValid() && size() != normalSize;
-            app->setSetting(
-                SettingKeys::playerPlace,
-                WindowPlacement::toText(maximised ? QRect(normalPos, normalSize) : geometry()));
-        }
+        placement->remember(fullScreen);
     }
     QWidget::closeEvent(event);
     if (App::exists() && App::instance()->player() == this) {

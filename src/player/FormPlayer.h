@@ -3,8 +3,9 @@
 #include "CourseRecord.h"
 #include "StyledWidget.h"
 
-#include <QPoint>
-#include <QSize>
+#include <QHash>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class BookmarkPanel;
@@ -17,11 +18,12 @@ class MpvWidget;
 class NextLessonOverlay;
 class PlaybackSession;
 class PlayerControlBar;
+class PlayerPlacement;
 class PlayerSound;
 class PlayerTips;
+class PlayerTimeline;
 class PlayerTitleBar;
 class QPushButton;
-class QTimer;
 
 // The video player window: a lesson of a course, online or from the store, with its own title
 // bar and control bar (background from the style sheet), the tips, full screen and the end of a
@@ -82,15 +84,11 @@ public slots:
     void onNormal();
 
 private slots:
-    void updateSlider();
     void seek(int value);
     void playPause();
     void normalFullScreen();
     void onPlayerStart();
-    void onBtnDownClick();
-    void onBtnStudyClick();
     void httpGetMyCourseInfoDone(const QString& result);
-    void onError(const QString& reason);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -101,18 +99,14 @@ protected:
 private:
     void build();
     void connectParts();
-    void placeWindow();
     // The lesson's own title ("课件N ..."), once its record is known.
     void showLessonTitle(const QString& title);
-    void savePosition();
     void stepSpeed(int step);
     void updatePauseButtons();
     bool playIndex(int index);
     void buildBookmarks();
     // The lesson's title and bookmarks, once it is chosen or its course is known.
     void showLesson();
-    // The slider's range and the total time, from the length mpv reports.
-    void showDuration();
 
     MpvController* mpv = nullptr;
     MpvWidget* video = nullptr;
@@ -129,9 +123,9 @@ private:
     PlaybackSession* playback = nullptr;
     bool built = false;
     bool fullScreen = false;
-    QSize normalSize{-1, -1};
-    QPoint normalPos{0, 0};
-    bool jumpTipPending = false;
+    std::unique_ptr<PlayerPlacement> placement;
     LessonLoader* loader = nullptr;
-    QTimer* saveTimer = nullptr;
+    PlayerTimeline* timeline = nullptr;
+    // What a key does while the window has the focus.
+    QHash<int, std::function<void()>> keys;
 };
