@@ -403,9 +403,13 @@ void MainForm::httpSidDone(QString result)
     if (!app) {
         return;
     }
-    const JsonNode answer = JsonHelper::parse(result);
-    app->library()->setSid(
-        answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid")));
+    // A login pressed meanwhile asked for its own session id and may be logged in with it:
+    // this later one would leave the student with a session the school never logged in.
+    if (app->library()->sid().isEmpty()) {
+        const JsonNode answer = JsonHelper::parse(result);
+        app->library()->setSid(
+            answer.getObject(QStringLiteral("data")).getString(QStringLiteral("sid")));
+    }
     versionCheck->checkAtStart();
 }
 

@@ -21,6 +21,7 @@
 #include "MpvWidget.h"
 #include "URLManager.h"
 #include "WebPanel.h"
+#include "XMessageBox.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -39,7 +40,7 @@ const QStringList ScreenshotTour::views = {
     QStringLiteral("player"),      QStringLiteral("settings"),   QStringLiteral("upgrade"),
     QStringLiteral("failed"),      QStringLiteral("waiting"),    QStringLiteral("folder"),
     QStringLiteral("fullscreen"),  QStringLiteral("countdown"),  QStringLiteral("bookmarks"),
-    QStringLiteral("watched")};
+    QStringLiteral("watched"),     QStringLiteral("message")};
 
 namespace {
 constexpr int tickMs = 100;
@@ -84,6 +85,21 @@ void ScreenshotTour::start()
             change->click();
         });
         QMetaObject::invokeMethod(window, "showSetForm", Qt::QueuedConnection);
+        return;
+    }
+    if (view == QLatin1String("message")) {
+        // The window's own message box, over the main window it belongs to.
+        QTimer::singleShot(300, this, [this] {
+            auto* box = qobject_cast<XMessageBox*>(QApplication::activeModalWidget());
+            if (box) {
+                save(box);
+            } else {
+                fail("the message box did not open");
+            }
+        });
+        QTimer::singleShot(0, this, [this] {
+            XMessageBox(QStringLiteral("当前已经是最新版本"), true, window).showAndWait();
+        });
         return;
     }
     if (view == QLatin1String("settings") || view == QLatin1String("upgrade")) {

@@ -175,6 +175,9 @@ void TestAccountSession::loginOverABadNetwork_data()
         << QJsonObject{{"route", "*getSessionId*"}, {"status", 500}, {"times", 1}} << true << 2;
     QTest::newRow("login never answered")
         << QJsonObject{{"route", "*dologin*"}, {"stall", 8000}} << false << 1;
+    // The start-up session id comes after the login's own: the login's stays.
+    QTest::newRow("start-up session id late")
+        << QJsonObject{{"route", "*getSessionId*"}, {"latency", 800}, {"times", 1}} << true << 2;
 }
 
 void TestAccountSession::loginOverABadNetwork()
@@ -197,6 +200,10 @@ void TestAccountSession::loginOverABadNetwork()
     QCOMPARE(env.route("getSessionId"), sessionCalls);
     QCOMPARE(env.messages, loggedIn ? QStringList() : QStringList{"请检查网络连接"});
     QCOMPARE(login->loginButton()->text(), QString("登录"));
+    // Whatever answers late must not replace the session the student logged in with.
+    const QString sid = App::instance()->library()->sid();
+    QTest::qWait(1200);
+    QCOMPARE(App::instance()->library()->sid(), sid);
 }
 
 QTEST_MAIN(TestAccountSession)
