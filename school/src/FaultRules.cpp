@@ -71,11 +71,11 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         QStringLiteral("redirect"), QStringLiteral("body"),     QStringLiteral("inflate"),
         QStringLiteral("endless"),  QStringLiteral("bomb")};
     static const QStringList playlists = {
-        QStringLiteral("crlf"),     QStringLiteral("absolute"),  QStringLiteral("unsafe"),
-        QStringLiteral("query"),    QStringLiteral("subfolder"), QStringLiteral("keyformat"),
-        QStringLiteral("rotate"),   QStringLiteral("master"),    QStringLiteral("noendlist"),
-        QStringLiteral("oddnames"), QStringLiteral("filekey"),   QStringLiteral("fileseg"),
-        QStringLiteral("otherhost")};
+        QStringLiteral("crlf"),      QStringLiteral("absolute"),  QStringLiteral("unsafe"),
+        QStringLiteral("query"),     QStringLiteral("subfolder"), QStringLiteral("keyformat"),
+        QStringLiteral("rotate"),    QStringLiteral("master"),    QStringLiteral("noendlist"),
+        QStringLiteral("oddnames"),  QStringLiteral("filekey"),   QStringLiteral("fileseg"),
+        QStringLiteral("otherhost"), QStringLiteral("disguised")};
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key())) {
             *error = QStringLiteral("unknown fault key: ") + it.key();

@@ -596,6 +596,11 @@ SchoolServer::Reply SchoolServer::playlist(const QString& streamId, const QStrin
                 }
             } else if (mode == QLatin1String("fileseg") && segment == 0) {
                 line = "file:///etc/passwd";
+            } else if (mode == QLatin1String("disguised") && line.endsWith(".ts")) {
+                // MPEG-TS under the names of other media files, as some CDNs name them.
+                static const char* const names[] = {".mp4", ".aac", ".mp3", ".mkv", ".mov"};
+                line.chop(3);
+                line += names[segment % 5];
             } else if (mode == QLatin1String("oddnames") && line.endsWith(".ts")) {
                 // Names a player will not open as local files: none, or a picture's.
                 line.chop(3);
@@ -634,7 +639,7 @@ SchoolServer::Reply SchoolServer::segment(const QString& streamId, const QString
     const MediaLibrary::Stream* stream = media.stream(streamId);
     QString stored = name;
     if (stream && !stream->segments.contains(stored) && !stored.endsWith(QLatin1String(".ts"))) {
-        // The names of the "oddnames" playlist.
+        // The names of the "oddnames" and "disguised" playlists.
         stored = stored.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".ts");
     }
     const MediaLibrary::Segment found =

@@ -88,6 +88,7 @@ int main(int argc, char* argv[])
         "      noendlist  without #EXT-X-ENDLIST\n"
         "      oddnames   MPEG-TS segments named without an extension (\"seg00000\") and,\n"
         "                 every second one, as a picture (\"seg00001.jpg\")\n"
+        "      disguised  MPEG-TS segments named .mp4, .aac, .mp3, .mkv and .mov in turn\n"
         "      filekey    the key line names file:///etc/passwd\n"
         "      fileseg    the first segment is file:///etc/passwd\n"
         "      otherhost  the key on \"localhost\" (another host name for this server)\n"

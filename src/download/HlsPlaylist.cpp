@@ -240,10 +240,12 @@ bool HlsPlaylist::parse(const QString& source, const QUrl& address, QString* why
 
 void HlsPlaylist::assignNames()
 {
-    // The last path segment when it is a plain name the player reads and unique in the
-    // playlist (so lessons stored before keep their files), otherwise a name by position with
-    // the extension of its kind. Both stay the same for the same playlist, whatever tokens
-    // its addresses carry.
+    // The last path segment when it is a plain name unique in the playlist whose extension
+    // fits the content (so lessons stored before keep their files), otherwise a name by
+    // position with the extension of its kind. Both stay the same for the same playlist,
+    // whatever tokens its addresses carry. The content follows from the playlist: with an
+    // init section the media are fragmented MP4, without one MPEG-TS, which is what the media
+    // check accepts of them before a file counts as stored.
     QHash<QString, int> uses;
     QStringList candidates;
     bool fragmented = false;
@@ -259,11 +261,12 @@ void HlsPlaylist::assignNames()
         const bool unique = SegmentName::isPlain(candidate) &&
                             uses.value(candidate.toLower()) == 1 &&
                             !taken.contains(candidate.toLower());
+        const MediaCheck::Container content =
+            fragmented ? MediaCheck::Container::Mp4 : MediaCheck::Container::TransportStream;
         QString name = candidate;
-        if (!unique || !SegmentName::isPlayable(candidate)) {
-            const QString suffix = mediaList.at(i).init ? QStringLiteral(".mp4")
-                                   : fragmented         ? QStringLiteral(".m4s")
-                                                        : QStringLiteral(".ts");
+        if (!unique || !SegmentName::suits(candidate, content)) {
+            const QString suffix =
+                mediaList.at(i).init ? QStringLiteral(".mp4") : SegmentName::extensionFor(content);
             int n = i;
             do {
                 name = QStringLiteral("media%1").arg(n, 5, 10, QLatin1Char('0')) + suffix;

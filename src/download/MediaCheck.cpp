@@ -162,20 +162,26 @@ bool isMp4(PlainReader& reader, qint64 plainSize)
 
 } // namespace
 
-bool MediaCheck::isWhole(QIODevice* file, Kind kind, const QByteArray& key, const QByteArray& iv)
+MediaCheck::Container MediaCheck::container(QIODevice* file, Kind kind, const QByteArray& key,
+                                            const QByteArray& iv)
 {
     if (!key.isEmpty() && (key.size() != block || iv.size() != block)) {
-        return false;
+        return Container::None;
     }
     PlainReader reader(file, key, iv);
     const qint64 plainSize = reader.plainSize();
     if (plainSize <= 0) {
-        return false;
+        return Container::None;
     }
     if (kind == Kind::Segment && isTransportStream(reader, plainSize)) {
-        return true;
+        return Container::TransportStream;
     }
-    return isMp4(reader, plainSize);
+    return isMp4(reader, plainSize) ? Container::Mp4 : Container::None;
+}
+
+bool MediaCheck::isWhole(QIODevice* file, Kind kind, const QByteArray& key, const QByteArray& iv)
+{
+    return container(file, kind, key, iv) != Container::None;
 }
 
 bool MediaCheck::isWhole(const QString& path, Kind kind, const QByteArray& key,

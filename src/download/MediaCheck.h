@@ -13,9 +13,14 @@ class MediaCheck
 {
 public:
     enum class Kind { Segment, Init };
+    // What a whole file holds.
+    enum class Container { None, TransportStream, Mp4 };
 
     // `key` is empty for a plain file; otherwise 16 bytes, with a 16-byte `iv`.
     static bool isWhole(QIODevice* file, Kind kind, const QByteArray& key, const QByteArray& iv);
     static bool isWhole(const QString& path, Kind kind, const QByteArray& key,
                         const QByteArray& iv);
+    // The container of a whole file; None when it is not whole (init sections are MP4 only).
+    static Container container(QIODevice* file, Kind kind, const QByteArray& key,
+                               const QByteArray& iv);
 };

@@ -48,18 +48,25 @@ bool SegmentName::isPlain(const QString& name)
     return name != playlistName && !name.endsWith(partialSuffix);
 }
 
-bool SegmentName::isPlayable(const QString& name)
+bool SegmentName::suits(const QString& name, MediaCheck::Container container)
 {
-    // The extensions the player's HLS reader allows for local files, playlists left out.
-    static const QStringList media{
-        QStringLiteral("3gp"),  QStringLiteral("aac"),    QStringLiteral("avi"),
-        QStringLiteral("ac3"),  QStringLiteral("eac3"),   QStringLiteral("flac"),
-        QStringLiteral("mkv"),  QStringLiteral("m4a"),    QStringLiteral("m4s"),
-        QStringLiteral("m4v"),  QStringLiteral("mpg"),    QStringLiteral("mov"),
-        QStringLiteral("mp2"),  QStringLiteral("mp3"),    QStringLiteral("mp4"),
-        QStringLiteral("mpeg"), QStringLiteral("mpegts"), QStringLiteral("ogg"),
-        QStringLiteral("ogv"),  QStringLiteral("oga"),    QStringLiteral("ts"),
-        QStringLiteral("vob"),  QStringLiteral("wav")};
     const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 && media.contains(name.mid(dot + 1), Qt::CaseInsensitive);
+    if (dot <= 0) {
+        return false;
+    }
+    const QString extension = name.mid(dot + 1).toLower();
+    switch (container) {
+    case MediaCheck::Container::TransportStream:
+        return extension == QLatin1String("ts");
+    case MediaCheck::Container::Mp4:
+        return extension == QLatin1String("mp4") || extension == QLatin1String("m4s");
+    case MediaCheck::Container::None:
+        break;
+    }
+    return false;
+}
+
+QString SegmentName::extensionFor(MediaCheck::Container container)
+{
+    return container == MediaCheck::Container::Mp4 ? QStringLiteral(".m4s") : QStringLiteral(".ts");
 }

@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -48,7 +49,7 @@ FormMyClass::FormMyClass(QWidget* parent) : QWidget(parent)
     auto* failureText =
         new QLabel(QStringLiteral("课程页面加载失败，请检查网络后重试。"), failureView);
     failureText->setObjectName(QStringLiteral("lblLoadFailed"));
-    auto* retryButton = new QPushButton(QStringLiteral("重新加载"), failureView);
+    retryButton = new QPushButton(QStringLiteral("重新加载"), failureView);
     retryButton->setObjectName(QStringLiteral("btnReload"));
     retryButton->setCursor(Qt::PointingHandCursor);
     auto* failureLayout = new QVBoxLayout(failureView);
@@ -64,6 +65,11 @@ FormMyClass::FormMyClass(QWidget* parent) : QWidget(parent)
     layout->setSpacing(0);
     layout->addWidget(lineHolder);
     layout->addWidget(failureView, 1);
+
+    deadline = new QTimer(this);
+    deadline->setSingleShot(true);
+    deadline->setInterval(loadDeadlineMs);
+    connect(deadline, &QTimer::timeout, this, &FormMyClass::onDeadline);
 
     connect(retryButton, &QPushButton::clicked, this, &FormMyClass::retry);
     connect(courseUrlHttp, &HttpHelper::done, this, &FormMyClass::httpGetCourseUrlDone);
@@ -100,6 +106,15 @@ bool FormMyClass::createView()
     setup.loadFinished = [this](bool ok) {
         onWebFinish(ok);
     };
+    setup.loadBegun = [this] {
+        onWebBegun();
+    };
+    setup.loadRefused = [this] {
+        onWebRefused();
+    };
+    setup.scriptDialog = [this](const QString& text, bool question) {
+        return scriptDialog(text, question);
+    };
     setup.openInView = [this](const QUrl& url) {
         loadUrl(url.toString(QUrl::FullyEncoded));
     };
@@ -115,6 +130,9 @@ bool FormMyClass::createView()
         return false;
     }
     static_cast<QVBoxLayout*>(layout())->insertWidget(1, webView->widget(), 1);
+    // Made while the panel is shown (the page address failed first): the panel stays until a
+    // page is there.
+    webView->widget()->setVisible(!loadFailed);
     updateSleep();
     return true;
 }
@@ -183,6 +201,9 @@ void FormMyClass::reloadIfFailed()
 
 void FormMyClass::retry()
 {
+    // The panel stays, with the press acknowledged, until the page is there or fails again.
+    retryButton->setEnabled(false);
+    retryButton->setText(QStringLiteral("正在加载..."));
     if (homeUrl.isEmpty()) {
         getCourseUrl(true);
     } else {
@@ -254,8 +275,51 @@ void FormMyClass::onWebStart()
     navigable = true;
 }
 
+void FormMyClass::setLoadDeadline(int ms)
+{
+    deadline->setInterval(ms);
+}
+
+void FormMyClass::onWebBegun()
+{
+    deadline->start();
+}
+
+void FormMyClass::onDeadline()
+{
+    qDebug().noquote() << "page did not load within" << deadline->interval() / 1000
+                       << "s:" << webView->requestedUrl().toDisplayString(QUrl::RemoveQuery);
+    webView->stop();
+    onWebFinish(false);
+}
+
+void FormMyClass::onWebRefused()
+{
+    // The page shown before is still there and running: it stays, without the panel. With
+    // none there yet, the load has failed.
+    if (pageShown && !loadFailed) {
+        deadline->stop();
+        navigable = true;
+        progressLine->hide();
+        qDebug() << "a refused address took the place of a load; the page stays";
+        return;
+    }
+    onWebFinish(false);
+}
+
+bool FormMyClass::scriptDialog(const QString& text, bool question)
+{
+    if (question) {
+        return XMessageBox::ask(text, this);
+    }
+    XMessageBox::inform(text, this);
+    return true;
+}
+
 void FormMyClass::onWebFinish(bool value)
 {
+    deadline->stop();
+    pageShown = pageShown || value;
     navigable = value;
     progressLine->hide();
     if (!value) {
@@ -269,6 +333,8 @@ void FormMyClass::onWebFinish(bool value)
 void FormMyClass::showFailure(bool failed)
 {
     loadFailed = failed;
+    retryButton->setEnabled(true);
+    retryButton->setText(QStringLiteral("重新加载"));
     failureView->setVisible(failed);
     if (webView) {
         webView->widget()->setVisible(!failed);

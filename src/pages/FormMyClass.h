@@ -6,6 +6,8 @@
 #include <QWidget>
 
 class HttpHelper;
+class QPushButton;
+class QTimer;
 class WebPanel;
 
 // The my-classes page: the school's course page in an embedded web view. After a login it
@@ -13,7 +15,8 @@ class WebPanel;
 // through the window object "FormMyClass" (skipToList, skipToVideo, getMyCourseInfo).
 //
 // The web engine is loaded and started with the first page load, after the window has been
-// painted.
+// painted. A page load has a deadline, as the page address has: past it, or when a load fails,
+// the failure panel with its retry takes the view's place (never both at once).
 class FormMyClass : public QWidget
 {
     Q_OBJECT
@@ -36,6 +39,9 @@ public:
     QWidget* loadingBar() const { return progressLine; }
     QWidget* failurePanel() const { return failureView; }
     CourseInfo* selectionDialog() const { return courseInfo; }
+    // Test seam: the time a page load may take.
+    void setLoadDeadline(int ms);
+    static constexpr int loadDeadlineMs = 30000;
 
 signals:
     // The title bar's back button: shown when false.
@@ -64,6 +70,10 @@ private:
     void onWebProgress(int value);
     void onWebStart();
     void onWebFinish(bool value);
+    void onWebBegun();
+    void onWebRefused();
+    void onDeadline();
+    bool scriptDialog(const QString& text, bool question);
     void load(const QString& url);
     void showFailure(bool failed);
     void retry();
@@ -82,8 +92,11 @@ private:
     QWidget* lineHolder = nullptr;
 
     bool loadFailed = false;
+    bool pageShown = false;      // a page has loaded since the view was made
     bool addressPending = false; // a page-address call is on its way
     QWidget* failureView = nullptr;
+    QPushButton* retryButton = nullptr;
+    QTimer* deadline = nullptr;
     // A course-information request for the download dialog is on its way.
     bool waitingForCourseInfo = false;
 };

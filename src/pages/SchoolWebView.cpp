@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QTimer>
@@ -35,10 +36,14 @@ WebPanel* tamixCreateWebPanel(const WebPanel::Setup& setup, QWidget* parent)
 SchoolWebView::SchoolWebView(const Setup& setup, QWidget* parent)
     : QWidget(parent), schoolOrigin(MyClassBridge::originOf(setup.school))
 {
-    // Cookies and cache of the school's pages live in the data folder, not in a browser's.
+    // Cookies of the school's pages live in the data folder, not in a browser's. The cache stays
+    // in memory: the pages' addresses carry the session's key and signature, which must not be
+    // left on disk. What earlier versions cached there goes.
     profile = new QWebEngineProfile(QStringLiteral("tamix"), this);
     profile->setPersistentStoragePath(setup.storagePath);
     profile->setCachePath(setup.storagePath + QStringLiteral("/cache"));
+    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    QDir(profile->cachePath() + QStringLiteral("/Cache")).removeRecursively();
     profile->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
     profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     // A failed load shows the client's own notice with its retry button instead.
@@ -61,6 +66,9 @@ SchoolWebView::SchoolWebView(const Setup& setup, QWidget* parent)
     connect(page, &QWebEnginePage::loadStarted, this, setup.loadStarted);
     connect(page, &QWebEnginePage::loadProgress, this, setup.loadProgress);
     connect(page, &SchoolPage::loadEnded, this, setup.loadFinished);
+    connect(page, &SchoolPage::loadBegun, this, setup.loadBegun);
+    connect(page, &SchoolPage::loadRefused, this, setup.loadRefused);
+    page->setDialogHandler(setup.scriptDialog);
     connect(page, &SchoolPage::openExternally, this, [](const QUrl& url) {
         if (UrlPolicy::isAllowed(url)) {
             QDesktopServices::openUrl(url);
@@ -149,6 +157,11 @@ bool SchoolWebView::eventFilter(QObject* watched, QEvent* event)
 void SchoolWebView::load(const QUrl& url)
 {
     view->load(url);
+}
+
+void SchoolWebView::stop()
+{
+    page->abandonLoad();
 }
 
 void SchoolWebView::setHtml(const QString& html, const QUrl& baseUrl)

@@ -23,6 +23,7 @@ public:
 
     QWidget* widget() override { return this; }
     void load(const QUrl& url) override;
+    void stop() override;
     void setHtml(const QString& html, const QUrl& baseUrl) override;
     QUrl url() const override;
     QUrl requestedUrl() const override;

@@ -16,7 +16,7 @@ class WebPanel
 public:
     struct Setup
     {
-        QString storagePath; // cookies and cache of the school's pages
+        QString storagePath; // cookies and local storage of the school's pages
         QUrl school;         // pages of its origin, and only those, may call the client
         // Receives the page's calls: skipToList, skipToVideo and getMyCourseInfo (slots).
         QObject* client = nullptr;
@@ -24,10 +24,18 @@ public:
         std::function<void()> loadStarted;
         std::function<void(int)> loadProgress;
         std::function<void(bool)> loadFinished;
+        // A load of the main frame was let in; loadFinished or loadRefused ends it.
+        std::function<void()> loadBegun;
+        // A load that was let in gave way to a refused address: the document shown before, if
+        // any, is still there and running.
+        std::function<void()> loadRefused;
         // A new window of the school's origin, to be shown in the view.
         std::function<void(const QUrl&)> openInView;
         // Optional: the page has let go of its renderer (see setOutOfSight).
         std::function<void()> discarded;
+        // Optional: shows an alert (question false) or a confirm of the school's page and
+        // returns the answer. Without it, and for pages in new windows, dialogs are suppressed.
+        std::function<bool(const QString& text, bool question)> scriptDialog;
     };
     // How far the page sleeps: running; frozen (no scripts, timers or painting, memory kept);
     // discarded (its renderer gone, loaded again from its address when woken).
@@ -42,6 +50,8 @@ public:
     virtual ~WebPanel() = default;
     virtual QWidget* widget() = 0;
     virtual void load(const QUrl& url) = 0;
+    // Stops the load under way; its end is not reported.
+    virtual void stop() = 0;
     virtual void setHtml(const QString& html, const QUrl& baseUrl) = 0;
     virtual QUrl url() const = 0;
     virtual QUrl requestedUrl() const = 0;

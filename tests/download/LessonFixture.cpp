@@ -90,7 +90,7 @@ QHash<QString, int> LessonFixture::segmentRequests(const QString& media)
     for (auto it = paths.begin(); it != paths.end(); ++it) {
         const QString name = it.key().mid(prefix.size());
         // MPEG-TS segments, also under the odd names a playlist may give them.
-        static const QRegularExpression odd("^seg\\d+(\\.jpg)?$");
+        static const QRegularExpression odd("^seg\\d+(\\.(jpg|mp4|aac|mp3|mkv|mov))?$");
         if (it.key().startsWith(prefix) && (name.endsWith(".ts") || odd.match(name).hasMatch())) {
             counts.insert(it.key().mid(prefix.size()), it.value().toInt());
         }

@@ -203,18 +203,23 @@ void TestM3u8Loader::wholeLesson()
 
 void TestM3u8Loader::resumeFetchesOnlyMissingSegments_data()
 {
-    QTest::addColumn<bool>("oddNames");
-    QTest::newRow("names the player reads") << false;
-    // Earlier versions stored "seg00000" and "seg00001.jpg" as they were named; the player
-    // reads them as "media00000.ts" and "media00001.ts".
-    QTest::newRow("names of an earlier version") << true;
+    QTest::addColumn<QString>("playlist");    // the school's playlist fault
+    QTest::addColumn<QStringList>("endings"); // of the names it gives, in turn
+    QTest::newRow("names the player reads") << "" << QStringList();
+    // Earlier versions stored "seg00000" and "seg00001.jpg" as they were named, and MPEG-TS
+    // named "seg00000.mp4" too; the player reads them as "media00000.ts" and so on.
+    QTest::newRow("names of an earlier version") << "oddnames" << QStringList{"", ".jpg"};
+    QTest::newRow("MPEG-TS under other media names of an earlier version")
+        << "disguised" << QStringList{".mp4", ".aac", ".mp3", ".mkv", ".mov"};
 }
 
 void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
 {
-    QFETCH(bool, oddNames);
+    QFETCH(QString, playlist);
+    QFETCH(QStringList, endings);
+    const bool oddNames = !playlist.isEmpty();
     if (oddNames) {
-        QVERIFY(fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", "oddnames"}}));
+        QVERIFY(fx.school.addFault({{"route", "/stream/*/index.m3u8"}, {"playlist", playlist}}));
     }
     const QStringList served = LessonFixture::segmentNames("m1013");
     QStringList names = served;   // as stored now
@@ -222,7 +227,7 @@ void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
     if (oddNames) {
         for (int i = 0; i < served.size(); ++i) {
             names[i] = QString("media%1.ts").arg(i, 5, 10, QLatin1Char('0'));
-            earlier[i] = QString(served[i]).replace(".ts", i % 2 ? ".jpg" : "");
+            earlier[i] = QString(served[i]).replace(".ts", endings.at(i % endings.size()));
         }
     }
     QVERIFY(QDir().mkpath(dir));
@@ -244,8 +249,8 @@ void TestM3u8Loader::resumeFetchesOnlyMissingSegments()
     QCOMPARE(run(loader, keyUrl1013(), dir), Result::Complete);
     const QHash<QString, int> requests = fx.segmentRequests("m1013");
     QCOMPARE(requests.size(), 2);
-    QCOMPARE(requests.value(oddNames ? "seg00003.jpg" : names[3]), 1);
-    QCOMPARE(requests.value(oddNames ? "seg00004" : names[4]), 1);
+    QCOMPARE(requests.value(oddNames ? earlier[3] : names[3]), 1);
+    QCOMPARE(requests.value(oddNames ? earlier[4] : names[4]), 1);
     QCOMPARE(loader.storedBytes(), total);
     QVERIFY(!QFileInfo::exists(partial.fileName()));
     for (int i = 0; i < names.size(); ++i) {
@@ -556,6 +561,9 @@ void TestM3u8Loader::realWorldPlaylists_data()
     QTest::newRow("segment names without a media extension")
         << QJsonObject{{"route", playlist}, {"playlist", "oddnames"}} << "1013"
         << "m1013";
+    QTest::newRow("MPEG-TS named .mp4, .aac, .mp3, .mkv and .mov")
+        << QJsonObject{{"route", playlist}, {"playlist", "disguised"}} << "1013"
+        << "m1013";
     QTest::newRow("fMP4 with an init section") << QJsonObject() << "1027"
                                                << "m1027";
 }
@@ -598,12 +606,15 @@ void TestM3u8Loader::realWorldPlaylists()
     for (const QString& name : LessonFixture::segmentNames(media)) {
         const QString base = "/stream/" + media + "/";
         const QString stem = QString(name).remove(QRegularExpression("\\.ts$"));
-        QCOMPARE(paths.value(base + name).toInt() + paths.value(base + "sub/" + name).toInt() +
-                     paths.value(base + "hi/" + name).toInt() +
-                     (stem == name ? 0
-                                   : paths.value(base + stem).toInt() +
-                                         paths.value(base + stem + ".jpg").toInt()),
-                 1);
+        int asked = paths.value(base + name).toInt() + paths.value(base + "sub/" + name).toInt() +
+                    paths.value(base + "hi/" + name).toInt();
+        if (stem != name) {
+            // The names the odd playlists give the segment.
+            for (const char* other : {"", ".jpg", ".mp4", ".aac", ".mp3", ".mkv", ".mov"}) {
+                asked += paths.value(base + stem + other).toInt();
+            }
+        }
+        QCOMPARE(asked, 1);
     }
 }
 

@@ -15,11 +15,18 @@
 #include "WebPanel.h"
 #include "XMessageBox.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrlQuery>
 #include <QtTest>
 
@@ -52,6 +59,13 @@ private slots:
     void foreignCoursePageGetsNoKey();
     void pageOutOfSightSleepsAndComesBack_data();
     void pageOutOfSightSleepsAndComesBack();
+    void pageLoadHasADeadline_data();
+    void pageLoadHasADeadline();
+    void refusedNavigationKeepsThePage_data();
+    void refusedNavigationKeepsThePage();
+    void scriptWindowsAndDialogs_data();
+    void scriptWindowsAndDialogs();
+    void signedAddressStaysOffTheDisk();
 
 private:
     bool loginAndWait();
@@ -59,6 +73,8 @@ private:
     QVariant script(const QString& source);
     void clickElement(const QString& id);
     int route(const QString& name);
+    QPushButton* retryButton() const;
+    bool viewVisible() const { return form->view() && form->view()->widget()->isVisible(); }
 
     SchoolProcess school;
     QTemporaryDir docs;
@@ -523,6 +539,248 @@ void TestMyClass::foreignCoursePageGetsNoKey()
     QTest::qWait(1500);
     QCOMPARE(elsewhereCalls, 0);
     QVERIFY(!form->home().contains("localhost"));
+}
+
+QPushButton* TestMyClass::retryButton() const
+{
+    return form->failurePanel()->findChild<QPushButton*>("btnReload");
+}
+
+// Each row's faults hold the page back (or its address first); every press of "重新加载"
+// meets them again until they are used up. Throughout, exactly one of the page and the panel
+// is shown.
+void TestMyClass::pageLoadHasADeadline_data()
+{
+    QTest::addColumn<QJsonArray>("faults");
+    QTest::addColumn<int>("panels"); // failure panels before the page is there
+    QTest::newRow("page stalled, twice")
+        << QJsonArray{QJsonObject{{"route", "/myclass/*"}, {"stall", 15000}, {"times", 2}}} << 2;
+    QTest::newRow("page trickling")
+        << QJsonArray{QJsonObject{{"route", "/myclass/*"}, {"trickle", 300}, {"times", 1}}} << 1;
+    QTest::newRow("page address an HTML 502, then the page stalled")
+        << QJsonArray{QJsonObject{{"route", "*GetMyCourseList*"}, {"status", 502}, {"times", 1}},
+                      QJsonObject{{"route", "/myclass/*"}, {"stall", 15000}, {"times", 1}}}
+        << 2;
+}
+
+void TestMyClass::pageLoadHasADeadline()
+{
+    QFETCH(QJsonArray, faults);
+    QFETCH(int, panels);
+    for (const QJsonValue& fault : faults) {
+        QVERIFY(school.addFault(fault.toObject()));
+    }
+    // Long enough for a page of the school on a busy test machine.
+    const int deadlineMs = 4000;
+    form->setLoadDeadline(deadlineMs);
+    int both = 0;
+    int neither = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        const bool panel = form->failurePanel()->isVisible();
+        both += panel && viewVisible() ? 1 : 0;
+        // Before the first page (or panel) the area may be empty only until the view exists.
+        neither += !panel && !viewVisible() && form->view() ? 1 : 0;
+    });
+    watch.start(20);
+    QVERIFY(waitLoaded(0));
+    QElapsedTimer clock;
+    clock.start();
+    App::instance()->setLogin(true);
+    int seen = 0;
+    while (true) {
+        // The panel comes within the deadline (and the address call's own, much shorter here
+        // than its 15 s), or the page.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return (form->failurePanel()->isVisible() && retryButton()->isEnabled()) ||
+                       (!loads->isEmpty() && loads->last().first().toBool());
+            },
+            deadlineMs + 5000));
+        if (!form->failurePanel()->isVisible()) {
+            break;
+        }
+        ++seen;
+        QVERIFY2(clock.elapsed() < deadlineMs + 4000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(seen <= panels);
+        QVERIFY(!viewVisible());
+        clock.restart();
+        QTest::mouseClick(retryButton(), Qt::LeftButton);
+        // The press is seen at once; the panel stays until the page is there.
+        QVERIFY(!retryButton()->isEnabled() || !form->failurePanel()->isVisible());
+    }
+    watch.stop();
+    QCOMPARE(seen, panels);
+    QVERIFY(viewVisible());
+    QVERIFY(form->view()->url().path().startsWith("/myclass/index"));
+    QCOMPARE(both, 0);
+    QCOMPARE(neither, 0);
+}
+
+// A page of the school with a mark in its script is shown; then something sends it towards a
+// refused address. "SCHOOL" stands for the school's origin, "ELSE" for another site.
+void TestMyClass::refusedNavigationKeepsThePage_data()
+{
+    QTest::addColumn<QJsonObject>("fault");
+    QTest::addColumn<QString>("action"); // the page's script; empty: the first page itself
+    QTest::addColumn<bool>("panel");
+    QTest::newRow("school link redirected off-site")
+        << QJsonObject{{"route", "/help/away"}, {"redirect", "ELSE"}}
+        << "document.getElementById('away').click()" << false;
+    QTest::newRow("school navigation superseded by a refused one")
+        << QJsonObject{{"route", "/help/slow"}, {"stall", 4000}}
+        << "location.href = 'SCHOOL/help/slow';"
+           " setTimeout(() => { location.href = 'ELSE/x'; }, 300)"
+        << false;
+    QTest::newRow("the same, again and again")
+        << QJsonObject{{"route", "/help/slow"}, {"stall", 4000}}
+        << "let n = 0; const t = setInterval(() => {"
+           " location.href = 'SCHOOL/help/slow?' + n;"
+           " setTimeout(() => { location.href = 'ELSE/x' + n; }, 100);"
+           " if (++n == 5) clearInterval(t); }, 250)"
+        << false;
+    // Nothing was there to keep: the student is told.
+    QTest::newRow("first page redirected off-site")
+        << QJsonObject{{"route", "/myclass/index*"}, {"redirect", "ELSE"}} << "" << true;
+}
+
+void TestMyClass::refusedNavigationKeepsThePage()
+{
+    QFETCH(QJsonObject, fault);
+    QFETCH(QString, action);
+    QFETCH(bool, panel);
+    const int deadlineMs = 1500;
+    fault["redirect"] = fault.value("redirect").toString().replace("ELSE", elsewhereUrl);
+    if (fault.value("redirect").toString().isEmpty()) {
+        fault.remove("redirect");
+    }
+    QVERIFY(school.addFault(fault));
+    if (panel) {
+        form->setLoadDeadline(deadlineMs);
+        QVERIFY(waitLoaded(0));
+        App::instance()->setLogin(true);
+        QTRY_VERIFY_WITH_TIMEOUT(form->failurePanel()->isVisible(), deadlineMs + 3000);
+        QVERIFY(!viewVisible());
+        QCOMPARE(elsewhereCalls, 0);
+        return;
+    }
+    QVERIFY(loginAndWait());
+    const QUrl shown(school.apiUrl() + "/myclass/index");
+    form->view()->setHtml(QString("<html><body><script>window.mark = 'kept';"
+                                  "setInterval(() => { window.ticks = (window.ticks || 0) + 1; },"
+                                  " 50);</script><a id='away' href='%1/help/away'>away</a>"
+                                  "</body></html>")
+                              .arg(school.apiUrl()),
+                          shown);
+    QVERIFY(waitLoaded(2));
+    form->setLoadDeadline(deadlineMs);
+    action.replace("SCHOOL", school.apiUrl()).replace("ELSE", elsewhereUrl);
+    script(action);
+    // Past the deadline of any load it may have started.
+    QTest::qWait(deadlineMs + 2000);
+    QVERIFY(!form->failurePanel()->isVisible());
+    QVERIFY(viewVisible());
+    QVERIFY(form->isNavigable());
+    QCOMPARE(form->view()->url(), shown);
+    // The same document, still running.
+    const int ticks = script("window.ticks").toInt();
+    QTest::qWait(300);
+    QVERIFY(script("window.ticks").toInt() > ticks);
+    QCOMPARE(script("window.mark").toString(), QString("kept"));
+    QCOMPARE(elsewhereCalls, 0);
+    QVERIFY(desktop.isEmpty());
+}
+
+// What the school's page may do with windows and dialogs. A box of the toolkit's own (a
+// QMessageBox the engine would open) is seen, closed and counted as a fault.
+void TestMyClass::scriptWindowsAndDialogs_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("shown"); // texts of the window's own message boxes
+    QTest::addColumn<QString>("result");    // of the script, when it matters
+    QTest::newRow("javascript: window")
+        << "window.open(\"javascript:alert('弹出')\"); 'done'" << QStringList() << "done";
+    QTest::newRow("javascript: window in capitals, opened from a frame")
+        << "const f = document.createElement('iframe'); document.body.appendChild(f);"
+           " f.contentWindow.open(' JavaScript:alert(1)'); 'done'"
+        << QStringList() << "done";
+    QTest::newRow("javascript: link to a new window")
+        << "const a = document.createElement('a'); a.target = '_blank';"
+           " a.href = \"javascript:alert('链接')\"; document.body.appendChild(a); a.click();"
+           " 'done'"
+        << QStringList() << "done";
+    QTest::newRow("alert of the school's page")
+        << "alert('<b>课程已更新</b>'); 'done'" << QStringList{"<b>课程已更新</b>"} << "done";
+    QTest::newRow("confirm of the school's page")
+        << "String(confirm('确定吗？'))" << QStringList{"确定吗？"} << "true";
+    QTest::newRow("alert in a loop") << "for (let i = 0; i < 30; ++i) alert('又一次'); 'done'"
+                                     << QStringList{"又一次"} << "done";
+    QTest::newRow("alert of a frame of another origin")
+        << "const f = document.createElement('iframe');"
+           " f.src = 'data:text/html,<script>alert(\"frame\")</script>';"
+           " document.body.appendChild(f); 'done'"
+        << QStringList() << "done";
+    QTest::newRow("prompt") << "String(prompt('姓名？'))" << QStringList() << "null";
+}
+
+void TestMyClass::scriptWindowsAndDialogs()
+{
+    QFETCH(QString, source);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, result);
+    QStringList foreign;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                foreign.append(box->text());
+                box->reject();
+            }
+        }
+    });
+    watch.start(50);
+    QVERIFY(loginAndWait());
+    QCOMPARE(script(source).toString(), result);
+    QTest::qWait(1500);
+    // The window still answers: nothing blocks it.
+    QCOMPARE(script("6 * 7").toInt(), 42);
+    watch.stop();
+    QCOMPARE(foreign, QStringList());
+    QCOMPARE(messages, shown);
+    QVERIFY(desktop.isEmpty());
+}
+
+void TestMyClass::signedAddressStaysOffTheDisk()
+{
+    const QString web = App::instance()->appDir() + "/web";
+    // What an earlier version's cache holds of a signed address.
+    QVERIFY(QDir().mkpath(web + "/cache/Cache"));
+    QFile old(web + "/cache/Cache/data_1");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("http://127.0.0.1/myclass/index?key=web-a&sign=0123456789abcdef");
+    old.close();
+
+    QVERIFY(loginAndWait());
+    const QString sign = QUrlQuery(QUrl(form->home())).queryItemValue("sign");
+    QVERIFY(!sign.isEmpty());
+    // Visited again, as a student does, and the view closed with the program.
+    QVERIFY(form->back());
+    QVERIFY(waitLoaded(2));
+    delete loads;
+    loads = nullptr;
+    delete form;
+    form = nullptr;
+    QTest::qWait(2000);
+    QStringList holding;
+    QDirIterator files(web, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.open(QIODevice::ReadOnly) && (file.readAll().contains(sign.toLatin1()) ||
+                                               file.fileName().endsWith("/cache/Cache/data_1"))) {
+            holding << file.fileName();
+        }
+    }
+    QCOMPARE(holding, QStringList());
 }
 
 QTEST_MAIN(TestMyClass)
