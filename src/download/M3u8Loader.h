@@ -97,6 +97,7 @@ private:
     };
 
     void begin(Mode mode, const QString& keyUrl);
+    // One small request with its quick retries; `then` is not called once the lesson ended.
     void fetch(const QUrl& url, bool withCookie, int timeoutMs,
                std::function<void(const Answer&)> then);
 
