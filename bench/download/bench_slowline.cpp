@@ -1,8 +1,9 @@
 // One lesson over a slow line: the stand-in school holds all segment requests of the lesson
 // together to 4 KB/s (its "rate" fault), the fetcher keeps its product settings (four segments
 // at once, a floor of 1 KB/s over 30 s). Prints whether the lesson completed, its time, the
-// segment requests for its segments, and the bytes fetched twice (those of segments given up,
-// seen as drops of the fetcher's count, sampled every 10 ms) as a share of the lesson.
+// segment requests for its segments (and how many of them asked for the rest of a cut one with
+// a Range), and the bytes fetched twice (those of segments given up, seen as drops of the
+// fetcher's count, sampled every 10 ms) as a share of the lesson.
 // Target: complete, bytes fetched twice under 10 % of the lesson. Exit code 1 when missed.
 //
 //     bench_slowline [LESSON C_TYPE]   (default 1032 2: six segments, 204 KB)
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -75,13 +77,20 @@ int main(int argc, char** argv)
             ++segments;
         }
     }
+    int ranged = 0;
+    const QJsonArray ranges = school.stats().value("ranges").toArray();
+    for (const QJsonValue& range : ranges) {
+        ranged += range.toObject().value("path").toString().startsWith("/stream/" + media + "/seg")
+                      ? 1
+                      : 0;
+    }
     const qint64 stored = loader.storedBytes();
     const double share = stored > 0 ? 100.0 * double(twice) / double(stored) : 100.0;
-    std::printf("lesson %s over 4 KB/s: %s in %.1f s, %d segment requests for %d segments, "
-                "%lld bytes stored, %lld bytes fetched twice (%.1f %%)\n",
+    std::printf("lesson %s over 4 KB/s: %s in %.1f s, %d segment requests for %d segments "
+                "(%d of them ranges), %lld bytes stored, %lld bytes fetched twice (%.1f %%)\n",
                 qPrintable(lesson),
                 result == M3u8Loader::Result::Complete ? "complete" : "NOT complete", seconds,
-                requests, segments, stored, twice, share);
+                requests, segments, ranged, stored, twice, share);
     school.stop();
     return result == M3u8Loader::Result::Complete && share < 10.0 ? 0 : 1;
 }

@@ -30,6 +30,10 @@ struct FaultEffect
     bool endless = false;
     // A small PNG whose header claims 20000 x 20000 pixels, in place of the answer.
     bool bomb = false;
+    // How a Range request is answered: "" as asked (206), "ignore" (200 with the whole
+    // body), "refuse" (416), "shifted" (206 from another start, so labelled), "badtotal"
+    // (206 from the asked start, but naming another whole length).
+    QString range;
     std::shared_ptr<RateLimiter> limiter;
 
     bool shapesBody() const { return limiter || cutAfter >= 0 || chunked || trickleMs > 0; }

@@ -69,7 +69,9 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         QStringLiteral("chunked"),  QStringLiteral("shortKey"), QStringLiteral("playlist"),
         QStringLiteral("drop"),     QStringLiteral("urlQuery"), QStringLiteral("trickle"),
         QStringLiteral("redirect"), QStringLiteral("body"),     QStringLiteral("inflate"),
-        QStringLiteral("endless"),  QStringLiteral("bomb")};
+        QStringLiteral("endless"),  QStringLiteral("bomb"),     QStringLiteral("range")};
+    static const QStringList ranges = {QStringLiteral("ignore"), QStringLiteral("refuse"),
+                                       QStringLiteral("shifted"), QStringLiteral("badtotal")};
     static const QStringList playlists = {
         QStringLiteral("crlf"),      QStringLiteral("absolute"),  QStringLiteral("unsafe"),
         QStringLiteral("query"),     QStringLiteral("subfolder"), QStringLiteral("keyformat"),
@@ -122,6 +124,12 @@ bool FaultRules::build(const QJsonObject& object, Rule* rule, QString* error)
         *error = QStringLiteral("playlist fault is one of ") + playlists.join(QLatin1String(", "));
         return false;
     }
+    const QString range = object.value(QLatin1String("range")).toString();
+    if (!range.isEmpty() && !ranges.contains(range)) {
+        *error = QStringLiteral("range fault is one of ") + ranges.join(QLatin1String(", "));
+        return false;
+    }
+    rule->effect.range = range;
     rule->every = std::max(1, int(every));
     rule->times = int(times);
     rule->effect.latencyMs = int(latency);
@@ -227,6 +235,9 @@ FaultEffect FaultRules::match(const std::string& path)
         total.inflateTo = std::max(total.inflateTo, e.inflateTo);
         total.endless = total.endless || e.endless;
         total.bomb = total.bomb || e.bomb;
+        if (total.range.isEmpty()) {
+            total.range = e.range;
+        }
         if (e.limiter && (!total.limiter || e.limiter->rate() < total.limiter->rate())) {
             total.limiter = e.limiter;
         }

@@ -346,7 +346,12 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
                          const Builder& build)
 {
     const QString cookie = QString::fromStdString(req.get_header_value("Cookie"));
-    stats.request(route, pathOf(req), cookie);
+    stats.request(route, pathOf(req), cookie,
+                  QString::fromStdString(req.get_header_value("Range")));
+    // Ranges are answered here, as the faults want them, not by the library (whose own
+    // answer depends on its version). The request object is the library's own, not const.
+    const httplib::Ranges ranges = req.ranges;
+    const_cast<httplib::Request&>(req).ranges.clear();
     const FaultEffect effect = faults.match(req.path);
     if (logRequests) {
         std::fprintf(stderr, "%s %s\n", req.method.c_str(), req.target.c_str());
@@ -391,7 +396,50 @@ void SchoolServer::serve(const QString& route, const httplib::Request& req, http
     } else {
         reply = build(req, effect);
     }
+    if (!ranges.empty() && reply.status == 200 && !effect.padsBody() &&
+        !applyRange(ranges, effect, reply, res)) {
+        return;
+    }
     send(res, reply, effect);
+}
+
+bool SchoolServer::applyRange(const httplib::Ranges& ranges, const FaultEffect& effect,
+                              Reply& reply, httplib::Response& res)
+{
+    if (effect.range == QLatin1String("ignore")) {
+        return true;
+    }
+    const qint64 size = reply.data ? reply.size : reply.body.size();
+    qint64 first = ranges.front().first;
+    qint64 last = ranges.front().second;
+    if (first < 0) {
+        // A suffix: the last `last` bytes.
+        first = size - last;
+        last = size - 1;
+    } else if (last < 0 || last >= size) {
+        last = size - 1;
+    }
+    if (ranges.size() != 1 || first < 0 || first >= size || first > last ||
+        effect.range == QLatin1String("refuse")) {
+        res.status = 416;
+        res.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return false;
+    }
+    if (effect.range == QLatin1String("shifted")) {
+        first /= 2;
+    }
+    const qint64 whole = effect.range == QLatin1String("badtotal") ? size + 1000 : size;
+    const qint64 length = last - first + 1;
+    if (reply.data) {
+        reply.data += first;
+        reply.size = length;
+    } else {
+        reply.body = reply.body.mid(int(first), int(length));
+    }
+    reply.status = 206;
+    res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
+                                        "/" + std::to_string(whole));
+    return true;
 }
 
 void SchoolServer::send(httplib::Response& res, const Reply& reply, const FaultEffect& effect)

@@ -9,7 +9,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace httplib {
 class Server;
@@ -67,6 +70,10 @@ private:
     void serve(const QString& route, const httplib::Request& req, httplib::Response& res,
                const Builder& build);
     void send(httplib::Response& res, const Reply& reply, const FaultEffect& effect);
+    // Cuts `reply` to the range asked for, as the fault wants it; false when the answer is
+    // 416 (set in `res`).
+    static bool applyRange(const std::vector<std::pair<ssize_t, ssize_t>>& ranges,
+                           const FaultEffect& effect, Reply& reply, httplib::Response& res);
     void sendPadded(httplib::Response& res, const Reply& reply, const FaultEffect& effect);
     const MediaLibrary::Stream* openStream(const QString& streamId, const httplib::Request& req,
                                            Reply& reply);

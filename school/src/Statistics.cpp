@@ -13,7 +13,8 @@ QJsonObject toObject(const QMap<QString, int>& counts)
 
 } // namespace
 
-void Statistics::request(const QString& route, const QString& path, const QString& cookie)
+void Statistics::request(const QString& route, const QString& path, const QString& cookie,
+                         const QString& range)
 {
     std::lock_guard<std::mutex> lock(mutex);
     ++totalRequests;
@@ -23,6 +24,10 @@ void Statistics::request(const QString& route, const QString& path, const QStrin
         cookies.append(QJsonObject{{QStringLiteral("route"), route},
                                    {QStringLiteral("path"), path},
                                    {QStringLiteral("cookie"), cookie}});
+    }
+    if (!range.isEmpty() && ranges.size() < kMaxCookies) {
+        ranges.append(
+            QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("range"), range}});
     }
 }
 
@@ -45,6 +50,7 @@ void Statistics::reset()
     routes.clear();
     paths.clear();
     cookies = QJsonArray();
+    ranges = QJsonArray();
     reports = QJsonArray();
     badSignatures.clear();
     totalRequests = 0;
@@ -58,6 +64,7 @@ QJsonObject Statistics::toJson() const
                        {QStringLiteral("routes"), toObject(routes)},
                        {QStringLiteral("paths"), toObject(paths)},
                        {QStringLiteral("cookies"), cookies},
+                       {QStringLiteral("ranges"), ranges},
                        {QStringLiteral("learnStatus"), reports},
                        {QStringLiteral("badSignatures"), totalBadSignatures},
                        {QStringLiteral("badSignatureRoutes"), toObject(badSignatures)}};

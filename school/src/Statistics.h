@@ -8,11 +8,13 @@
 #include <mutex>
 
 // What the school has received, for tests to look at: requests per route name and per path,
-// the cookies that came with them, learning-status reports and refused signatures.
+// the cookies and Range headers that came with them, learning-status reports and refused
+// signatures.
 class Statistics
 {
 public:
-    void request(const QString& route, const QString& path, const QString& cookie);
+    void request(const QString& route, const QString& path, const QString& cookie,
+                 const QString& range = QString());
     void learnStatus(const QJsonObject& report);
     void badSignature(const QString& route);
     void reset();
@@ -26,6 +28,7 @@ private:
     QMap<QString, int> routes;
     QMap<QString, int> paths;
     QJsonArray cookies;
+    QJsonArray ranges;
     QJsonArray reports;
     QMap<QString, int> badSignatures;
     int totalRequests = 0;

@@ -4,7 +4,6 @@
 
 void LessonProgress::report(qint64 nowMs, float sizeKB, float totalMB, float speedKB)
 {
-    const float before = size;
     if (sizeKB > size && std::isfinite(sizeKB)) {
         size = sizeKB;
     }
@@ -21,7 +20,9 @@ void LessonProgress::report(qint64 nowMs, float sizeKB, float totalMB, float spe
     if (dt <= 0) {
         return;
     }
-    const double instant = double(size - before) * 1000.0 / double(dt);
+    // What really arrives, not the stored amount: that one stands still while a segment that
+    // was given up comes again, then leaps, and a time left taken from it jumps with it.
+    const double instant = speed;
     if (!rated) {
         rate = instant;
         rated = true;

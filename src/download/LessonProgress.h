@@ -8,9 +8,9 @@
 // in flight back, and a lesson fetched again starts from what is on disk), and a size not yet
 // known keeps the last known one.
 //
-// The time left comes from an exponentially weighted rate with a time constant of about ten
-// seconds, and is told only once the rate has been watched for that long; a pause or an outage
-// starts the watch again.
+// The time left comes from an exponentially weighted average of the speed (the bytes that
+// really arrive) with a time constant of about ten seconds, and is told only once the rate has
+// been watched for that long; a pause or an outage starts the watch again.
 class LessonProgress
 {
 public:

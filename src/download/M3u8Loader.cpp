@@ -7,22 +7,19 @@
 #include "MediaCheck.h"
 #include "SegmentName.h"
 #include "ServerConfig.h"
-#include "TransferGuard.h"
 #include "UrlPolicy.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTimer>
-#include <algorithm>
 #include <limits>
 
 M3u8Loader::M3u8Loader(const FileCipher& cipher, const DownloadOptions& options, QObject* parent)
-    : QObject(parent), cipher(cipher), options(options), manager(new QNetworkAccessManager(this)),
-      progressTimer(new QTimer(this)), pumpTimer(new QTimer(this)), throttleTimer(new QTimer(this))
+    : QObject(parent), cipher(cipher), options(options),
+      transfer(new LessonTransfer(options, this)), progressTimer(new QTimer(this)),
+      pumpTimer(new QTimer(this))
 {
     clock.start();
     // The student watches the figures move: at least once a second, whatever is configured.
@@ -31,10 +28,8 @@ M3u8Loader::M3u8Loader(const FileCipher& cipher, const DownloadOptions& options,
     connect(progressTimer, &QTimer::timeout, this, &M3u8Loader::onProgressTimer);
     pumpTimer->setSingleShot(true);
     connect(pumpTimer, &QTimer::timeout, this, &M3u8Loader::pump);
-    // Reads under a limit follow the allowance as it grows, not the coarse clock's rounding.
-    throttleTimer->setSingleShot(true);
-    throttleTimer->setTimerType(Qt::PreciseTimer);
-    connect(throttleTimer, &QTimer::timeout, this, &M3u8Loader::drain);
+    connect(transfer, &LessonTransfer::segmentEnded, this, &M3u8Loader::onSegmentEnded);
+    connect(transfer, &LessonTransfer::writeFailed, this, &M3u8Loader::onWriteFailed);
 }
 
 M3u8Loader::~M3u8Loader()
@@ -92,146 +87,13 @@ bool M3u8Loader::writeAllowed(const QString& name) const
     return !options.writeGuard || options.writeGuard(name);
 }
 
-QNetworkReply* M3u8Loader::get(const QUrl& url, bool withCookie, int timeoutMs, bool segment)
-{
-    QNetworkRequest request(url);
-    UrlPolicy::prepare(request);
-    request.setTransferTimeout(timeoutMs);
-    // Without compression Content-Length counts the bytes we receive, so a short body shows.
-    request.setRawHeader("Accept-Encoding", "identity");
-    if (withCookie && UrlPolicy::sameOrigin(url, streamUrl)) {
-        request.setRawHeader("Cookie", "keys=" + keys);
-    }
-    QNetworkReply* reply = manager->get(request);
-    UrlPolicy::watch(reply);
-    // A small answer must be whole within its time; a segment may take long, but not at a
-    // trickle that would hold the whole queue.
-    TransferGuard::Limits limits;
-    limits.answerMs = timeoutMs;
-    if (segment) {
-        limits.floorBytes = options.floorBytes;
-        limits.windowMs = options.floorWindowMs;
-        limits.maxBytes = playlist.mediaLimit(total);
-    } else {
-        // Playlists, keys and the key-and-address answer are small; an endless body is
-        // refused before it fills the memory.
-        limits.maxBytes = HlsPlaylist::maxBytes;
-    }
-    TransferGuard::attach(reply, limits);
-    return reply;
-}
-
-M3u8Loader::Answer M3u8Loader::judge(QNetworkReply* reply, const QByteArray& body, qint64 received)
-{
-    Answer answer;
-    answer.body = body;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // A redirect to another scheme, or from https to http, will not change when asked again.
-    if (UrlPolicy::isRefused(reply) || reply->error() == QNetworkReply::ProtocolUnknownError ||
-        reply->error() == QNetworkReply::InsecureRedirectError) {
-        answer.outcome = Outcome::Permanent;
-        answer.why = QStringLiteral("redirect refused (%1)").arg(reply->errorString());
-        answer.cause = QStringLiteral("服务器拒绝");
-        return answer;
-    }
-    if (TransferGuard::isOversized(reply)) {
-        answer.outcome = Outcome::Permanent;
-        answer.why = QStringLiteral("longer than any such answer may be");
-        answer.cause = QStringLiteral("文件损坏");
-        return answer;
-    }
-    if (TransferGuard::hasExpired(reply)) {
-        answer.why = QStringLiteral("no answer in time, or a body slower than the floor");
-        return answer;
-    }
-    if (status >= 400 || (reply->error() != QNetworkReply::NoError && status == 0)) {
-        const QNetworkReply::NetworkError error = reply->error();
-        answer.why =
-            status != 0
-                ? QStringLiteral("HTTP status %1").arg(status)
-                : QStringLiteral("network error %1 (%2)").arg(int(error)).arg(reply->errorString());
-        // A client error will not change when asked again; anything else means the network or
-        // the server is away for now (refused, reset, time-out, host not found, 5xx, 429).
-        const bool permanent = (status >= 400 && status < 500 && status != 408 && status != 429) ||
-                               error == QNetworkReply::ProtocolUnknownError ||
-                               error == QNetworkReply::ProtocolInvalidOperationError;
-        answer.outcome = permanent ? Outcome::Permanent : Outcome::Transient;
-        if (status != 0) {
-            answer.cause = QStringLiteral("服务器拒绝（HTTP %1）").arg(status);
-        }
-        return answer;
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        answer.why = QStringLiteral("transfer ended with error %1 (%2)")
-                         .arg(int(reply->error()))
-                         .arg(reply->errorString());
-        return answer;
-    }
-    if (status != 0 && (status < 200 || status > 299)) {
-        answer.why = QStringLiteral("HTTP status %1").arg(status);
-        answer.cause = QStringLiteral("服务器拒绝（HTTP %1）").arg(status);
-        return answer;
-    }
-    bool hasLength = false;
-    const qint64 length =
-        reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&hasLength);
-    if (hasLength && length != received) {
-        answer.why = QStringLiteral("%1 of %2 bytes").arg(received).arg(length);
-        return answer;
-    }
-    // What a proxy or a busy front end answers in place of the real reply: try again later.
-    if (reply->header(QNetworkRequest::ContentTypeHeader)
-            .toString()
-            .startsWith(QLatin1String("text/html"), Qt::CaseInsensitive)) {
-        answer.why = QStringLiteral("an HTML page");
-        answer.cause = QStringLiteral("服务器拒绝");
-        return answer;
-    }
-    answer.outcome = Outcome::Ok;
-    return answer;
-}
-
 void M3u8Loader::fetch(const QUrl& url, bool withCookie, int timeoutMs,
-                       std::function<void(const Answer&)> then, int attempt)
+                       std::function<void(const Answer&)> then)
 {
-    if (!UrlPolicy::isAllowed(url)) {
-        Answer refused;
-        refused.outcome = Outcome::Permanent;
-        refused.why = QStringLiteral("address refused: ") + LogMask::url(url);
-        refused.cause = QStringLiteral("服务器拒绝");
-        QTimer::singleShot(0, this, [this, then, refused] {
-            if (running) {
-                then(refused);
-            }
-        });
-        return;
-    }
-    QNetworkReply* reply = get(url, withCookie, timeoutMs, false);
-    small = reply;
-    connect(reply, &QNetworkReply::finished, this, [=] {
-        small = nullptr;
-        reply->deleteLater();
-        const bool oversized = TransferGuard::isOversized(reply);
-        const QByteArray body = reply->isOpen() && !oversized ? reply->readAll() : QByteArray();
-        Answer answer = judge(reply, body, body.size());
-        if (oversized) {
-            answer.outcome = Outcome::Permanent;
-            answer.why = QStringLiteral("answer larger than %1 bytes").arg(HlsPlaylist::maxBytes);
-            answer.cause = QStringLiteral("文件损坏");
+    transfer->fetch(url, withCookie, timeoutMs, [this, then](const Answer& answer) {
+        if (running) {
+            then(answer);
         }
-        if (!running) {
-            return;
-        }
-        if (answer.outcome == Outcome::Transient && attempt < options.retryPausesMs.size()) {
-            qDebug() << "request failed, asking again:" << url.path() << answer.why;
-            QTimer::singleShot(options.retryPausesMs.at(attempt), this, [=] {
-                if (running) {
-                    fetch(url, withCookie, timeoutMs, then, attempt + 1);
-                }
-            });
-            return;
-        }
-        then(answer);
     });
 }
 
@@ -261,9 +123,7 @@ void M3u8Loader::begin(Mode how, const QString& keyUrl)
     total = 0;
     counted = false;
     reason.clear();
-    meter = SpeedMeter();
     clock.start();
-    bucket.reset(0);
     if (mode == Mode::Stored) {
         progressTimer->start();
     }
@@ -297,7 +157,7 @@ void M3u8Loader::onKeyAndUrl(const Answer& answer)
     }
     const JsonNode data = JsonHelper::parse(text).getObject(QStringLiteral("data"));
     const QString url = data.getString(QStringLiteral("url"));
-    streamUrl = QUrl(url, QUrl::TolerantMode);
+    const QUrl streamUrl(url, QUrl::TolerantMode);
     if (url.isEmpty() || !streamUrl.isValid() || streamUrl.isRelative()) {
         failWith(Outcome::Permanent, QStringLiteral("parseKeyAndUrl fail: no stream address"),
                  QStringLiteral("服务器未提供视频地址"));
@@ -309,7 +169,7 @@ void M3u8Loader::onKeyAndUrl(const Answer& answer)
     // A line break would end the header early.
     cookie.remove(QLatin1Char('\r'));
     cookie.remove(QLatin1Char('\n'));
-    keys = cookie.toLatin1();
+    transfer->setStream(streamUrl, cookie.toLatin1());
     fetchPlaylist(streamUrl);
 }
 
@@ -490,8 +350,12 @@ bool M3u8Loader::isWhole(const QString& file, int media) const
                                key, m.iv);
 }
 
-void M3u8Loader::removePartials() const
+void M3u8Loader::removePartials()
 {
+    // What was kept of cut segments goes with them.
+    for (Task& task : tasks) {
+        task.resume = LessonTransfer::Resume();
+    }
     const QStringList leftovers =
         QDir(path).entryList({QStringLiteral("*") + SegmentName::partialSuffix}, QDir::Files);
     for (const QString& name : leftovers) {
@@ -536,10 +400,10 @@ void M3u8Loader::startSegments()
         tasks << task;
     }
     counted = true;
-    disk.reset(path);
+    transfer->setDiskRoot(path);
+    transfer->setMediaLimit(playlist.mediaLimit(total));
     inFlightCap = qMax(1, options.maxInFlight);
-    // The segments start with an empty allowance: waiting for the playlist is not saved up.
-    bucket.reset(clock.elapsed());
+    transfer->resetBucket();
     pump();
 }
 
@@ -570,7 +434,7 @@ void M3u8Loader::pump()
         }
         if (task.notBefore > now || (holdUntil > now && task.tries == 0)) {
             earliest = qMin(earliest, qMax(task.notBefore, task.tries == 0 ? holdUntil : 0));
-        } else if (active.size() < inFlightCap) {
+        } else if (transfer->inFlight() < inFlightCap) {
             startTask(t);
         }
     }
@@ -598,126 +462,57 @@ void M3u8Loader::startTask(int t)
 {
     Task& task = tasks[t];
     const HlsPlaylist::Media& media = playlist.media().at(task.media);
-    auto* file = new QFile(path + QLatin1Char('/') + media.name + SegmentName::partialSuffix, this);
-    if (!writeAllowed(media.name) || !file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qDebug() << "cannot write" << file->fileName() << file->errorString();
-        delete file;
+    const QString part = path + QLatin1Char('/') + media.name + SegmentName::partialSuffix;
+    if (!transfer->startSegment(t, media.url, media.name, part, task.resume)) {
         finish(Result::WriteFailed);
         return;
     }
     task.active = true;
-    QNetworkReply* reply = get(media.url, false, options.requestTimeoutMs, true);
-    // What is not read stays in the socket: the server is held back, not just the disk, and a
-    // body faster than the disk does not pile up in memory.
-    reply->setReadBufferSize(readBuffer());
-    active.insert(reply, Transfer{t, file, 0});
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onSegmentData(reply); });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { onSegmentFinished(reply); });
 }
 
-bool M3u8Loader::writeChunk(Transfer& transfer, const QByteArray& data)
+void M3u8Loader::onWriteFailed(const QString& why)
 {
-    if (data.isEmpty()) {
-        return true;
-    }
-    const QString name = playlist.media().at(tasks.at(transfer.task).media).name;
-    if (!writeAllowed(name) || !disk.take(data.size())) {
-        qDebug() << "cannot write" << transfer.file->fileName() << "(refused, or the disk is full)";
-        reason = writeAllowed(name) ? DiskBudget::shortage(path) : QString();
-        return false;
-    }
-    if (transfer.file->write(data) != data.size()) {
-        // The system's reason, taken before anything else touches the file.
-        qDebug() << "cannot write" << transfer.file->fileName() << transfer.file->errorString();
-        return false;
-    }
-    transfer.received += data.size();
-    return true;
+    reason = why;
+    finish(Result::WriteFailed);
 }
 
-void M3u8Loader::onSegmentData(QNetworkReply* reply)
+void M3u8Loader::onSegmentEnded(const LessonTransfer::Ending& ending)
 {
-    auto it = active.find(reply);
-    if (it == active.end()) {
+    if (!running) {
         return;
     }
-    if (bucket.isLimited()) {
-        drain();
-        return;
-    }
-    const QByteArray data = reply->readAll();
-    meter.add(data.size());
-    if (!TransferGuard::overrun(reply, it->received + data.size()) &&
-        !writeChunk(it.value(), data)) {
-        finish(Result::WriteFailed);
-    }
-}
-
-void M3u8Loader::onSegmentFinished(QNetworkReply* reply)
-{
-    auto it = active.find(reply);
-    if (it == active.end()) {
-        return;
-    }
-    if (bucket.isLimited() && reply->isOpen() && reply->bytesAvailable() > 0) {
-        it.value().ended = true;
-        drain();
-        return;
-    }
-    completeSegment(reply);
-}
-
-void M3u8Loader::completeSegment(QNetworkReply* reply)
-{
-    auto it = active.find(reply);
-    Transfer transfer = it.value();
-    active.erase(it);
-    reply->deleteLater();
-    Task& task = tasks[transfer.task];
+    Task& task = tasks[ending.id];
     task.active = false;
+    task.resume = ending.resume;
     const HlsPlaylist::Media& media = playlist.media().at(task.media);
-    // An aborted reply (time-out) is closed and has nothing more to read.
-    const QByteArray rest = reply->isOpen() ? reply->readAll() : QByteArray();
-    meter.add(rest.size());
-    const bool wrote = writeChunk(transfer, rest);
-    const Answer answer = judge(reply, QByteArray(), transfer.received);
-
-    // Taken before the reply goes: how many segments shared the line when this one was cut.
-    const bool floorCut = TransferGuard::hasExpired(reply) && transfer.received > 0;
-    const int sharing = active.size() + 1;
-    QFile* file = transfer.file;
-    const bool flushed = wrote && file->flush();
-    const QString flushError = file->errorString();
-    file->close();
+    if (ending.writeFailed) {
+        finish(Result::WriteFailed);
+        return;
+    }
     const QString target = path + QLatin1Char('/') + media.name;
-    bool kept = false;
     bool damaged = false;
-    if (flushed && answer.outcome == Outcome::Ok) {
-        if (isWhole(file->fileName(), task.media)) {
+    if (ending.answer.outcome == Outcome::Ok) {
+        if (isWhole(ending.file, task.media)) {
             QFile::remove(target);
-            kept = file->rename(target);
-            if (kept) {
-                stored += transfer.received;
-                task.done = true;
-            } else {
-                qDebug() << "cannot store" << target << file->errorString();
+            if (!QFile::rename(ending.file, target)) {
+                qDebug() << "cannot store" << target;
+                QFile::remove(ending.file);
+                finish(Result::WriteFailed);
+                return;
             }
+            stored += ending.resume.kept;
+            task.done = true;
+            task.resume = LessonTransfer::Resume();
         } else {
             damaged = true;
         }
     }
-    if (!kept) {
-        file->remove();
+    if (!task.done && (damaged || task.resume.kept == 0)) {
+        // Bytes that do not make whole media are not gone on from.
+        QFile::remove(ending.file);
+        task.resume = LessonTransfer::Resume();
     }
-    delete file;
 
-    if (!wrote || !flushed || (answer.outcome == Outcome::Ok && !damaged && !kept)) {
-        if (wrote && !flushed) {
-            qDebug() << "cannot write" << target << flushError;
-        }
-        finish(Result::WriteFailed);
-        return;
-    }
     if (damaged) {
         // Asked once more at once; a file that stays bad is not a network problem.
         qDebug() << "segment is not whole media, asking again:" << media.name;
@@ -726,13 +521,13 @@ void M3u8Loader::completeSegment(QNetworkReply* reply)
             return;
         }
         task.notBefore = 0;
-    } else if (!task.done && floorCut && lineTooShared(sharing)) {
+    } else if (!task.done && ending.floorCut && lineTooShared(ending.sharing)) {
         inFlightCap = qMax(1, inFlightCap / 2);
         qDebug() << "segment cut by the floor on a shared slow line, now" << inFlightCap
                  << "at once:" << media.name;
         task.notBefore = 0;
     } else if (!task.done) {
-        retryLater(task, answer);
+        retryLater(task, ending.answer);
         if (!running) {
             return;
         }
@@ -746,98 +541,14 @@ bool M3u8Loader::lineTooShared(int sharing)
         return false;
     }
     const double floorRate = double(options.floorBytes) * 1000.0 / double(options.floorWindowMs);
-    const double lineRate = double(meter.sample(clock.elapsed())) * 1024.0;
+    const double lineRate = double(transfer->speedKB()) * 1024.0;
     // The lesson as a whole still moves at the floor, yet its share per segment falls short.
     return lineRate >= floorRate && lineRate < 1.5 * floorRate * sharing;
 }
 
-qint64 M3u8Loader::readQuantum() const
-{
-    // About twenty reads a second: smooth enough for the line, few enough to cost nothing.
-    return qBound<qint64>(2048, bucket.rate() / 20, 64 * 1024);
-}
-
-qint64 M3u8Loader::readBuffer() const
-{
-    return bucket.isLimited() ? readQuantum() : 1024 * 1024;
-}
-
 void M3u8Loader::setRateLimit(qint64 bytesPerSecond)
 {
-    const qint64 rate = qMax<qint64>(0, bytesPerSecond);
-    if (rate == bucket.rate()) {
-        return;
-    }
-    bucket.setRate(rate, clock.elapsed());
-    for (auto it = active.cbegin(); it != active.cend(); ++it) {
-        it.key()->setReadBufferSize(readBuffer());
-    }
-    // A wait timed for the old limit would be wrong for the new one.
-    throttleTimer->stop();
-    drain();
-}
-
-void M3u8Loader::drain()
-{
-    if (!running || active.isEmpty()) {
-        return;
-    }
-    const bool limited = bucket.isLimited();
-    const auto waiting = [](QNetworkReply* reply) {
-        return reply->isOpen() ? reply->bytesAvailable() : 0;
-    };
-    QList<QNetworkReply*> replies = active.keys();
-    std::rotate(replies.begin(), replies.begin() + int(drainFrom++ % unsigned(replies.size())),
-                replies.end());
-    int wanting = 0;
-    for (QNetworkReply* reply : qAsConst(replies)) {
-        wanting += waiting(reply) > 0 ? 1 : 0;
-    }
-    qint64 allowance = limited ? bucket.available(clock.elapsed()) : -1;
-    // Reads of a useful size only; the allowance grows meanwhile.
-    if (limited && allowance < readQuantum()) {
-        allowance = 0;
-    }
-    for (QNetworkReply* reply : qAsConst(replies)) {
-        auto it = active.find(reply);
-        if (it == active.end()) {
-            continue;
-        }
-        const qint64 ready = waiting(reply);
-        if (ready > 0 && allowance != 0) {
-            // Equal shares, so that no transfer starves behind the others and falls under the
-            // floor; what one cannot use goes to the next.
-            const qint64 share = limited ? qMin(ready, allowance / qMax(1, wanting)) : ready;
-            --wanting;
-            const QByteArray data = reply->read(share);
-            bucket.take(data.size());
-            if (limited) {
-                allowance -= data.size();
-            }
-            meter.add(data.size());
-            if (!TransferGuard::overrun(reply, it->received + data.size()) &&
-                !writeChunk(it.value(), data)) {
-                finish(Result::WriteFailed);
-                return;
-            }
-        }
-        if (it.value().ended && waiting(reply) == 0) {
-            completeSegment(reply);
-            if (!running) {
-                return;
-            }
-        }
-    }
-    if (!limited || throttleTimer->isActive()) {
-        return;
-    }
-    for (auto it = active.cbegin(); it != active.cend(); ++it) {
-        if (waiting(it.key()) > 0) {
-            throttleTimer->start(
-                int(qBound<qint64>(1, bucket.msUntil(readQuantum(), clock.elapsed()), 1000)));
-            return;
-        }
-    }
+    transfer->setRateLimit(bytesPerSecond);
 }
 
 void M3u8Loader::retryLater(Task& task, const Answer& answer)
@@ -860,30 +571,6 @@ void M3u8Loader::retryLater(Task& task, const Answer& answer)
     ++task.tries;
 }
 
-void M3u8Loader::abortAll()
-{
-    const QHash<QNetworkReply*, Transfer> transfers = active;
-    active.clear();
-    for (auto it = transfers.begin(); it != transfers.end(); ++it) {
-        QNetworkReply* reply = it.key();
-        reply->disconnect(this);
-        if (!reply->isFinished()) {
-            reply->abort();
-        }
-        reply->deleteLater();
-        QFile* file = it.value().file;
-        file->close();
-        file->remove();
-        delete file;
-    }
-    if (small) {
-        small->disconnect(this);
-        small->abort();
-        small->deleteLater();
-        small = nullptr;
-    }
-}
-
 void M3u8Loader::stop()
 {
     if (!running) {
@@ -891,10 +578,12 @@ void M3u8Loader::stop()
     }
     running = false;
     outcome = Result::Stopped;
-    abortAll();
+    transfer->abortAll();
+    if (counted) {
+        removePartials();
+    }
     progressTimer->stop();
     pumpTimer->stop();
-    throttleTimer->stop();
 }
 
 void M3u8Loader::finish(Result result)
@@ -904,12 +593,12 @@ void M3u8Loader::finish(Result result)
     }
     running = false;
     outcome = result;
-    abortAll();
+    transfer->abortAll();
     pumpTimer->stop();
-    throttleTimer->stop();
     if (mode == Mode::Stored) {
         progressTimer->stop();
         if (counted) {
+            removePartials();
             onProgressTimer();
         }
         if (result == Result::Failed) {
@@ -923,9 +612,11 @@ void M3u8Loader::finish(Result result)
 
 qint64 M3u8Loader::progressBytes() const
 {
-    qint64 bytes = stored;
-    for (const Transfer& transfer : active) {
-        bytes += transfer.received;
+    qint64 bytes = stored + transfer->bytesInFlight();
+    for (const Task& task : tasks) {
+        if (!task.active && !task.done) {
+            bytes += task.resume.kept;
+        }
     }
     return bytes;
 }
@@ -936,5 +627,5 @@ void M3u8Loader::onProgressTimer()
         return;
     }
     emit downloadingProgress(path, float(double(progressBytes()) / 1024.0), total,
-                             meter.sample(clock.elapsed()));
+                             transfer->speedKB());
 }

@@ -1,28 +1,23 @@
 #pragma once
 
-#include "DiskBudget.h"
 #include "DownloadOptions.h"
 #include "HlsPlaylist.h"
-#include "SpeedMeter.h"
-#include "TokenBucket.h"
+#include "LessonTransfer.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
 #include <QUrl>
 #include <functional>
 
 class FileCipher;
-class QFile;
-class QNetworkAccessManager;
-class QNetworkReply;
 class QTimer;
 
 // Fetches one lesson: asks the key-and-address call for the stream, downloads the playlist
 // (following a master playlist to its best variant), rewrites it to point at the lesson
 // directory and the key-file server, stores it encrypted as "00000.ls" and downloads every
 // init section and segment into the directory, four at a time on one keep-alive connection
-// pool. A lesson counts as complete only when every file it names is on disk and whole.
+// pool (the requests themselves are LessonTransfer's). A lesson counts as complete only when
+// every file it names is on disk and whole.
 //
 // Entirely driven by the event loop of the thread it lives on: start it, and it reports
 // finished() once. Nothing blocks and no nested event loop runs.
@@ -88,15 +83,8 @@ signals:
 
 private:
     enum class Mode { Stored, Online };
-    // How a reply ended, as far as trying again is concerned.
-    enum class Outcome { Ok, Transient, Permanent };
-    struct Answer
-    {
-        Outcome outcome = Outcome::Transient;
-        QByteArray body;
-        QString why;
-        QString cause = QStringLiteral("网络错误"); // for the student, should the lesson fail
-    };
+    using Outcome = LessonTransfer::Outcome;
+    using Answer = LessonTransfer::Answer;
     struct Task
     {
         int media = 0; // index into playlist.media()
@@ -105,23 +93,13 @@ private:
         qint64 notBefore = 0; // clock time of the next try
         bool active = false;
         bool done = false;
-    };
-    struct Transfer
-    {
-        int task = 0;
-        QFile* file = nullptr;
-        qint64 received = 0;
-        bool ended = false; // the reply has finished; under a limit its last bytes wait in it
+        LessonTransfer::Resume resume; // the bytes kept of a request that was cut
     };
 
     void begin(Mode mode, const QString& keyUrl);
-    // One small request (key-and-address, playlist, key name, key file) with quick retries of
-    // transient failures; `then` gets the last answer.
+    // One small request with its quick retries; `then` is not called once the lesson ended.
     void fetch(const QUrl& url, bool withCookie, int timeoutMs,
-               std::function<void(const Answer&)> then, int attempt = 0);
-    // `segment`: a body that may be long, bounded by a floor rate rather than a deadline.
-    QNetworkReply* get(const QUrl& url, bool withCookie, int timeoutMs, bool segment);
-    static Answer judge(QNetworkReply* reply, const QByteArray& body, qint64 received);
+               std::function<void(const Answer&)> then);
 
     void onKeyAndUrl(const Answer& answer);
     void fetchPlaylist(const QUrl& url);
@@ -135,35 +113,28 @@ private:
 
     void pump();
     void startTask(int task);
-    void onSegmentData(QNetworkReply* reply);
-    void onSegmentFinished(QNetworkReply* reply);
-    void completeSegment(QNetworkReply* reply);
-    // Reads what the limit allows from the segments in flight (all that waits without one)
-    // and completes those whose last bytes are read.
-    void drain();
-    qint64 readQuantum() const;
-    qint64 readBuffer() const;
+    void onSegmentEnded(const LessonTransfer::Ending& ending);
+    void onWriteFailed(const QString& why);
     void retryLater(Task& task, const Answer& answer);
-    bool writeChunk(Transfer& transfer, const QByteArray& data);
     bool isWhole(const QString& file, int media) const;
 
-    void abortAll();
     void finish(Result result);
     // `cause` is what the student is told should the lesson fail: a damaged answer unless the
     // request itself said otherwise.
     void failWith(Outcome outcome, const QString& why,
                   const QString& cause = QStringLiteral("文件损坏"));
-    void removePartials() const;
+    void removePartials();
     bool writeAllowed(const QString& name) const;
     void onProgressTimer();
+    // Whether a segment cut by the floor was cut because the line is shared by too many
+    // segments (the lesson as a whole still moves), not because it alone trickles.
+    bool lineTooShared(int sharing);
 
     const FileCipher& cipher;
     DownloadOptions options;
-    QNetworkAccessManager* manager;
+    LessonTransfer* transfer;
     QTimer* progressTimer;
     QTimer* pumpTimer;
-    QTimer* throttleTimer;
-    QNetworkReply* small = nullptr;
     QElapsedTimer clock;
 
     Mode mode = Mode::Stored;
@@ -171,19 +142,12 @@ private:
     bool paused = false;
     Result outcome = Result::Stopped;
     QString path;
-    QByteArray keys;
-    // The stream's own address: the "keys" cookie goes to its origin and nowhere else.
-    QUrl streamUrl;
     float total = 0;
     qint64 stored = 0;
     // Progress is told once the stored files have been counted: a lesson fetched again must
     // not read as empty while its playlist is asked for.
     bool counted = false;
     QString reason;
-    SpeedMeter meter;
-    TokenBucket bucket;
-    DiskBudget disk;
-    unsigned drainFrom = 0; // which transfer is served first, in turn
 
     HlsPlaylist playlist;
     int variantDepth = 0;
@@ -195,11 +159,7 @@ private:
     // After a transient failure no new request starts before the failed one is tried again:
     // while the server is away, one request finds out when it is back.
     qint64 holdUntil = 0;
-    QHash<QNetworkReply*, Transfer> active;
     // Segments fetched at once: fewer after floor cuts of a line too slow to share, down to
     // one, before a cut counts against the segment.
     int inFlightCap = 1;
-    // Whether a segment cut by the floor was cut because the line is shared by too many
-    // segments (the lesson as a whole still moves), not because it alone trickles.
-    bool lineTooShared(int sharing);
 };

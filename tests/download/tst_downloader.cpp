@@ -52,6 +52,7 @@ private slots:
     void progressCountsBytesInFlight();
     void limitChangesTheLessonInFlight();
     void timeLeftIsSmoothedAndToldOnceSteady();
+    void timeLeftFollowsWhatArrives();
 
 private:
     static QString md5(const QString& text)
@@ -994,6 +995,27 @@ void TestDownloader::timeLeftIsSmoothedAndToldOnceSteady()
     lesson.report(13000, 1300, 10, 100);
     QCOMPARE(lesson.remainingSeconds(), -1);
     QCOMPARE(LessonProgress::remainingText(3725), QString("剩余 1:02:05"));
+}
+
+void TestDownloader::timeLeftFollowsWhatArrives()
+{
+    LessonProgress lesson;
+    // A 1 MB (1024 KB) lesson over a 4 KB/s line, a report a second.
+    for (int s = 0; s <= 10; ++s) {
+        lesson.report(s * 1000, float(s * 4), 1, 4);
+    }
+    QCOMPARE(lesson.remainingSeconds(), 246); // (1024 - 40) / 4
+    // A segment comes again: the bytes still arrive at 4 KB/s, the count stands at 40 KB for
+    // five seconds, then leaps to 64 KB. The time left neither climbs nor drops with it.
+    for (int s = 11; s <= 15; ++s) {
+        lesson.report(s * 1000, 40, 1, 4);
+        QCOMPARE(lesson.remainingSeconds(), 246);
+    }
+    lesson.report(16000, 64, 1, 4);
+    QCOMPARE(lesson.remainingSeconds(), 240); // (1024 - 64) / 4
+    // The line slows to 2 KB/s: 4 + (1 - e^-0.1) × (2 - 4) = 3.8097 KB/s; 958 / 3.8097 = 251.5.
+    lesson.report(17000, 66, 1, 2);
+    QCOMPARE(lesson.remainingSeconds(), 252);
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

@@ -42,6 +42,8 @@ private slots:
     void realWorldPlaylists_data();
     void realWorldPlaylists();
     void slowSharedLineFetchesFewerAtOnce();
+    void cutSegmentGoesOnFromItsKeptBytes_data();
+    void cutSegmentGoesOnFromItsKeptBytes();
     void keysCookieStaysWithTheStream_data();
     void keysCookieStaysWithTheStream();
     void httpsNeverFallsToHttp_data();
@@ -308,7 +310,12 @@ void TestM3u8Loader::segmentFaults()
                  qPrintable(QString::number(int(ended))));
     } else {
         QCOMPARE(ended, result);
-        QCOMPARE(fx.segmentRequests("m1013").value("seg00001.ts"), requests);
+        const int asked = fx.segmentRequests("m1013").value("seg00001.ts");
+        // Each try goes on from the bytes that came; the network stack sometimes sends such a
+        // range request, cut short again, once more on its own.
+        const bool cutEveryTime = fault.contains("cut") && !fault.contains("times");
+        QVERIFY2(asked == requests || (cutEveryTime && asked == requests + 1),
+                 qPrintable(QString::number(asked)));
     }
 
     const QString file = dir + "/seg00001.ts";
@@ -470,6 +477,55 @@ void TestM3u8Loader::slowSharedLineFetchesFewerAtOnce()
     }
     // Each cut once at most while they shared the line.
     QVERIFY2(total <= 6, qPrintable(QString::number(total)));
+}
+
+void TestM3u8Loader::cutSegmentGoesOnFromItsKeptBytes_data()
+{
+    QTest::addColumn<QJsonObject>("cut");
+    QTest::addColumn<QString>("range"); // the school's answer to a range
+    QTest::addColumn<int>("requests");  // of the segment
+    const QString route = "/stream/m1013/seg00001.ts";
+    // 6016 bytes are 32 packets of 188, and their half 16: a wrong splice of them would still
+    // look like whole MPEG-TS, only the bytes themselves tell.
+    const QJsonObject dropped{{"route", route}, {"cut", 6016}, {"times", 1}};
+    QTest::newRow("dropped, the rest as asked") << dropped << "" << 2;
+    QTest::newRow("dropped, ranges ignored: whole again") << dropped << "ignore" << 2;
+    QTest::newRow("dropped, 416: from the start") << dropped << "refuse" << 3;
+    QTest::newRow("dropped, another start: from the start") << dropped << "shifted" << 3;
+    QTest::newRow("dropped, another length: from the start") << dropped << "badtotal" << 3;
+    // 2 KB/s stays under the floor of 1 KB per 300 ms.
+    QTest::newRow("cut by the floor, the rest as asked")
+        << QJsonObject{{"route", route}, {"rate", 2000}, {"times", 1}} << "" << 2;
+}
+
+void TestM3u8Loader::cutSegmentGoesOnFromItsKeptBytes()
+{
+    QFETCH(QJsonObject, cut);
+    QFETCH(QString, range);
+    QFETCH(int, requests);
+    QVERIFY(fx.school.addFault(cut));
+    if (!range.isEmpty()) {
+        QVERIFY(fx.school.addFault({{"route", cut.value("route")}, {"range", range}}));
+    }
+    DownloadOptions options = quickOptions();
+    options.maxInFlight = 1;
+    M3u8Loader loader(cipher, options);
+    QCOMPARE(run(loader, keyUrl1013(), dir), Result::Complete);
+    QCOMPARE(fx.segmentRequests("m1013").value("seg00001.ts"), requests);
+    for (const QString& name : LessonFixture::segmentNames("m1013")) {
+        QCOMPARE(LessonFixture::read(dir + "/" + name),
+                 LessonFixture::read(LessonFixture::mediaFile("m1013", name)));
+    }
+    // One request asked for the rest, from exactly what had come.
+    const QJsonArray ranges = fx.school.stats().value("ranges").toArray();
+    QCOMPARE(ranges.size(), 1);
+    const QString asked = ranges.at(0).toObject().value("range").toString();
+    if (cut.contains("cut")) {
+        QCOMPARE(asked, QString("bytes=6016-"));
+    } else {
+        const qint64 from = asked.mid(6).chopped(1).toLongLong();
+        QVERIFY2(asked.startsWith("bytes=") && from > 0 && from < 30000, qPrintable(asked));
+    }
 }
 
 void TestM3u8Loader::keysCookieStaysWithTheStream()
