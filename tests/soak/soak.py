@@ -411,9 +411,9 @@ class Soak:
             self.deleted_dirs[self.user].setdefault(folder, set()).add(lid)
 
     def act(self, state):
-        kinds = ["choose"] * 5 + ["pause"] * 2 + ["hold"] * 2 + ["first", "rate", "delete lesson",
-                                                                  "delete lesson", "switch",
-                                                                  "relogin", "delete course"]
+        kinds = ["choose"] * 5 + ["pause"] * 2 + ["hold"] * 2 + [
+            "first", "rate", "delete lesson", "delete lesson", "switch", "relogin",
+            "delete course", "retry"]
         kind = self.rng.choice(kinds)
         queue = state.get("queue", [])
         if kind == "choose":
@@ -441,6 +441,13 @@ class Soak:
         elif kind == "switch":
             self.user = "B" if self.user == "A" else "A"
             self.log("switch user", self.user)
+        elif kind == "retry":
+            failed = [l for l in queue if l["state"] == 3] or [
+                l for l in self.record_lessons(state).values() if l["state"] == 3]
+            if failed:
+                lesson = self.rng.choice(failed)
+                self.try_call({"op": "retry", "dir": lesson["dir"]})
+                self.log("retry", lesson["id"])
         elif kind == "relogin":
             self.try_call({"op": "logout"})
             self.logout_until = self.now() + self.rng.uniform(2, 15)
@@ -722,10 +729,12 @@ class Soak:
         if self.mounted and not keep:
             subprocess.run(["umount", "-l", str(self.disk)])
         minutes = self.now() / 60
+        # Lives measured for under a minute say more about the moment than about growth.
+        long_lives = [life for life in self.lives if life[2] >= 60]
         growth = 0.0
-        life_seconds = sum(s for _, _, s in self.lives)
+        life_seconds = sum(s for _, _, s in long_lives)
         if life_seconds > 0:
-            growth = sum(end - start for start, end, _ in self.lives) / life_seconds * 3600
+            growth = sum(end - start for start, end, _ in long_lives) / life_seconds * 3600
         print(f"seed {self.args.seed}")
         print(f"minutes {minutes:.1f}")
         print("events " + ", ".join(f"{k} {n}" for k, n in sorted(self.kinds.items())))
@@ -743,7 +752,8 @@ class Soak:
                 print(f"  life {i}: pss {start} -> {end} KB over {seconds:.0f} s")
         if self.lives:
             print(f"pss start {self.lives[0][0]} KB, end {self.lives[-1][1]} KB, "
-                  f"growth {growth:.0f} KB per hour of run time over {len(self.lives)} lives")
+                  f"growth {growth:.0f} KB per hour of run time over {len(long_lives)} lives "
+                  f"of a minute or more ({len(self.lives)} measured)")
         print(f"lessons chosen at the end {getattr(self, 'chosen_total', 0)}")
         print(f"lessons checked whole {getattr(self, 'checked', 0)}")
         print(f"kills {sum(self.kills.values())}")
