@@ -411,9 +411,8 @@ class Soak:
             self.deleted_dirs[self.user].setdefault(folder, set()).add(lid)
 
     def act(self, state):
-        kinds = ["choose"] * 5 + ["pause"] * 2 + ["hold"] * 2 + [
-            "first", "rate", "delete lesson", "delete lesson", "switch", "relogin",
-            "delete course", "retry"]
+        kinds = ["choose"] * 7 + ["pause"] * 2 + ["hold"] * 2 + [
+            "first", "rate", "delete lesson", "switch", "relogin", "delete course", "retry"]
         kind = self.rng.choice(kinds)
         queue = state.get("queue", [])
         if kind == "choose":
@@ -593,17 +592,18 @@ class Soak:
                 self.keep_logged_in(state)
                 if self.now() >= next_event and state:
                     roll = self.rng.random()
-                    if roll < 0.55:
+                    # About one kill a minute and a half, a full disk every two or three.
+                    if roll < 0.62:
                         self.act(state)
-                    elif roll < 0.80:
+                    elif roll < 0.86:
                         self.school_fault()
-                    elif roll < 0.90:
+                    elif roll < 0.92:
                         self.process_fault(state)
-                    elif roll < 0.95:
+                    elif roll < 0.96:
                         self.fill_disk()
                     else:
                         self.idle_check(state)
-                    next_event = self.now() + self.rng.uniform(0.5, 4)
+                    next_event = self.now() + self.rng.uniform(1, 6)
                 time.sleep(0.5)
             self.finish()
         finally:
