@@ -1,4 +1,7 @@
 #include "App.h"
+#ifdef TAMIX_CONTROL
+#include "ControlChannel.h"
+#endif
 #include "LogFile.h"
 #include "MainForm.h"
 #include "ScreenshotTour.h"
@@ -161,8 +164,17 @@ int main(int argc, char* argv[])
         new FirstPaintWatcher(window, [&application] {
             application.setWindowIcon(QIcon(QStringLiteral(":/vospen/vospen/tamix.ico")));
         });
-        window->show();
-        code = application.exec();
+#ifdef TAMIX_CONTROL
+        // Test builds: the soak drives the program through this socket.
+        if (const QString path = qEnvironmentVariable("TAMIX_CONTROL_SOCKET"); !path.isEmpty()) {
+            auto* control = new ControlChannel(App::instance(), window, window);
+            code = control->listen(path) ? 0 : 3;
+        }
+#endif
+        if (code == 0) {
+            window->show();
+            code = application.exec();
+        }
     }
     stopContextIfRunning();
     LogFile::uninstall();
