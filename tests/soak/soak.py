@@ -368,7 +368,7 @@ class Soak:
                 if self.lessons[self.user].get(lid) != "chosen"]
         if not free:
             return
-        picked = self.rng.sample(free, min(len(free), self.rng.randint(1, 6)))
+        picked = self.rng.sample(free, min(len(free), self.rng.randint(2, 8)))
         answer = self.try_call({"op": "choose", "course": cid, "lessons": picked})
         if not answer:
             return
@@ -435,7 +435,7 @@ class Soak:
             self.log("speed limit", kb + " KB/s")
         elif kind == "delete lesson":
             self.delete_lesson(state)
-        elif kind == "delete course" and self.rng.random() < 0.4:
+        elif kind == "delete course" and self.rng.random() < 0.15:
             self.delete_course(state)
         elif kind == "switch":
             self.user = "B" if self.user == "A" else "A"
