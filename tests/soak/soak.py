@@ -60,6 +60,8 @@ class Soak:
         self.kills = collections.Counter()
         self.loads = 0
         self.lost_in_kill = 0
+        self.lost_to_full_disk = 0
+        self.full_since = None  # when the disk last filled, until the next kill after it freed
         self.client = None
         self.life = 0
         self.lives = []  # (pss start, pss end, seconds)
@@ -314,6 +316,8 @@ class Soak:
         user = self.user_of(state.get("user", ""))
         if user:
             self.sync(user, state)
+        if not self.filler:
+            self.full_since = None
 
     def user_of(self, name):
         return next((key for key, user in USERS.items() if user["name"] == name), None)
@@ -336,6 +340,12 @@ class Soak:
             if status == "chosen" and lid not in found:
                 if recent:
                     self.lost_in_kill += 1
+                    del self.lessons[user][lid]
+                elif self.full_since is not None and self.acted[user].get(lid, 0) >= \
+                        self.full_since - UNSAVED_WINDOW:
+                    # Chosen while the disk was full: the record could not be saved, and the
+                    # client said so ("storage" in told).
+                    self.lost_to_full_disk += 1
                     del self.lessons[user][lid]
                 else:
                     self.violation(f"lesson {lid} was chosen and is no longer in the record")
@@ -368,7 +378,7 @@ class Soak:
                 if self.lessons[self.user].get(lid) != "chosen"]
         if not free:
             return
-        picked = self.rng.sample(free, min(len(free), self.rng.randint(1, 6)))
+        picked = self.rng.sample(free, min(len(free), self.rng.randint(2, 8)))
         answer = self.try_call({"op": "choose", "course": cid, "lessons": picked})
         if not answer:
             return
@@ -435,7 +445,7 @@ class Soak:
             self.log("speed limit", kb + " KB/s")
         elif kind == "delete lesson":
             self.delete_lesson(state)
-        elif kind == "delete course" and self.rng.random() < 0.4:
+        elif kind == "delete course" and self.rng.random() < 0.15:
             self.delete_course(state)
         elif kind == "switch":
             self.user = "B" if self.user == "A" else "A"
@@ -492,6 +502,7 @@ class Soak:
             return
         free = shutil.disk_usage(self.disk).free
         self.filler = self.disk / "filler"
+        self.full_since = self.now()
         with open(self.filler, "wb") as out:
             chunk = b"\0" * (1 << 20)
             for _ in range(max(0, free // len(chunk) - 1)):
@@ -741,7 +752,8 @@ class Soak:
         print("kills by moment " + (", ".join(f"{k} {n}" for k, n in sorted(self.kills.items()))
                                     or "none"))
         print(f"record loads after a restart {self.loads}")
-        print(f"choices lost in a kill within {UNSAVED_WINDOW} s {self.lost_in_kill}")
+        print(f"choices lost in a kill within {UNSAVED_WINDOW} s {self.lost_in_kill}, "
+              f"with the disk full {self.lost_to_full_disk}")
         print(f"requests per minute at most {self.max_per_minute()} "
               f"(bound {REQUESTS_PER_MINUTE_BOUND})")
         if self.idle_cpu:
