@@ -734,11 +734,15 @@ class Soak:
             self.school.kill()
             self.school.wait()
 
+    def unmount(self):
+        if getattr(self, "mounted", False):
+            subprocess.run(["umount", "-l", str(self.disk)])
+            self.mounted = False
+
     def report(self):
         self.check_files()
-        keep = self.args.keep or self.violations
-        if self.mounted and not keep:
-            subprocess.run(["umount", "-l", str(self.disk)])
+        if not (self.args.keep or self.violations):
+            self.unmount()
         minutes = self.now() / 60
         # Lives measured for under a minute say more about the moment than about growth.
         long_lives = [life for life in self.lives if life[2] >= 60]
@@ -798,7 +802,13 @@ def main():
     if args.quick:
         args.minutes = 2
     print(f"soak: seed {args.seed}, {args.minutes:g} minutes", flush=True)
-    sys.exit(Soak(args).run())
+    soak = Soak(args)
+    try:
+        code = soak.run()
+    except BaseException:
+        soak.unmount()  # a soak that broke off leaves no mount behind
+        raise
+    sys.exit(code)
 
 
 if __name__ == "__main__":
