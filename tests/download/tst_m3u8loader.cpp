@@ -311,11 +311,22 @@ void TestM3u8Loader::segmentFaults()
     } else {
         QCOMPARE(ended, result);
         const int asked = fx.segmentRequests("m1013").value("seg00001.ts");
-        // Each try goes on from the bytes that came; the network stack sometimes sends such a
-        // range request, cut short again, once more on its own.
-        const bool cutEveryTime = fault.contains("cut") && !fault.contains("times");
-        QVERIFY2(asked == requests || (cutEveryTime && asked == requests + 1),
-                 qPrintable(QString::number(asked)));
+        if (fault.contains("cut") && !fault.contains("times")) {
+            // Each try goes on from the bytes that came, with a range of its own; the network
+            // stack sometimes sends such a range request, cut short again, once more on its
+            // own, with the same range. The loader's tries are the first request and each
+            // new range.
+            QSet<QString> ranges;
+            for (const QJsonValue& item : fx.school.stats().value("ranges").toArray()) {
+                if (item.toObject().value("path").toString().endsWith("/seg00001.ts")) {
+                    ranges.insert(item.toObject().value("range").toString());
+                }
+            }
+            QCOMPARE(1 + ranges.size(), requests);
+            QVERIFY2(asked <= 2 * requests - 1, qPrintable(QString::number(asked)));
+        } else {
+            QCOMPARE(asked, requests);
+        }
     }
 
     const QString file = dir + "/seg00001.ts";
