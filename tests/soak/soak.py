@@ -371,11 +371,17 @@ class Soak:
         self.login(self.user)
         self.next_login = self.now() + 8
 
+    def student(self, state):
+        """The student the client is logged in as (the soak's wish may be another already)."""
+        return self.user_of(state.get("user")) if state.get("login") else None
+
     def choose(self, state):
-        courses = USERS[self.user]["courses"]
-        cid = self.rng.choice(courses)
+        who = self.student(state)
+        if who is None:
+            return None
+        cid = self.rng.choice(USERS[who]["courses"])
         free = [lid for lid in self.course_lessons[cid]
-                if self.lessons[self.user].get(lid) != "chosen"]
+                if self.lessons[who].get(lid) != "chosen"]
         if not free:
             return
         picked = self.rng.sample(free, min(len(free), self.rng.randint(2, 8)))
@@ -384,41 +390,43 @@ class Soak:
             return
         chosen = answer.get("chosen", [])
         for lid in chosen:
-            self.lessons[self.user][lid] = "chosen"
-            self.acted[self.user][lid] = self.now()
+            self.lessons[who][lid] = "chosen"
+            self.acted[who][lid] = self.now()
         self.log("choose", f"{cid}: {','.join(chosen) or 'none'} ({answer.get('error', 'ok')})")
         return chosen
 
     def delete_lesson(self, state):
+        who = self.student(state)
         mine = [l for l in self.record_lessons(state).values() if l.get("dir")]
-        if not mine:
+        if who is None or not mine:
             return None
         lesson = self.rng.choice(mine)
-        self.forget(lesson["id"], lesson["dir"])
+        self.forget(who, lesson["id"], lesson["dir"])
         self.try_call({"op": "deleteLessons", "dirs": [lesson["dir"]]})
         self.log("delete lesson", f"{lesson['id']} {'in flight' if lesson['dir'] == state.get('inFlight') else ''}")
         return lesson
 
     def delete_course(self, state):
+        who = self.student(state)
         courses = [c for c in state.get("courses", []) if c.get("dir")]
-        if not courses:
+        if who is None or not courses:
             return None
         course = self.rng.choice(courses)
         for lesson in course["lessons"]:
-            if lesson["state"] != 0 or lesson["id"] in self.lessons[self.user]:
-                self.forget(lesson["id"], lesson["dir"] or course["dir"])
-        self.deleted_dirs[self.user].setdefault(course["dir"], set()).update(
+            if lesson["state"] != 0 or lesson["id"] in self.lessons[who]:
+                self.forget(who, lesson["id"], lesson["dir"] or course["dir"])
+        self.deleted_dirs[who].setdefault(course["dir"], set()).update(
             l["id"] for l in course["lessons"])
         self.try_call({"op": "deleteCourses", "dirs": [course["dir"]]})
         self.log("delete course", course["id"])
         return course
 
-    def forget(self, lid, folder):
-        if lid in self.lessons[self.user]:
-            self.lessons[self.user][lid] = "deleted"
-            self.acted[self.user][lid] = self.now()
+    def forget(self, who, lid, folder):
+        if lid in self.lessons[who]:
+            self.lessons[who][lid] = "deleted"
+            self.acted[who][lid] = self.now()
         if folder:
-            self.deleted_dirs[self.user].setdefault(folder, set()).add(lid)
+            self.deleted_dirs[who].setdefault(folder, set()).add(lid)
 
     def act(self, state):
         kinds = ["choose"] * 7 + ["pause"] * 2 + ["hold"] * 2 + [
