@@ -772,8 +772,7 @@ class Soak:
             print(f"cpu while waiting at most {max(self.idle_cpu):.2f} % over "
                   f"{len(self.idle_cpu)} checks, requests {max(self.idle_requests)} in 10 s")
         for i, (start, end, seconds) in enumerate(self.lives, 1):
-            if self.args.verbose:
-                print(f"  life {i}: pss {start} -> {end} KB over {seconds:.0f} s")
+            print(f"  life {i}: pss {start} -> {end} KB over {seconds:.0f} s")
         if self.lives:
             print(f"pss start {self.lives[0][0]} KB, end {self.lives[-1][1]} KB, "
                   f"growth {growth:.0f} KB per hour of run time over {len(long_lives)} lives "
