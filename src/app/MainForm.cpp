@@ -17,6 +17,7 @@
 #include "MainMenus.h"
 #include "NavigatWidget.h"
 #include "SettingKeys.h"
+#include "SheetDialog.h"
 #include "StyledWidget.h"
 #include "TitleWidget.h"
 #include "ToShutdown.h"
@@ -65,7 +66,12 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     // tray would end the program. The program ends only through closeEvent.
     QGuiApplication::setQuitOnLastWindowClosed(false);
     setWindowTitle(App::appName);
-    setAttribute(Qt::WA_TranslucentBackground);
+    // The shadow is see-through and needs a desktop that composes windows; elsewhere it
+    // would be a black band, and the window is opaque and plain.
+    shadow = SheetDialog::screenComposes() ? shadowMargin : 0;
+    if (shadow > 0) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
     setMouseTracking(true);
     setWindowFlags(Qt::FramelessWindowHint);
 
@@ -95,7 +101,7 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
         return line;
     };
     mainLayout = new QVBoxLayout(this);
-    mainLayout->setContentsMargins(shadowMargin, shadowMargin, shadowMargin, shadowMargin);
+    mainLayout->setContentsMargins(shadow, shadow, shadow, shadow);
     mainLayout->setSpacing(0);
     mainLayout->addWidget(titleWidget);
     mainLayout->addWidget(border());
@@ -191,7 +197,7 @@ QPoint MainForm::contentPos() const
     if (isMaximisedToScreen()) {
         return pos();
     }
-    return pos() + QPoint(shadowMargin, shadowMargin);
+    return pos() + QPoint(shadow, shadow);
 }
 
 QSize MainForm::contentSize() const
@@ -199,12 +205,12 @@ QSize MainForm::contentSize() const
     if (isMaximisedToScreen()) {
         return size();
     }
-    return size() - QSize(2 * shadowMargin, 2 * shadowMargin);
+    return size() - QSize(2 * shadow, 2 * shadow);
 }
 
 void MainForm::moveTo(int x, int y)
 {
-    move(x - shadowMargin, y - shadowMargin);
+    move(x - shadow, y - shadow);
 }
 
 int MainForm::ringAlpha(int ring)
@@ -457,7 +463,7 @@ void MainForm::onBtnNormalClick()
 {
     resize(normalSize);
     move(normalPos);
-    mainLayout->setContentsMargins(shadowMargin, shadowMargin, shadowMargin, shadowMargin);
+    mainLayout->setContentsMargins(shadow, shadow, shadow, shadow);
 }
 
 void MainForm::downloadDone()
@@ -629,7 +635,7 @@ void MainForm::paintEvent(QPaintEvent*)
             QTimer::singleShot(0, this, &MainForm::startNetworkStep);
         }
     }
-    if (isMaximisedToScreen()) {
+    if (shadow == 0 || isMaximisedToScreen()) {
         return;
     }
     QPainter painter(this);
@@ -637,9 +643,9 @@ void MainForm::paintEvent(QPaintEvent*)
     // Ring j is darkened by the pens of rings j and outwards, one over the other: each ring
     // is stroked once with the alpha those strokes add up to.
     double clear = 1.0;
-    for (int i = shadowMargin - 1; i >= 0; --i) {
+    for (int i = shadow - 1; i >= 0; --i) {
         clear *= 1.0 - ringAlpha(i) / 255.0;
-        const int inset = shadowMargin - i;
+        const int inset = shadow - i;
         QPainterPath ring;
         ring.addRoundedRect(inset, inset, width() - 2 * inset, height() - 2 * inset, 2, 2);
         painter.setPen(QColor(0, 0, 0, qRound(255 * (1.0 - clear))));

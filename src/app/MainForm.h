@@ -164,4 +164,6 @@ private:
     VersionCheck* versionCheck = nullptr;
     bool painted = false;
     bool networkStepDue = false;
+    // The width of the shadow band: shadowMargin, or none where the desktop cannot show it.
+    int shadow = shadowMargin;
 };

@@ -11,6 +11,7 @@
 #include "NavigatWidget.h"
 #include "QuitNotifier.h"
 #include "SettingKeys.h"
+#include "SheetDialog.h"
 #include "SystemServices.h"
 #include "TitleWidget.h"
 #include "UserRecord.h"
@@ -45,6 +46,7 @@ private slots:
     void dialogsFromTheTrayKeepTheProgram();
     void ringAlphas_data();
     void ringAlphas();
+    void shadowOnlyWhenNotMaximised_data();
     void shadowOnlyWhenNotMaximised();
     void contentGeometry();
     void dialogsCoverTheBody();
@@ -99,6 +101,7 @@ void TestMainForm::cleanup()
     }
     XMessageBox::setResponder(nullptr);
     BaseDialog::setRunHook(nullptr);
+    SheetDialog::setScreenComposes(0);
 }
 
 MainForm* TestMainForm::makeWindow(int screenWidth, int screenHeight)
@@ -448,13 +451,31 @@ static int edgeAlpha(QWidget* form)
     return strongest;
 }
 
+void TestMainForm::shadowOnlyWhenNotMaximised_data()
+{
+    QTest::addColumn<bool>("composes");
+    QTest::newRow("desktop composes") << true;
+    // Without a compositor a see-through band would be black: an opaque window, no band.
+    QTest::newRow("no compositor") << false;
+}
+
 void TestMainForm::shadowOnlyWhenNotMaximised()
 {
+    QFETCH(bool, composes);
+    SheetDialog::setScreenComposes(composes ? 1 : -1);
     MainForm* form = makeWindow(1920, 1040);
+    form->move(100, 50);
     form->show();
-    const int shadow = edgeAlpha(form);
-    QVERIFY2(shadow > 0 && shadow < 255, qPrintable(QString::number(shadow)));
-    QCOMPARE(qAlpha(form->grab().toImage().pixel(0, 0)), 0); // the corner stays clear
+    QCOMPARE(form->testAttribute(Qt::WA_TranslucentBackground), composes);
+    if (composes) {
+        const int shadow = edgeAlpha(form);
+        QVERIFY2(shadow > 0 && shadow < 255, qPrintable(QString::number(shadow)));
+        QCOMPARE(qAlpha(form->grab().toImage().pixel(0, 0)), 0); // the corner stays clear
+    } else {
+        QCOMPARE(edgeAlpha(form), 255);
+        QCOMPARE(form->contentPos(), QPoint(100, 50));
+        QCOMPARE(form->contentSize(), form->size());
+    }
     form->onBtnMaxClick();
     QCOMPARE(form->size(), QSize(1920, 1040));
     QCOMPARE(edgeAlpha(form), 255); // the pages reach the edge, no translucent band
