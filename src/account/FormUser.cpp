@@ -13,16 +13,12 @@ FormUser::FormUser(QWidget* parent) : StyledWidget(parent)
     setAutoFillBackground(true);
 
     formLogin = new FormLoginin(this);
-    formRegist = new FormRegist(this);
     pageLayout = new QVBoxLayout(this);
     pageLayout->setContentsMargins(0, 0, 0, 0);
     pageLayout->addWidget(formLogin, 0, Qt::AlignHCenter);
-    pageLayout->addWidget(formRegist, 0, Qt::AlignHCenter);
     formLogin->hide();
-    formRegist->hide();
 
     connect(formLogin, &FormLoginin::registerRequested, this, &FormUser::showRegist);
-    connect(formRegist, &FormRegist::loginRequested, this, &FormUser::showLoginin);
     App* app = App::instance();
     connect(app, &App::Login, this, &FormUser::login);
     // A panel built by this very announcement did not hear it itself.
@@ -32,6 +28,18 @@ FormUser::FormUser(QWidget* parent) : StyledWidget(parent)
         }
     });
     login(app->isLogin());
+}
+
+FormRegist* FormUser::registerPage()
+{
+    // Built when first asked for: its fields and pictures are no part of the first screen.
+    if (!formRegist) {
+        formRegist = new FormRegist(this);
+        formRegist->hide();
+        pageLayout->addWidget(formRegist, 0, Qt::AlignHCenter);
+        connect(formRegist, &FormRegist::loginRequested, this, &FormUser::showLoginin);
+    }
+    return formRegist;
 }
 
 FormUserInfo* FormUser::userPanel()
@@ -51,7 +59,9 @@ void FormUser::login(bool value)
 {
     // Hidden first, shown second: both at once would count towards the window's minimum size,
     // and a window grown to it never shrinks back.
-    formRegist->hide();
+    if (formRegist) {
+        formRegist->hide();
+    }
     if (value) {
         formLogin->hide();
         userPanel()->show();
@@ -66,11 +76,13 @@ void FormUser::login(bool value)
 void FormUser::showRegist()
 {
     formLogin->hide();
-    formRegist->show();
+    registerPage()->show();
 }
 
 void FormUser::showLoginin()
 {
-    formRegist->hide();
+    if (formRegist) {
+        formRegist->hide();
+    }
     formLogin->show();
 }

@@ -16,7 +16,7 @@ public:
     explicit FormUser(QWidget* parent = nullptr);
 
     FormLoginin* loginPage() const { return formLogin; }
-    FormRegist* registerPage() const { return formRegist; }
+    FormRegist* registerPage();
     // Built when first needed (a login, a picture, a test): its banner is the largest picture
     // of the window and has no place on the login page the program starts with.
     FormUserInfo* userPanel();
