@@ -18,7 +18,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QLocalServer>
