@@ -67,9 +67,10 @@ MainForm::MainForm(QWidget* parent) : QWidget(parent)
     QGuiApplication::setQuitOnLastWindowClosed(false);
     setWindowTitle(App::appName);
     // The shadow is see-through and needs a desktop that composes windows; elsewhere it
-    // would be a black band, and the window is opaque and plain.
-    shadow = SheetDialog::screenComposes() ? shadowMargin : 0;
-    if (shadow > 0) {
+    // would be a black band, and the window is opaque with a plain one-pixel frame.
+    composes = SheetDialog::screenComposes();
+    shadow = composes ? shadowMargin : 1;
+    if (composes) {
         setAttribute(Qt::WA_TranslucentBackground);
     }
     setMouseTracking(true);
@@ -635,10 +636,15 @@ void MainForm::paintEvent(QPaintEvent*)
             QTimer::singleShot(0, this, &MainForm::startNetworkStep);
         }
     }
-    if (shadow == 0 || isMaximisedToScreen()) {
+    if (isMaximisedToScreen()) {
         return;
     }
     QPainter painter(this);
+    if (!composes) {
+        painter.setPen(QColor(0xd2, 0xd2, 0xd2));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing, true);
     // Ring j is darkened by the pens of rings j and outwards, one over the other: each ring
     // is stroked once with the alpha those strokes add up to.

@@ -27,9 +27,10 @@ class QVBoxLayout;
 class TitleWidget;
 class VersionCheck;
 
-// The main window: frameless and translucent, painting its own shadow. It stacks the title
-// bar, the page area and the navigation bar, switches between the pages, owns the menus and
-// the tray icon, decides what minimise and close mean, and runs the start-up network step.
+// The main window: frameless, and where the desktop composes windows translucent with a shadow
+// of its own (elsewhere framed by a plain line). It stacks the title bar, the page area and the
+// navigation bar, switches between the pages, owns the menus and the tray icon, decides what
+// minimise and close mean, and runs the start-up network step.
 class MainForm : public QWidget
 {
     Q_OBJECT
@@ -164,6 +165,8 @@ private:
     VersionCheck* versionCheck = nullptr;
     bool painted = false;
     bool networkStepDue = false;
-    // The width of the shadow band: shadowMargin, or none where the desktop cannot show it.
+    // Whether the desktop composes windows, so that the shadow can be see-through.
+    bool composes = true;
+    // The band around the body: the shadow, or the plain frame where there is no shadow.
     int shadow = shadowMargin;
 };
