@@ -473,6 +473,8 @@ void TestMainForm::shadowOnlyWhenNotMaximised()
         QCOMPARE(qAlpha(form->grab().toImage().pixel(0, 0)), 0); // the corner stays clear
     } else {
         QCOMPARE(edgeAlpha(form), 255);
+        // A line of its own at the edge, so that the window shows against a light desktop.
+        QCOMPARE(form->grab().toImage().pixel(0, form->height() / 2), qRgb(0xd2, 0xd2, 0xd2));
         QCOMPARE(form->contentPos(), QPoint(101, 51));
         QCOMPARE(form->contentSize(), form->size() - QSize(2, 2));
     }
